@@ -1,0 +1,22 @@
+# Helpers shared by the subsystem folders.
+
+# A subsystem library: static, includes written from the repository root.
+function(kv_subsystem_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# A component whose file name is fixed by the scripts and copies that name it
+# ("qmvideo.dll", "Decomb.dll"): a shared object under exactly that name.
+function(kv_named_shared_object target file_name)
+  set_target_properties(${target} PROPERTIES
+    PREFIX ""
+    OUTPUT_NAME "${file_name}"
+    SUFFIX ""
+    NO_SONAME OFF)
+endfunction()
+
+# Adds targets to the program folder that ./run builds.
+function(kv_program_folder_part)
+  add_dependencies(program_folder ${ARGN})
+endfunction()

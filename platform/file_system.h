@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// File attributes as the program uses them: hidden = the name starts with
+// ".", read-only = the owner has no write bit.
+struct FileAttributes {
+  bool directory = false;
+  bool hidden = false;
+  bool read_only = false;
+};
+
+bool FileExists(const std::string& path);       // a regular file (links followed)
+bool DirectoryExists(const std::string& path);  // a folder (links followed)
+std::optional<FileAttributes> GetFileAttributes(const std::string& path);
+bool SetReadOnly(const std::string& path, bool read_only);
+// Clears all attributes a file can have here: gives the owner the write bit
+// back. Hidden-ness belongs to the name and stays.
+bool ClearFileAttributes(const std::string& path);
+
+// Size in bytes; nullopt when the file cannot be read.
+std::optional<int64_t> FileSize(const std::string& path);
+
+// Copies a file; fails if `to` exists. Never leaves a partial `to` behind.
+bool CopyFileNoOverwrite(const std::string& from, const std::string& to);
+// Renames a file or folder; fails if `to` exists.
+bool RenameFile(const std::string& from, const std::string& to);
+bool DeleteFile(const std::string& path);
+bool CreateDirectory(const std::string& path);  // one level; false if it exists
+bool RemoveDirectory(const std::string& path);  // empty folders only
+
+// What a wildcard search returns.
+enum class SearchKind { Files, Directories, Both };
+
+// Names (not paths) in `folder` matching `pattern` ("VTS_??_0.IFO", "*.VOB"),
+// matched case-insensitively: "*" any run, "?" one character. Entries "." and
+// ".." are never returned; hidden and read-only entries are. Sorted by name.
+std::vector<std::string> FindFiles(const std::string& folder, const std::string& pattern,
+                                   SearchKind kind = SearchKind::Files);
+// The pattern test behind FindFiles.
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+std::string CurrentFolder();
+bool SetCurrentFolder(const std::string& path);
+
+// Joins a folder and a name with exactly one "/" between them.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+}  // namespace platform

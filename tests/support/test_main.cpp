@@ -1,0 +1,32 @@
+// Entry point of every test binary. Before any test runs, the process gets
+// its own data, runtime and registry locations in a temporary folder, so no
+// test ever touches the user's registry store, system folder or lock files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+#ifdef KV_WIDGET_TESTS
+#include <QApplication>
+#endif
+
+int main(int argc, char** argv) {
+  static kv_test::TempDir private_home("kv-test-home");
+  const std::string home = private_home.Path();
+  setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
+  setenv("KESTREVANE_REGISTRY", (home + "/registry.db").c_str(), 1);
+  kv_test::MakeFolders(home + "/data");
+  kv_test::MakeFolders(home + "/runtime");
+
+  ::testing::InitGoogleTest(&argc, argv);
+#ifdef KV_WIDGET_TESTS
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+#else
+  return RUN_ALL_TESTS();
+#endif
+}
