@@ -16,6 +16,8 @@ class PowerOff {
 };
 
 Seam<PowerOff>& PowerOffSeam();
-inline PowerOff& ThePowerOff() { return PowerOffSeam().Current(); }
+inline PowerOff& ThePowerOff() {
+  return PowerOffSeam().Current();
+}
 
 }  // namespace platform

@@ -18,6 +18,8 @@ class Shell {
 };
 
 Seam<Shell>& ShellSeam();
-inline Shell& TheShell() { return ShellSeam().Current(); }
+inline Shell& TheShell() {
+  return ShellSeam().Current();
+}
 
 }  // namespace platform

@@ -13,6 +13,8 @@ class Sounds {
 };
 
 Seam<Sounds>& SoundsSeam();
-inline Sounds& TheSounds() { return SoundsSeam().Current(); }
+inline Sounds& TheSounds() {
+  return SoundsSeam().Current();
+}
 
 }  // namespace platform

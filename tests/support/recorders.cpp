@@ -6,8 +6,12 @@ namespace kv_test {
 
 // Each recorder installs itself on its seam for its lifetime.
 
-MessageBoxRecorder::MessageBoxRecorder() { platform::MessageBoxSeam().Override(this); }
-MessageBoxRecorder::~MessageBoxRecorder() { platform::MessageBoxSeam().Override(nullptr); }
+MessageBoxRecorder::MessageBoxRecorder() {
+  platform::MessageBoxSeam().Override(this);
+}
+MessageBoxRecorder::~MessageBoxRecorder() {
+  platform::MessageBoxSeam().Override(nullptr);
+}
 
 platform::MessageAnswer MessageBoxRecorder::Show(QWidget*, const std::string& text,
                                                  platform::MessageIcon icon,
@@ -23,8 +27,12 @@ platform::MessageAnswer MessageBoxRecorder::Show(QWidget*, const std::string& te
   return answer;
 }
 
-FolderChooserScript::FolderChooserScript() { platform::FolderChooserSeam().Override(this); }
-FolderChooserScript::~FolderChooserScript() { platform::FolderChooserSeam().Override(nullptr); }
+FolderChooserScript::FolderChooserScript() {
+  platform::FolderChooserSeam().Override(this);
+}
+FolderChooserScript::~FolderChooserScript() {
+  platform::FolderChooserSeam().Override(nullptr);
+}
 
 std::optional<std::string> FolderChooserScript::Choose(const platform::FolderRequest& request) {
   requests_.push_back(request);
@@ -37,8 +45,12 @@ std::optional<std::string> FolderChooserScript::Choose(const platform::FolderReq
   return answer;
 }
 
-ShellRecorder::ShellRecorder() { platform::ShellSeam().Override(this); }
-ShellRecorder::~ShellRecorder() { platform::ShellSeam().Override(nullptr); }
+ShellRecorder::ShellRecorder() {
+  platform::ShellSeam().Override(this);
+}
+ShellRecorder::~ShellRecorder() {
+  platform::ShellSeam().Override(nullptr);
+}
 
 bool ShellRecorder::OpenDocument(const std::string& path) {
   documents.push_back(path);
@@ -52,11 +64,19 @@ bool ShellRecorder::StartProgram(const std::string& program,
   return result;
 }
 
-SoundRecorder::SoundRecorder() { platform::SoundsSeam().Override(this); }
-SoundRecorder::~SoundRecorder() { platform::SoundsSeam().Override(nullptr); }
+SoundRecorder::SoundRecorder() {
+  platform::SoundsSeam().Override(this);
+}
+SoundRecorder::~SoundRecorder() {
+  platform::SoundsSeam().Override(nullptr);
+}
 
-PowerOffRecorder::PowerOffRecorder() { platform::PowerOffSeam().Override(this); }
-PowerOffRecorder::~PowerOffRecorder() { platform::PowerOffSeam().Override(nullptr); }
+PowerOffRecorder::PowerOffRecorder() {
+  platform::PowerOffSeam().Override(this);
+}
+PowerOffRecorder::~PowerOffRecorder() {
+  platform::PowerOffSeam().Override(nullptr);
+}
 
 bool PowerOffRecorder::Request(std::string* error) {
   ++requests;

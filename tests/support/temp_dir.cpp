@@ -22,11 +22,17 @@ TempDir::TempDir(const std::string& prefix) {
   path_ = name.data();
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+  RemoveTree(path_);
+}
 
-std::string TempDir::File(const std::string& relative) const { return path_ + "/" + relative; }
+std::string TempDir::File(const std::string& relative) const {
+  return path_ + "/" + relative;
+}
 
-void MakeFolders(const std::string& path) { fs::create_directories(path); }
+void MakeFolders(const std::string& path) {
+  fs::create_directories(path);
+}
 
 void WriteFile(const std::string& path, const std::string& content) {
   fs::path p(path);
@@ -47,7 +53,8 @@ void RemoveTree(const std::string& path) {
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(path, ec))) return;
   // Folders without the owner's write bit cannot be emptied; give it back first.
-  for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
+  for (auto it = fs::recursive_directory_iterator(
+           path, fs::directory_options::skip_permission_denied, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (it->is_directory(ec) && !it->is_symlink(ec))
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
