@@ -39,10 +39,14 @@ enum class SearchKind { Files, Directories, Both };
 
 // Names (not paths) in `folder` matching `pattern` ("VTS_??_0.IFO", "*.VOB"),
 // matched case-insensitively: "*" any run, "?" one character. Entries "." and
-// ".." are never returned; hidden and read-only entries are. Sorted by name.
+// ".." are never returned; hidden and read-only entries are. Sorted by name
+// case-insensitively (as NTFS lists them), ties in byte order.
 std::vector<std::string> FindFiles(const std::string& folder, const std::string& pattern,
                                    SearchKind kind = SearchKind::Files);
-// The pattern test behind FindFiles.
+// The pattern test behind FindFiles. As the Windows search did, "*.*" matches
+// every name, a trailing ".*" may also match nothing ("VIDEO.*" matches
+// "VIDEO"), and a trailing "." asks for names without a dot ("*." matches
+// "README", not "A.TXT").
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 std::string CurrentFolder();
