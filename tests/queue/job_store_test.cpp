@@ -1,0 +1,198 @@
+#include "queue/job_store.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/file_system.h"
+#include "queue/job_file.h"
+#include "tests/support/scoped_registry.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using platform::RegistryRoot;
+using platform::RegistryValueType;
+using queue::JobState;
+using queue::kJobsKey;
+
+constexpr RegistryRoot kRoot = RegistryRoot::LocalMachine;
+
+class JobStoreTest : public ::testing::Test {
+ protected:
+  std::string Entry(const std::string& name) { return std::string(kJobsKey) + "\\" + name; }
+
+  void PutEntry(const std::string& name, const std::string& job, const std::string& path,
+                uint32_t done, const std::string& date = "the date") {
+    auto& s = registry_.Store();
+    ASSERT_TRUE(s.CreateKey(kRoot, Entry(name)));
+    ASSERT_TRUE(s.WriteString(kRoot, Entry(name), "Name", job));
+    ASSERT_TRUE(s.WriteString(kRoot, Entry(name), "Date", date));
+    ASSERT_TRUE(s.WriteString(kRoot, Entry(name), "Path", path));
+    ASSERT_TRUE(s.WriteDWord(kRoot, Entry(name), "Done", done));
+  }
+
+  // A job folder with its JobFile and `volumes` encoder job files.
+  std::string MakeJob(const std::string& name, const std::string& progress, int volumes,
+                      const std::string& time = "--", const std::string& left = "--") {
+    const std::string folder = dir_.File(name);
+    kv_test::WriteFile(queue::JobFilePathOf(folder),
+                       queue::FormatJobFileText(name, "the date", progress, time, left));
+    for (int k = 1; k <= volumes; ++k) {
+      char file[32];
+      std::snprintf(file, sizeof file, "out%.2d.rpjf", k);
+      kv_test::WriteFile(queue::JobDataFolderOf(folder) + file, "<job/>");
+    }
+    return folder;
+  }
+
+  std::string Name(const std::string& entry) {
+    return registry_.Store().ReadString(kRoot, Entry(entry), "Name").value_or("<none>");
+  }
+
+  kv_test::TempDir dir_;
+  kv_test::ScopedRegistry registry_;
+  platform::RegistryAccess access_{registry_.Store(), kRoot};
+  queue::JobStore store_{access_};
+};
+
+TEST_F(JobStoreTest, InitCreatesTheKeysWithAZeroCount) {
+  ASSERT_TRUE(store_.InitJobRegistry());
+  EXPECT_TRUE(registry_.Store().KeyExists(kRoot, queue::kProductKey));
+  EXPECT_EQ(registry_.Store().ReadDWord(kRoot, kJobsKey, "Count"), 0u);
+}
+
+TEST_F(JobStoreTest, InitDropsInvalidEntriesAndRenumbersTheRestInOrder) {
+  PutEntry("0", "A", "/a", 0);
+  PutEntry("1", "B", "/b", 0);
+  PutEntry("3", "C", "/c", 1);
+  ASSERT_TRUE(registry_.Store().DeleteValue(kRoot, Entry("1"), "Done"));
+  ASSERT_TRUE(store_.InitJobRegistry());
+  EXPECT_EQ(registry_.Store().ReadDWord(kRoot, kJobsKey, "Count"), 2u);
+  EXPECT_EQ(Name("0"), "A");
+  EXPECT_EQ(Name("1"), "C");
+  EXPECT_FALSE(registry_.Store().KeyExists(kRoot, Entry("3")));
+}
+
+TEST_F(JobStoreTest, InitKeepsNumericOrderPastTenEntriesAndAcrossGaps) {
+  for (int i = 0; i < 13; ++i) {
+    if (i == 4) continue;
+    PutEntry(std::to_string(i), "Job" + std::to_string(i), "/j", 0);
+  }
+  ASSERT_TRUE(store_.InitJobRegistry());
+  EXPECT_EQ(registry_.Store().ReadDWord(kRoot, kJobsKey, "Count"), 12u);
+  EXPECT_EQ(Name("3"), "Job3");
+  EXPECT_EQ(Name("4"), "Job5");
+  EXPECT_EQ(Name("9"), "Job10");
+  EXPECT_EQ(Name("11"), "Job12");
+}
+
+TEST_F(JobStoreTest, InitRejectsAStringDoneDropsSubkeysAndRewritesAStringCount) {
+  PutEntry("0", "A", "/a", 0);
+  PutEntry("1", "B", "/b", 0);
+  ASSERT_TRUE(registry_.Store().WriteString(kRoot, Entry("1"), "Done", "1"));
+  ASSERT_TRUE(registry_.Store().CreateKey(kRoot, Entry("0") + "\\extra\\deeper"));
+  ASSERT_TRUE(registry_.Store().WriteString(kRoot, kJobsKey, "Count", "7"));
+  ASSERT_TRUE(store_.InitJobRegistry());
+  EXPECT_EQ(registry_.Store().ValueType(kRoot, kJobsKey, "Count"), RegistryValueType::DWord);
+  EXPECT_EQ(registry_.Store().ReadDWord(kRoot, kJobsKey, "Count"), 1u);
+  EXPECT_EQ(Name("0"), "A");
+  EXPECT_EQ(registry_.Store().SubKeyNames(kRoot, Entry("0"))->size(), 0u);
+}
+
+TEST_F(JobStoreTest, InitSortsOutNamesThatCollideWithTheirNewNumbers) {
+  PutEntry("0", "A", "/a", 0);
+  PutEntry("01", "B", "/b", 0);
+  PutEntry("1", "C", "/c", 0);
+  PutEntry("2", "D", "/d", 0);
+  ASSERT_TRUE(store_.InitJobRegistry());
+  EXPECT_EQ(registry_.Store().ReadDWord(kRoot, kJobsKey, "Count"), 4u);
+  std::set<std::string> names{Name("0"), Name("1"), Name("2"), Name("3")};
+  EXPECT_EQ(names, (std::set<std::string>{"A", "B", "C", "D"}));
+  EXPECT_EQ(Name("3"), "D");
+}
+
+TEST_F(JobStoreTest, LoadBuildsRowsFromValidJobFilesAndMarksTheRest) {
+  const std::string pending = MakeJob("Pending", "1 / 3", 3, "1:05", "2:10");
+  const std::string fresh = MakeJob("Fresh", "0 / 2", 2, "00:30", "01:00");
+  const std::string mismatched = MakeJob("holiday", "1 / 2", 2);
+  PutEntry("0", "Pending", pending + "/", 0);
+  PutEntry("1", "Fresh", fresh, 0);
+  PutEntry("2", "Holiday", mismatched, 0);  // the file's name differs by case
+  PutEntry("3", "Finished", dir_.File("gone"), 1);
+  ASSERT_TRUE(store_.InitJobRegistry());
+  ASSERT_TRUE(store_.LoadJobList());
+  const auto& jobs = store_.Jobs();
+  ASSERT_EQ(jobs.size(), 4u);
+
+  EXPECT_EQ(jobs[0].State, JobState::Pending);
+  EXPECT_EQ(jobs[0].Path, pending) << "trailing separators are dropped";
+  EXPECT_EQ(jobs[0].Time, "01:05");
+  EXPECT_EQ(jobs[0].Left, "02:10");
+  EXPECT_EQ(jobs[1].Time, "--");
+  EXPECT_EQ(jobs[1].Left, "--");
+  EXPECT_EQ(jobs[2].State, JobState::Broken);
+  EXPECT_EQ(jobs[2].Progress, "--");
+  EXPECT_EQ(jobs[3].State, JobState::Done);
+  EXPECT_EQ(jobs[3].Progress, "--");
+
+  EXPECT_EQ(store_.PendingJobCount(), 2);
+  EXPECT_EQ(store_.RemainingVolumeCount(), 2 + 2);
+}
+
+TEST_F(JobStoreTest, AddRefusesIncompleteJobsAndIgnoresOnesAlreadyListed) {
+  ASSERT_TRUE(store_.InitJobRegistry());
+  ASSERT_TRUE(store_.LoadJobList());
+  const std::string job = MakeJob("Holiday", "0 / 3", 3);
+  const std::string broken = MakeJob("Broken", "0 / 3", 3);
+  ASSERT_TRUE(platform::DeleteFile(queue::JobDataFolderOf(broken) + "out02.rpjf"));
+
+  auto result = store_.AddJobFromFolder(broken);
+  EXPECT_FALSE(result.valid);
+  EXPECT_TRUE(store_.Jobs().empty());
+
+  result = store_.AddJobFromFolder(job);
+  EXPECT_TRUE(result.valid);
+  EXPECT_FALSE(result.already_listed);
+  EXPECT_TRUE(result.saved);
+  EXPECT_EQ(registry_.Store().ReadDWord(kRoot, kJobsKey, "Count"), 1u);
+  EXPECT_EQ(registry_.Store().ReadString(kRoot, Entry("0"), "Path"), job);
+
+  result = store_.AddJobFromFolder(job);
+  EXPECT_TRUE(result.valid);
+  EXPECT_TRUE(result.already_listed);
+  EXPECT_EQ(store_.Jobs().size(), 1u);
+
+  EXPECT_FALSE(store_.AddJobFromFolder(dir_.File("nothing-here")).valid);
+}
+
+TEST_F(JobStoreTest, SaveSurvivesAReloadAndAnEmptyListLeavesCountZero) {
+  ASSERT_TRUE(store_.InitJobRegistry());
+  ASSERT_TRUE(store_.LoadJobList());
+  ASSERT_TRUE(store_.AddJobFromFolder(MakeJob("One", "0 / 1", 1)).valid);
+  ASSERT_TRUE(store_.AddJobFromFolder(MakeJob("Two", "2 / 2", 2, "01:00")).valid);
+  ASSERT_TRUE(store_.SwapJobs(0, 1));
+
+  queue::JobStore reloaded(access_);
+  ASSERT_TRUE(reloaded.InitJobRegistry());
+  ASSERT_TRUE(reloaded.LoadJobList());
+  ASSERT_EQ(reloaded.Jobs().size(), 2u);
+  EXPECT_EQ(reloaded.Jobs()[0].Name, "Two");
+  EXPECT_EQ(reloaded.Jobs()[0].State, JobState::Done);
+  EXPECT_EQ(registry_.Store().ReadDWord(kRoot, Entry("0"), "Done"), 1u);
+  EXPECT_EQ(registry_.Store().ReadDWord(kRoot, Entry("1"), "Done"), 0u);
+
+  ASSERT_TRUE(reloaded.RemoveJob(1));
+  ASSERT_TRUE(reloaded.RemoveJob(0));
+  EXPECT_EQ(registry_.Store().ReadDWord(kRoot, kJobsKey, "Count"), 0u);
+  EXPECT_EQ(registry_.Store().SubKeyNames(kRoot, kJobsKey)->size(), 0u);
+}
+
+TEST_F(JobStoreTest, DeleteRegistryTreeFailsForAMissingKey) {
+  EXPECT_FALSE(queue::DeleteRegistryTree(access_, "\\Software\\Nothing"));
+  ASSERT_TRUE(registry_.Store().CreateKey(kRoot, "Software\\Tree\\a\\b"));
+  EXPECT_TRUE(queue::DeleteRegistryTree(access_, "\\Software\\Tree"));
+  EXPECT_FALSE(registry_.Store().KeyExists(kRoot, "Software\\Tree\\a"));
+}
+
+}  // namespace
