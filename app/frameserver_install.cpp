@@ -32,16 +32,12 @@ KeyStep KeyOfStep(int step) {
   }
 }
 
-std::string WithoutTrailingSeparators(std::string folder) {
-  while (!folder.empty() && folder.back() == '/') folder.pop_back();
-  return folder;
-}
-
 }  // namespace
 
 FrameserverInstallation::FrameserverInstallation(platform::RegistryStore& store,
                                                  std::string system_folder)
-    : store_(store), system_folder_(WithoutTrailingSeparators(std::move(system_folder))) {}
+    : store_(store),
+      system_folder_(platform::WithoutTrailingSeparators(std::move(system_folder))) {}
 
 std::string FrameserverInstallation::FileTarget(int step) const {
   return system_folder_ + (step == 1 ? "/avisynth.dll" : "/devil.dll");
@@ -150,7 +146,7 @@ bool FrameserverInstallation::InstallKey(int step) {
 
 bool FrameserverInstallation::InstallFrameserver(const std::string& program_folder) {
   if (!UninstallFrameserver()) return false;
-  const std::string folder = WithoutTrailingSeparators(program_folder);
+  const std::string folder = platform::WithoutTrailingSeparators(program_folder);
   const std::string avisynth = folder + "/avisynth.dll";
   const std::string devil = folder + "/devil.dll";
   if (!platform::FileExists(avisynth) || !platform::FileExists(devil) || system_folder_.empty())

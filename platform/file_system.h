@@ -55,4 +55,7 @@ bool SetCurrentFolder(const std::string& path);
 // Joins a folder and a name with exactly one "/" between them.
 std::string JoinPath(const std::string& folder, const std::string& name);
 
+// The path without trailing "/" separators; "/" itself stays.
+std::string WithoutTrailingSeparators(std::string path);
+
 }  // namespace platform

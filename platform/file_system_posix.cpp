@@ -275,6 +275,11 @@ bool SetCurrentFolder(const std::string& path) {
   return !path.empty() && ::chdir(path.c_str()) == 0;
 }
 
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   std::string::size_type end = folder.find_last_not_of('/');

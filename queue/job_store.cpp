@@ -36,11 +36,6 @@ std::string Child(const std::string& key, const std::string& name) {
   return key + "\\" + name;
 }
 
-std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
 }  // namespace
 
 bool ParseProgress(const std::string& progress, int& done, int& total) {
@@ -117,7 +112,7 @@ bool JobStore::LoadJobList() {
     const std::string entry = Child(kJobsKey, std::to_string(n));
     if (!store.KeyExists(root, entry)) continue;
     const std::string path =
-        WithoutTrailingSeparators(store.ReadString(root, entry, "Path").value_or(""));
+        platform::WithoutTrailingSeparators(store.ReadString(root, entry, "Path").value_or(""));
     const std::string name = store.ReadString(root, entry, "Name").value_or("");
     const std::string date = store.ReadString(root, entry, "Date").value_or("");
     const uint32_t done = store.ReadDWord(root, entry, "Done").value_or(0);
