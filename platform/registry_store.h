@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,6 +69,12 @@ class RegistryStore {
   virtual std::optional<uint32_t> ReadDWord(RegistryRoot root, const std::string& key,
                                             const std::string& name) = 0;
   virtual bool DeleteValue(RegistryRoot root, const std::string& key, const std::string& name) = 0;
+
+  // Runs `body` as one transaction: every operation it makes on this store
+  // lands together when it returns true, and none of them when it returns
+  // false or the process dies before the end. Other processes see either the
+  // state before or the state after.
+  virtual bool Atomically(const std::function<bool()>& body) = 0;
 };
 
 }  // namespace platform

@@ -29,6 +29,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <utility>
 
@@ -154,14 +155,25 @@ bool Exec(sqlite3* db, const char* sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-// One transaction; rolled back unless committed.
+// One transaction; rolled back unless committed. Inside a transaction that
+// is already open (RegistryStore::Atomically) it is a savepoint instead, so a
+// failing operation undoes only itself and the outer body decides the rest.
 class Transaction {
  public:
-  Transaction(sqlite3* db, bool write) : db_(db) {
-    ok_ = Exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN");
+  Transaction(sqlite3* db, bool write) : db_(db), nested_(!sqlite3_get_autocommit(db)) {
+    if (nested_)
+      ok_ = Exec(db_, "SAVEPOINT kv_operation");
+    else
+      ok_ = Exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN");
   }
   ~Transaction() {
-    if (ok_ && !committed_ && !sqlite3_get_autocommit(db_)) Exec(db_, "ROLLBACK");
+    if (!ok_ || committed_) return;
+    if (nested_) {
+      Exec(db_, "ROLLBACK TO kv_operation");
+      Exec(db_, "RELEASE kv_operation");
+    } else if (!sqlite3_get_autocommit(db_)) {
+      Exec(db_, "ROLLBACK");
+    }
   }
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
@@ -169,12 +181,13 @@ class Transaction {
   bool Ok() const { return ok_; }
   bool Commit() {
     if (!ok_) return false;
-    committed_ = Exec(db_, "COMMIT");
+    committed_ = Exec(db_, nested_ ? "RELEASE kv_operation" : "COMMIT");
     return committed_;
   }
 
  private:
   sqlite3* db_;
+  bool nested_;
   bool ok_ = false;
   bool committed_ = false;
 };
@@ -327,6 +340,10 @@ class SqliteRegistryStore final : public RegistryStore {
     });
   }
 
+  bool Atomically(const std::function<bool()>& body) override {
+    return Write([&] { return body(); });
+  }
+
   bool DeleteValue(RegistryRoot root, const std::string& key, const std::string& name) override {
     return Write([&] {
       int64_t id = FindKey(root, SplitPath(key));
@@ -340,7 +357,7 @@ class SqliteRegistryStore final : public RegistryStore {
  private:
   template <typename Body>
   bool Write(Body&& body) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Transaction transaction(db_, true);
     if (!transaction.Ok()) return false;
     if (!body()) return false;  // rolled back
@@ -349,7 +366,7 @@ class SqliteRegistryStore final : public RegistryStore {
 
   template <typename T, typename Body>
   std::optional<T> Read(Body&& body) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     Transaction transaction(db_, false);
     if (!transaction.Ok()) return std::nullopt;
     std::optional<T> result = body();
@@ -447,7 +464,8 @@ class SqliteRegistryStore final : public RegistryStore {
 
   sqlite3* db_;
   // One connection serves one operation at a time.
-  std::mutex mutex_;
+  // Recursive: operations called from an Atomically body take it again.
+  std::recursive_mutex mutex_;
 };
 
 // Creates or checks the schema inside one write transaction.

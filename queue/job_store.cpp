@@ -136,22 +136,27 @@ bool JobStore::LoadJobList() {
 bool JobStore::SaveJobList() {
   platform::RegistryStore& store = registry_.Store();
   const auto root = registry_.Root();
-  if (store.KeyExists(root, kJobsKey) &&
-      !DeleteRegistryTree(registry_, std::string("\\") + kJobsKey))
-    return false;
-  if (!store.CreateKey(root, kJobsKey)) return false;
-  if (!store.WriteDWord(root, kJobsKey, "Count", static_cast<uint32_t>(jobs_.size()))) return false;
-  for (size_t i = 0; i < jobs_.size(); ++i) {
-    const std::string entry = Child(kJobsKey, std::to_string(i));
-    const JobEntry& job = jobs_[i];
-    if (!store.CreateKey(root, entry) || !store.WriteString(root, entry, "Name", job.Name) ||
-        !store.WriteString(root, entry, "Date", job.Date) ||
-        !store.WriteString(root, entry, "Path", job.Path) ||
-        !store.WriteDWord(root, entry, "Done", job.State == JobState::Done ? 1 : 0)) {
+  // The old entries are deleted and the new ones written in one transaction,
+  // so that a crash in the middle of a save leaves the previous list intact.
+  return store.Atomically([&] {
+    if (store.KeyExists(root, kJobsKey) &&
+        !DeleteRegistryTree(registry_, std::string("\\") + kJobsKey))
       return false;
+    if (!store.CreateKey(root, kJobsKey)) return false;
+    if (!store.WriteDWord(root, kJobsKey, "Count", static_cast<uint32_t>(jobs_.size())))
+      return false;
+    for (size_t i = 0; i < jobs_.size(); ++i) {
+      const std::string entry = Child(kJobsKey, std::to_string(i));
+      const JobEntry& job = jobs_[i];
+      if (!store.CreateKey(root, entry) || !store.WriteString(root, entry, "Name", job.Name) ||
+          !store.WriteString(root, entry, "Date", job.Date) ||
+          !store.WriteString(root, entry, "Path", job.Path) ||
+          !store.WriteDWord(root, entry, "Done", job.State == JobState::Done ? 1 : 0)) {
+        return false;
+      }
     }
-  }
-  return true;
+    return true;
+  });
 }
 
 JobStore::AddResult JobStore::AddJobFromFolder(const std::string& folder) {

@@ -278,6 +278,42 @@ TEST_F(RegistryStoreTest, MoveKeyFailures) {
   EXPECT_TRUE(store_->MoveKey(kLM, "A", "AB"));
 }
 
+TEST_F(RegistryStoreTest, AtomicallyLandsAllOrNothing) {
+  ASSERT_TRUE(store_->CreateKey(kLM, "Software\\List"));
+  ASSERT_TRUE(store_->WriteDWord(kLM, "Software\\List", "Count", 1));
+
+  // A body that gives up undoes everything it did, deletions included.
+  EXPECT_FALSE(store_->Atomically([&] {
+    EXPECT_TRUE(store_->DeleteKey(kLM, "Software\\List"));
+    EXPECT_TRUE(store_->CreateKey(kLM, "Software\\Other\\Deep"));
+    EXPECT_FALSE(store_->KeyExists(kLM, "Software\\List"));  // seen inside the body
+    return false;
+  }));
+  EXPECT_EQ(store_->ReadDWord(kLM, "Software\\List", "Count"), 1u);
+  EXPECT_FALSE(store_->KeyExists(kLM, "Software\\Other"));
+
+  // A failing operation inside a body undoes only itself (here: nothing was
+  // written); the body goes on and lands the rest.
+  EXPECT_TRUE(store_->Atomically([&] {
+    EXPECT_FALSE(store_->WriteString(kLM, "Software\\Missing", "Name", "x"));
+    EXPECT_FALSE(store_->MoveKey(kLM, "Software\\List", "Software\\List\\Inside"));
+    return store_->WriteDWord(kLM, "Software\\List", "Count", 2);
+  }));
+  EXPECT_EQ(store_->ReadDWord(kLM, "Software\\List", "Count"), 2u);
+  EXPECT_FALSE(store_->KeyExists(kLM, "Software\\Missing"));
+}
+
+TEST_F(RegistryStoreTest, OtherConnectionsSeeAnAtomicBodyOnlyWhenItEnds) {
+  auto other = RegistryStore::Open(path_);
+  ASSERT_TRUE(other);
+  ASSERT_TRUE(store_->Atomically([&] {
+    EXPECT_TRUE(store_->CreateKey(kLM, "Software\\Half"));
+    EXPECT_FALSE(other->KeyExists(kLM, "Software\\Half"));
+    return true;
+  }));
+  EXPECT_TRUE(other->KeyExists(kLM, "Software\\Half"));
+}
+
 TEST_F(RegistryStoreTest, DataSurvivesReopening) {
   ASSERT_TRUE(store_->CreateKey(kLM, "Software\\AviSynth"));
   ASSERT_TRUE(store_->WriteString(kLM, "Software\\AviSynth", "tempinst", "Temporary Installation"));

@@ -1,8 +1,13 @@
 #include "queue/job_store.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "platform/file_system.h"
 #include "queue/job_file.h"
@@ -193,6 +198,53 @@ TEST_F(JobStoreTest, DeleteRegistryTreeFailsForAMissingKey) {
   ASSERT_TRUE(registry_.Store().CreateKey(kRoot, "Software\\Tree\\a\\b"));
   EXPECT_TRUE(queue::DeleteRegistryTree(access_, "\\Software\\Tree"));
   EXPECT_FALSE(registry_.Store().KeyExists(kRoot, "Software\\Tree\\a"));
+}
+
+// A process killed while it saves the list, again and again, never leaves a
+// shorter or mixed-up list behind: every save is all or nothing.
+TEST_F(JobStoreTest, ASaveKilledHalfwayLeavesTheWholeOldOrNewList) {
+  constexpr int kJobs = 14;
+  std::set<std::string> names;
+  for (int i = 0; i < kJobs; ++i) {
+    const std::string name = "Job" + std::to_string(i);
+    PutEntry(std::to_string(i), name, MakeJob(name, "0 / 1", 1), 0);
+    names.insert(name);
+  }
+  ASSERT_TRUE(registry_.Store().WriteDWord(kRoot, kJobsKey, "Count", kJobs));
+
+  for (int round = 0; round < 12; ++round) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // A store connection of the child's own, as a second program would have.
+      auto store = platform::RegistryStore::Open(registry_.Path());
+      if (!store) _exit(2);
+      platform::RegistryAccess access(*store, kRoot);
+      queue::JobStore jobs(access);
+      if (!jobs.InitJobRegistry() || !jobs.LoadJobList()) _exit(3);
+      if (write(ready[1], "R", 1) != 1) _exit(4);
+      for (size_t n = 0;; ++n) jobs.SwapJobs(n % kJobs, (n * 5 + 3) % kJobs);
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + 7 * round));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    ASSERT_EQ(registry_.Store().ReadDWord(kRoot, kJobsKey, "Count"), uint32_t{kJobs});
+    std::set<std::string> seen;
+    for (int i = 0; i < kJobs; ++i) {
+      seen.insert(Name(std::to_string(i)));
+      EXPECT_EQ(registry_.Store().ReadDWord(kRoot, Entry(std::to_string(i)), "Done"), 0u);
+    }
+    EXPECT_EQ(seen, names) << "round " << round;
+  }
 }
 
 }  // namespace
