@@ -30,6 +30,11 @@ std::optional<int64_t> FileSize(const std::string& path);
 bool CopyFileNoOverwrite(const std::string& from, const std::string& to);
 // Renames a file or folder; fails if `to` exists.
 bool RenameFile(const std::string& from, const std::string& to);
+// Writes `bytes` as the whole new content of `path`: into a temporary file
+// of the same folder, flushed to disk, then renamed over the old file. A crash
+// or a full disk leaves the old content in place; false then, and no
+// temporary file remains.
+bool ReplaceFileContents(const std::string& path, const std::string& bytes);
 bool DeleteFile(const std::string& path);
 bool CreateDirectory(const std::string& path);  // one level; false if it exists
 bool RemoveDirectory(const std::string& path);  // empty folders only

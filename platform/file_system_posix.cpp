@@ -208,6 +208,25 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return RenameNoReplace(from, to, S_ISDIR(st.st_mode));
 }
 
+bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
+  std::string temporary = ParentFolder(path) + "/." + BaseName(path) + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return false;
+  bool ok = true;
+  for (size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  // mkstemp creates 0600; give the file the usual permissions.
+  ok = ok && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
+  ok = (close(fd) == 0) && ok;
+  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(temporary.c_str());
+  return ok;
+}
+
 bool DeleteFile(const std::string& path) {
   struct stat st;
   if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/file_system.h"
+
 namespace queue {
 
 namespace {
@@ -105,11 +107,10 @@ std::string FormatJobFileText(const std::string& name, const std::string& date,
 }
 
 bool WriteJobFile(const JobEntry& entry) {
-  std::ofstream out(JobFilePathOf(entry.Path), std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out << FormatJobFileText(entry.Name, entry.Date, entry.Progress, entry.Time, entry.Left);
-  out.close();
-  return !out.fail();
+  // Replaced as a whole, so that a crash never leaves half a JobFile.
+  return platform::ReplaceFileContents(
+      JobFilePathOf(entry.Path),
+      FormatJobFileText(entry.Name, entry.Date, entry.Progress, entry.Time, entry.Left));
 }
 
 JobEntry EntryFromJobFile(const JobFileLines& lines, const JobProgress& progress,

@@ -2,7 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -160,6 +163,43 @@ TEST(RenameFile, RenamesFilesAndFoldersButNeverReplaces) {
   EXPECT_TRUE(platform::RenameFile(dir.File("job"), dir.File("job2")));
   EXPECT_EQ(kv_test::ReadFile(dir.File("job2/a.txt")), "a");
   EXPECT_FALSE(platform::RenameFile(dir.File("missing"), dir.File("x")));
+}
+
+TEST(ReplaceFileContents, ReplacesTheWholeFileAndLeavesNoTemporaryBehind) {
+  kv_test::TempDir dir;
+  const std::string path = dir.File("job/.kvnj/a.kvnj");
+  kv_test::WriteFile(path, "a much longer old content\r\n.\r\n");
+  ASSERT_TRUE(platform::ReplaceFileContents(path, "new\r\n"));
+  EXPECT_EQ(kv_test::ReadFile(path), "new\r\n");
+  EXPECT_EQ(ModeOf(path), 0644u);
+  EXPECT_EQ(platform::FindFiles(dir.File("job/.kvnj"), "*", SearchKind::Both), Names{"a.kvnj"});
+  // A missing file is created; a missing folder is a failure.
+  EXPECT_TRUE(platform::ReplaceFileContents(dir.File("job/fresh.txt"), "x"));
+  EXPECT_EQ(kv_test::ReadFile(dir.File("job/fresh.txt")), "x");
+  EXPECT_FALSE(platform::ReplaceFileContents(dir.File("nowhere/file.txt"), "x"));
+}
+
+TEST(ReplaceFileContents, AFullDiskKeepsTheOldContent) {
+  kv_test::TempDir dir;
+  const std::string path = dir.File("status.txt");
+  const std::string old_content = "old content that must survive\r\n";
+  kv_test::WriteFile(path, old_content);
+  // The child may write only 4 KB per file: the new content does not fit,
+  // as on a full disk.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(platform::ReplaceFileContents(path, std::string(100000, 'x')) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed write was reported as success";
+  EXPECT_EQ(kv_test::ReadFile(path), old_content);
+  EXPECT_EQ(platform::FindFiles(dir.Path(), "*", SearchKind::Both), Names{"status.txt"});
 }
 
 TEST(DeleteAndFolders, DeleteFileTakesFilesOnlyAndFoldersGoWhenEmpty) {
