@@ -42,6 +42,20 @@ std::string DefaultCopyright() {
   return text;
 }
 
+bool IsClipTextCharacter(char c) {
+  const unsigned char code = static_cast<unsigned char>(c);
+  if (code < 1 || code > 127) return false;
+  return c != '"' && c != '&' && c != '\'' && c != '<' && c != '>';
+}
+
+bool IsValidClipText(const std::string& text, size_t max_length) {
+  if (text.size() > max_length) return false;
+  for (char c : text) {
+    if (!IsClipTextCharacter(c)) return false;
+  }
+  return true;
+}
+
 VolumeProposal ProposeVolumes(int estimated_mb) {
   // Half of the "CD [80 min]" preset decides between one custom volume and
   // whole CDs.

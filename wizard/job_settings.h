@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "wizard/settings_tables.h"
@@ -48,6 +49,14 @@ std::string FormatDuration(double seconds);
 std::string FormatAudioBitrate(int kbps);
 // "(C) " followed by the current year.
 std::string DefaultCopyright();
+
+// Clip texts go into the encoder job file unescaped: they may hold only
+// characters 1..127 other than the five that XML would need escaped.
+inline constexpr size_t kMaxClipTextLength = 255;
+inline constexpr size_t kMaxClipDescriptionLength = 1023;
+bool IsClipTextCharacter(char c);
+// Every character allowed and not longer than `max_length`.
+bool IsValidClipText(const std::string& text, size_t max_length = kMaxClipTextLength);
 
 // The wizard's model of how the chosen title is transcoded, with the
 // positions and limits of the controls that edit it. It holds no widget; the

@@ -53,6 +53,20 @@ TEST(Formats, FrameRateDurationBitRateAndCopyright) {
   EXPECT_EQ(JobSettings().Copyright, std::string("(C) ") + year);
 }
 
+TEST(ClipTexts, OnlyTextsThatNeedNoEscaping) {
+  EXPECT_TRUE(wizard::IsValidClipText(""));
+  EXPECT_TRUE(wizard::IsValidClipText("Summer (C) 2026, part 1; \\ / ? ! #"));
+  for (const char* bad : {"Tom & Jerry", "a \"b\"", "it's", "<b>", "x > y"}) {
+    EXPECT_FALSE(wizard::IsValidClipText(bad)) << bad;
+  }
+  EXPECT_FALSE(wizard::IsValidClipText("caf\xc3\xa9"));  // UTF-8: codes above 127
+  EXPECT_FALSE(wizard::IsValidClipText(std::string("a\0b", 3)));
+  EXPECT_TRUE(wizard::IsValidClipText(std::string(255, 'x')));
+  EXPECT_FALSE(wizard::IsValidClipText(std::string(256, 'x')));
+  EXPECT_TRUE(wizard::IsValidClipText(std::string(1023, 'x'), wizard::kMaxClipDescriptionLength));
+  EXPECT_FALSE(wizard::IsValidClipText(std::string(1024, 'x'), wizard::kMaxClipDescriptionLength));
+}
+
 struct FilterCase {
   const char* title;
   bool pal, progressive;

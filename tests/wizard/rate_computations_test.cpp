@@ -238,6 +238,10 @@ TEST(ChannelModes, FirstChoiceIsTheRichestAllowedMode) {
   EXPECT_EQ(six.AudioCodecRows, AudioCodecListOf(ChannelModeKind::Multichannel));
   EXPECT_EQ(six.AudioCodecRowCount, 4);
 
+  JobSettings four = AudioTitle(4, 104);
+  four.RecomputeRates(true, false);
+  EXPECT_EQ(four.ChannelMode, ChannelModeKind::Multichannel);
+
   JobSettings six_low = AudioTitle(6, 103);
   six_low.RecomputeRates(true, false);
   EXPECT_FALSE(six_low.ChannelModeAllowed[3]);
@@ -336,11 +340,21 @@ TEST(AudioRow, AutomaticRowIsNearestToFifteenPercent) {
   EXPECT_EQ(b.MinimumVolumeSizeMB, 8);
 }
 
+TEST(AudioRow, AutomaticTieGoesToTheLowerRow) {
+  // 15 % of 983040 = 147456 lies halfway between 128 and 160 Kbps.
+  JobSettings s = StereoRowFor(983040, true);
+  EXPECT_EQ(s.AudioCodecRow, 7);
+}
+
 TEST(AudioRow, SliderStopsWhereTheVideoWouldGetLessThan8Kbps) {
   // 60 Kbps total: 48 + 8 = 56 fits, 64 + 8 = 72 does not -> maximum row 4.
   JobSettings s = StereoRowFor(60 * 1024, false);
   EXPECT_EQ(s.AudioRowSliderMax, 4);
   EXPECT_TRUE(s.AudioRowSliderEnabled);
+  // 56 Kbps is just enough for 48 Kbps; 55.1 rounds up to 56 as well.
+  EXPECT_EQ(StereoRowFor(56 * 1024, false).AudioRowSliderMax, 4);
+  EXPECT_EQ(StereoRowFor(55.1 * 1024, false).AudioRowSliderMax, 4);
+  EXPECT_EQ(StereoRowFor(55 * 1024, false).AudioRowSliderMax, 3);
   // Row 0 is always allowed, even when nothing fits.
   JobSettings tiny = StereoRowFor(5 * 1024, false);
   EXPECT_EQ(tiny.AudioRowSliderMax, 0);
@@ -453,6 +467,21 @@ TEST(AutoResize, BordersLeftInThePictureGetTheirShare) {
   // 9/16 = 365.2 -> 649 x 365 -> 648 (remainder 1) x ceil(364.5) = 365 -> 364.
   EXPECT_EQ(s.OutputWidth, 648);
   EXPECT_EQ(s.OutputHeight, 364);
+}
+
+TEST(AutoResize, BordersLeftInANarrowerPictureWidenTheSize) {
+  JobSettings s = Title(true, 25.0f, 2500);
+  s.Facts.BorderState = 1;
+  s.Facts.DetectedRect = {72, 8, 704, 432};
+  s.CropMode = CropModeKind::Disabled;
+  s.UpdateAspectRatioFromCrop();
+  s.VideoBitrate = s.VideoBitrateAtSourceSpeed = 1000000;
+  s.AutoResize();
+  // A = (576 * 704 * 16) / (720 * 432 * 9) = 2.3177: h = sqrt(1000000 /
+  // (0.225 * 25 * 2.3177)) = 277.0, w = 641.9; the whole 720 of 704 gets
+  // w = 656.5, h = 656.5 * 9/16 = 369.3 -> 656 x 369 -> 368.
+  EXPECT_EQ(s.OutputWidth, 656);
+  EXPECT_EQ(s.OutputHeight, 368);
 }
 
 TEST(AutoResize, LeavesTheSizeWithoutRatesOrInManualMode) {
