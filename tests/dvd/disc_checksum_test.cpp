@@ -133,4 +133,35 @@ TEST(DiscChecksumFolder, FailsOnUnreadableIfo) {
   chmod(dir.File("VIDEO_TS.IFO").c_str(), 0644);
 }
 
+// Works as root too: a name whose target is gone cannot be opened or sized.
+TEST(DiscChecksumFolder, FailsOnIfoOrVobThatCannotBeRead) {
+  kv_test::TempDir dir;
+  WriteDisc(dir.File("ifo"), SampleDisc());
+  ASSERT_TRUE(dvd::ComputeDiscChecksum(dir.File("ifo")).has_value());
+  std::filesystem::create_symlink(dir.File("gone"), dir.File("ifo/VTS_03_0.IFO"));
+  EXPECT_FALSE(dvd::ComputeDiscChecksum(dir.File("ifo")).has_value());
+
+  WriteDisc(dir.File("vob"), SampleDisc());
+  std::filesystem::create_symlink(dir.File("gone"), dir.File("vob/VTS_02_2.VOB"));
+  EXPECT_FALSE(dvd::ComputeDiscChecksum(dir.File("vob")).has_value());
+
+  WriteDisc(dir.File("menu"), SampleDisc());
+  std::filesystem::remove(dir.File("menu/VIDEO_TS.VOB"));
+  std::filesystem::create_symlink(dir.File("gone"), dir.File("menu/VIDEO_TS.VOB"));
+  EXPECT_FALSE(dvd::ComputeDiscChecksum(dir.File("menu")).has_value());
+}
+
+// The searches look at files only: a folder that happens to carry a title set
+// name is neither read nor counted.
+TEST(DiscChecksumFolder, FoldersWithFileNamesAreIgnored) {
+  kv_test::TempDir dir;
+  WriteDisc(dir.File("plain"), SampleDisc());
+  WriteDisc(dir.File("folders"), SampleDisc());
+  kv_test::MakeFolders(dir.File("folders/VTS_03_0.IFO"));
+  kv_test::MakeFolders(dir.File("folders/VTS_03_1.VOB"));
+  auto plain = dvd::ComputeDiscChecksum(dir.File("plain"));
+  ASSERT_TRUE(plain.has_value());
+  EXPECT_EQ(dvd::ComputeDiscChecksum(dir.File("folders")), plain);
+}
+
 }  // namespace
