@@ -1,0 +1,211 @@
+// The exported entry points of the index run. Library state is one active
+// run at a time; everything a run touches lives in its IndexRun object.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tessmar/include/tessmar.h"
+#include "tessmar/index_run.h"
+
+namespace {
+
+using tessmar::IndexRun;
+using tessmar::InputFile;
+
+std::mutex g_mutex;
+bool g_busy = false;                 // a probe or an index run is active
+std::shared_ptr<IndexRun> g_active;  // the index run that the control calls reach
+std::string g_out_base;              // kept for calls without an output base
+std::atomic<uint32_t> g_next_id{0};
+
+template <typename T>
+void Store(T& field, T value) {
+  std::atomic_ref<T>(field).store(value, std::memory_order_release);
+}
+
+template <typename T>
+T Load(T& field) {
+  return std::atomic_ref<T>(field).load(std::memory_order_acquire);
+}
+
+void CloseInputs(std::vector<InputFile>& inputs) {
+  for (size_t i = inputs.size(); i-- > 0;)
+    if (inputs[i].fd >= 0) ::close(inputs[i].fd);
+  inputs.clear();
+}
+
+// The run that `status` belongs to, if it is the active one.
+std::shared_ptr<IndexRun> RunOf(TessmarStatus* status) {
+  if (g_active && g_active->id == Load(status->thread)) return g_active;
+  return nullptr;
+}
+
+void Worker(std::shared_ptr<IndexRun> run, TessmarStatus* status) {
+  run->IndexAll();
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (run->Abandoned()) return;  // the library moved on without this worker
+  run->FinalStatus();
+  (void)status;
+  if (g_active == run) {
+    g_active.reset();
+    g_busy = false;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t Tessmar(const char* files, const char* outBase, int32_t wantAudio, int32_t wantSubpictures,
+                TessmarStatus* status) {
+  std::unique_lock<std::mutex> lock(g_mutex);
+  if (g_busy) return 3;
+  if (status) {
+    Store(status->running, uint8_t{0});
+    Store(status->ended, uint8_t{0});
+    Store(status->finished, uint8_t{0});
+    Store(status->scrambled, uint8_t{0});
+    Store(status->percent, 0.0f);
+  }
+  if (!files || !*files) return 1;
+
+  std::vector<InputFile> inputs;
+  std::string list(files);
+  size_t from = 0;
+  for (;;) {
+    size_t bar = list.find('|', from);
+    std::string name = list.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
+    if (name.find('/') == std::string::npos) {
+      char cwd[4096];
+      if (!::getcwd(cwd, sizeof cwd)) {
+        CloseInputs(inputs);
+        return 1;
+      }
+      name = std::string(cwd) + "/" + name;
+    }
+    // More files or longer paths than the name table holds are refused.
+    if (inputs.size() >= static_cast<size_t>(tessmar::kMaxInputFiles) ||
+        name.size() > tessmar::kMaxInputPath) {
+      CloseInputs(inputs);
+      return 1;
+    }
+    InputFile in;
+    in.fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (in.fd < 0 || ::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (in.fd >= 0) ::close(in.fd);
+      CloseInputs(inputs);
+      return 1;
+    }
+    ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    in.path = name;
+    in.size = st.st_size;
+    inputs.push_back(std::move(in));
+    if (bar == std::string::npos) break;
+    from = bar + 1;
+  }
+
+  if (outBase && *outBase) g_out_base = outBase;
+  if (g_out_base.empty() || g_out_base.size() > tessmar::kMaxOutBase) {
+    CloseInputs(inputs);
+    return 2;
+  }
+  std::string out_base = g_out_base;
+  if (out_base.find('/') == std::string::npos) {
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd)) out_base = std::string(cwd) + "/" + out_base;
+  }
+
+  auto run =
+      std::make_shared<IndexRun>(std::move(inputs), out_base, wantAudio != 0, wantSubpictures != 0);
+  g_busy = true;
+  lock.unlock();
+  run->Probe();  // synchronous, without the status block
+  lock.lock();
+  if (!run->OpenOutputs(status)) {
+    g_busy = false;
+    return 2;
+  }
+  run->id = ++g_next_id;
+  if (run->id == 0) run->id = ++g_next_id;
+  g_active = run;
+  if (status) {
+    Store(status->thread, run->id);
+    Store(status->suspended, uint8_t{0});
+    // Set before the thread starts, so that a caller polling `running` right
+    // after this call never sees a run that has not begun as one that ended.
+    Store(status->running, uint8_t{1});
+  }
+  std::thread(Worker, run, status).detach();
+  return 0;
+}
+
+int32_t TessmarSuspend(TessmarStatus* status) {
+  if (!status) return 1;
+  if (Load(status->suspended)) return 2;
+  std::shared_ptr<IndexRun> run;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    run = RunOf(status);
+  }
+  if (!run || !run->Park(1000)) return 3;
+  Store(status->suspended, uint8_t{1});
+  return 0;
+}
+
+int32_t TessmarResume(TessmarStatus* status) {
+  if (!status) return 1;
+  if (!Load(status->suspended)) return 2;
+  std::shared_ptr<IndexRun> run;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    run = RunOf(status);
+  }
+  if (!run) return 3;
+  run->Unpark();
+  Store(status->suspended, uint8_t{0});
+  return 0;
+}
+
+int32_t TessmarStop(TessmarStatus* status) {
+  if (!status) return 1;
+  if (Load(status->suspended) && TessmarResume(status) != 0) return 2;
+  std::shared_ptr<IndexRun> run;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    run = RunOf(status);
+  }
+  if (run) run->RequestStop();
+  int waited = 0;
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    waited += 50;
+    if (waited >= 1000) break;
+    if (!Load(status->running)) return 0;
+  }
+  // The worker did not end in time: it is abandoned, never killed. It may
+  // finish the read it is in, but writes nothing more, and the library is
+  // free for the next run at once.
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!Load(status->running)) return 0;
+  run = RunOf(status);
+  if (!run) return 3;
+  run->Abandon();
+  g_active.reset();
+  g_busy = false;
+  Store(status->ended, uint8_t{1});
+  Store(status->finished, uint8_t{0});
+  Store(status->running, uint8_t{0});
+  return 0;
+}
+
+}  // extern "C"
