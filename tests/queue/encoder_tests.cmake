@@ -1,0 +1,15 @@
+# Tests of the encoder process control (included from CMakeLists.txt here).
+
+# The scripted stand-in for the encoder: a test tool, never in the program folder.
+add_executable(kv_test_encoder test_encoder.cpp)
+set_target_properties(kv_test_encoder PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
+target_include_directories(kv_test_encoder PRIVATE "${PROJECT_SOURCE_DIR}")
+
+# Console redirection with real children, the hand-over to the user-interface
+# thread, and the pure parsers of the encoder's output and job file.
+kv_add_test(queue_con_redir_tests SOURCES con_redir_test.cpp encoder_output_test.cpp
+            LIBS kv_queue WIDGETS)
+target_compile_definitions(queue_con_redir_tests PRIVATE
+                           KV_TEST_ENCODER="$<TARGET_FILE:kv_test_encoder>")
+add_dependencies(queue_con_redir_tests kv_test_encoder)
+
