@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -134,6 +135,95 @@ bool IsEndMark(const std::string& line) {
   size_t i = line.find_first_not_of(" \t");
   return i != std::string::npos && line[i] == '.' &&
          (i + 1 == line.size() || line[i + 1] == ' ' || line[i + 1] == '\t');
+}
+
+// Formatted reads of the index lines ("%d", "%I64x", "%x", "%I64d"), without
+// the cost of sscanf on files of hundreds of thousands of lines.
+class Scan {
+ public:
+  explicit Scan(const std::string& line) : p_(line.c_str()) {}
+  bool Dec(int* out) {
+    int64_t v;
+    if (!Dec64(&v) || v < INT32_MIN || v > INT32_MAX) return false;
+    *out = static_cast<int>(v);
+    return true;
+  }
+  bool Dec64(int64_t* out) {
+    Space();
+    bool negative = *p_ == '-';
+    if (*p_ == '-' || *p_ == '+') ++p_;
+    if (*p_ < '0' || *p_ > '9') return false;
+    uint64_t v = 0;
+    for (; *p_ >= '0' && *p_ <= '9'; ++p_) {
+      if (v > (uint64_t{1} << 62)) return false;
+      v = v * 10 + static_cast<uint64_t>(*p_ - '0');
+    }
+    *out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+    return true;
+  }
+  bool Hex64(uint64_t* out) {
+    Space();
+    int digits = 0;
+    uint64_t v = 0;
+    for (;; ++p_, ++digits) {
+      int d = HexDigit(*p_);
+      if (d < 0) break;
+      if (digits >= 16) return false;
+      v = v << 4 | static_cast<uint64_t>(d);
+    }
+    *out = v;
+    return digits > 0;
+  }
+  bool Hex32(unsigned* out) {
+    uint64_t v;
+    if (!Hex64(&v) || v > 0xFFFFFFFFu) return false;
+    *out = static_cast<unsigned>(v);
+    return true;
+  }
+  bool Literal(char c) {
+    if (*p_ != c) return false;
+    ++p_;
+    return true;
+  }
+  const char* Rest() const { return p_; }
+
+ private:
+  static int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+  void Space() {
+    while (*p_ == ' ' || *p_ == '\t') ++p_;
+  }
+  const char* p_;
+};
+
+// Appends "%d %I64x %x" and a CR LF to `line` (the audio map lines).
+void AppendEntry(std::string* line, int file, uint64_t offset, uint64_t length) {
+  char buf[64];
+  char* p = buf + sizeof buf;
+  *--p = '\n';
+  *--p = '\r';
+  auto hex = [&p](uint64_t v) {
+    do {
+      *--p = "0123456789abcdef"[v & 15];
+      v >>= 4;
+    } while (v);
+  };
+  hex(length);
+  *--p = ' ';
+  hex(offset);
+  *--p = ' ';
+  unsigned f =
+      file < 0 ? static_cast<unsigned>(-static_cast<int64_t>(file)) : static_cast<unsigned>(file);
+  do {
+    *--p = static_cast<char>('0' + f % 10);
+    f /= 10;
+  } while (f);
+  if (file < 0) *--p = '-';
+  line->append(p, static_cast<size_t>(buf + sizeof buf - p));
 }
 
 bool Exists(const std::string& path) {
@@ -275,7 +365,8 @@ bool VideoPart(const std::string& vts, const std::string& title_base, const Titl
   while (qmci.NextNonEmpty(&line)) {
     int vob_id, cell_id, file;
     uint64_t offset;
-    if (std::sscanf(line.c_str(), "%d %d %d %" SCNx64, &vob_id, &cell_id, &file, &offset) != 4) {
+    Scan in(line);
+    if (!in.Dec(&vob_id) || !in.Dec(&cell_id) || !in.Dec(&file) || !in.Hex64(&offset)) {
       end_mark = IsEndMark(line);
       break;
     }
@@ -336,14 +427,14 @@ bool VideoPart(const std::string& vts, const std::string& title_base, const Titl
   RunBuilder runs(&gop_runs);
   bool last_seen = false;
   while (!last_seen) {
-    int file, vob_id, cell_id, used = 0;
+    int file, vob_id, cell_id;
     int64_t position;
-    if (!d2v.NextNonEmpty(&line) ||
-        std::sscanf(line.c_str(), "7 %d %" SCNd64 " %d %d%n", &file, &position, &vob_id, &cell_id,
-                    &used) != 4 ||
-        file < 0 || file >= count)
+    if (!d2v.NextNonEmpty(&line)) return false;
+    Scan in(line);
+    if (!in.Literal('7') || !in.Dec(&file) || !in.Dec64(&position) || !in.Dec(&vob_id) ||
+        !in.Dec(&cell_id) || file < 0 || file >= count)
       return false;
-    std::string rest = line.substr(static_cast<size_t>(used));
+    std::string rest(in.Rest());
     if (rest.size() >= 2 && rest.compare(rest.size() - 2, 2, " 9") == 0) {
       rest.resize(rest.size() - 2);
       last_seen = true;
@@ -441,8 +532,9 @@ bool AudioPart(const std::string& vts, const std::string& title_base, const Titl
     while (qmai.NextNonEmpty(&line)) {
       Entry e;
       int vob_id, cell_id;
-      if (std::sscanf(line.c_str(), "%d %d %d %" SCNx64 " %x", &e.file, &vob_id, &cell_id,
-                      &e.offset, &e.length) != 5) {
+      Scan in(line);
+      if (!in.Dec(&e.file) || !in.Dec(&vob_id) || !in.Dec(&cell_id) || !in.Hex64(&e.offset) ||
+          !in.Hex32(&e.length)) {
         end_mark = IsEndMark(line);
         break;
       }
@@ -455,9 +547,11 @@ bool AudioPart(const std::string& vts, const std::string& title_base, const Titl
       if (cell.Dropped()) continue;
       const std::vector<Run>* r = table.Find(cell.vob_id, cell.cell_id);
       if (!r) continue;
+      std::string text;
       for (const Run& run : *r)
         for (size_t i = run.first; i < run.first + run.count; ++i)
-          out.Printf("%d %" PRIx64 " %x\n", entries[i].file, entries[i].offset, entries[i].length);
+          AppendEntry(&text, entries[i].file, entries[i].offset, entries[i].length);
+      out.Write(text.data(), text.size());
     }
     out.Printf("\n.");
   }
@@ -533,8 +627,8 @@ bool SubpicturePart(const std::string& vts, const std::string& title_base, const
     while (qmsi.NextNonEmpty(&line)) {
       Entry e;
       int vob_id, cell_id;
-      if (std::sscanf(line.c_str(), "%d %d %x %" SCNx64, &vob_id, &cell_id, &e.pts, &e.offset) !=
-          4) {
+      Scan in(line);
+      if (!in.Dec(&vob_id) || !in.Dec(&cell_id) || !in.Hex32(&e.pts) || !in.Hex64(&e.offset)) {
         end_mark = IsEndMark(line);
         break;
       }

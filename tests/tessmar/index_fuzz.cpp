@@ -16,6 +16,18 @@
 
 namespace {
 
+std::string* g_folder = nullptr;
+
+// The run's files go away with the process.
+void RemoveFolder() {
+  if (DIR* dir = opendir(g_folder->c_str())) {
+    while (dirent* e = readdir(dir))
+      if (e->d_name[0] != '.') unlink((*g_folder + "/" + e->d_name).c_str());
+    closedir(dir);
+  }
+  rmdir(g_folder->c_str());
+}
+
 const std::string& Folder() {
   static const std::string folder = [] {
     const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -23,6 +35,10 @@ const std::string& Folder() {
     if (!mkdtemp(name.data())) std::abort();
     return name;
   }();
+  if (!g_folder) {
+    g_folder = new std::string(folder);
+    std::atexit(RemoveFolder);
+  }
   return folder;
 }
 
