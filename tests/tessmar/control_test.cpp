@@ -251,4 +251,32 @@ TEST_F(Control, StopAfterANormalEndReturns0AndKeepsTheResult) {
   EXPECT_EQ(TessmarResume(&status), 2);
 }
 
+TEST_F(Control, ElementaryStreamIsIndexedAtItsPictureStartCodes) {
+  std::string m2v = dir_.File("video.m2v");
+  kv_test::RunCommand(
+      "ffmpeg -v error -y -f lavfi -i testsrc2=s=352x288:r=25:d=4 "
+      "-c:v mpeg2video -g 12 -bf 2 -f mpeg2video " +
+      kv_test::Quote(m2v));
+  ASSERT_TRUE(std::filesystem::exists(m2v));
+  TessmarStatus status{};
+  ASSERT_EQ(kv_test::IndexAndWait({m2v}, dir_.File("es"), 1, 1, &status), 0);
+  EXPECT_EQ(Peek(status.finished), 1);
+  EXPECT_EQ(Peek(status.audioStreamCount), 0);
+  std::vector<std::string> d2v = CrLfLines(ReadFile(dir_.File("es.d2v")));
+  ASSERT_GT(d2v.size(), 4u);
+  EXPECT_EQ(d2v[4], "Stream_Type=0");
+  kv_test::GopSummary gops = kv_test::ReadGops(dir_.File("es.d2v"));
+  EXPECT_EQ(gops.frames, kv_test::FfprobeFrameCount(m2v));
+  // Each GOP line points at a picture start code of an I-picture
+  // (picture_coding_type, bits 5-3 of the sixth byte, = 1).
+  std::string data = ReadFile(m2v);
+  ASSERT_GT(gops.lines, 1);
+  for (const auto& f : gops.fields) {
+    size_t at = std::stoul(f[2]);
+    ASSERT_LT(at + 6, data.size());
+    EXPECT_EQ(data.compare(at, 4, std::string("\0\0\1\0", 4)), 0) << at;
+    EXPECT_EQ((static_cast<uint8_t>(data[at + 5]) >> 3) & 7, 1) << at;
+  }
+}
+
 }  // namespace

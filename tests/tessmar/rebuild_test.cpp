@@ -197,6 +197,25 @@ TEST_F(SampleRebuild, AudioMapsAreFfmpegsDemuxOfTheTitleBytes) {
   EXPECT_GT(ours.size(), 1000000u);
 }
 
+TEST_F(SampleRebuild, DamagedSamples) {
+  // A VOB cut short of what the IFO says: the title is what the index holds.
+  std::string vts = Index("bad_truncated_vob", 1);
+  std::string title = dir_.File("truncated");
+  ASSERT_EQ(
+      qmRebuild(vts.c_str(), IfoOf("bad_truncated_vob", 1).c_str(), title.c_str(), 1, 1, 0, 1, 0),
+      1);
+  kv_test::GopSummary gops = kv_test::ReadGops(title + ".qmvi");
+  EXPECT_GT(gops.frames, 0);
+  EXPECT_LT(gops.frames, 240);
+  EXPECT_LE(gops.frames, kv_test::FfprobeFrameCount(TitleBytes(title)));
+  // An empty IFO is no title set information file.
+  std::string film = Index("bad_empty_ifo", 1);
+  EXPECT_EQ(qmRebuild(film.c_str(), IfoOf("bad_empty_ifo", 1).c_str(), dir_.File("e").c_str(), 1, 1,
+                      1, 1, 0),
+            0);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("e.vfm")));
+}
+
 // The PGC's colour table through the rule that maps the mean luma to 255.
 std::string ExpectedPalette(const uint32_t* table) {
   double sum = 0;
