@@ -13,3 +13,8 @@ target_compile_definitions(queue_con_redir_tests PRIVATE
                            KV_TEST_ENCODER="$<TARGET_FILE:kv_test_encoder>")
 add_dependencies(queue_con_redir_tests kv_test_encoder)
 
+# The encoder controller driven through the test encoder's scripts.
+kv_add_test(queue_encoder_control_tests SOURCES encoder_control_test.cpp LIBS kv_queue WIDGETS)
+target_compile_definitions(queue_encoder_control_tests PRIVATE
+                           KV_TEST_ENCODER="$<TARGET_FILE:kv_test_encoder>")
+add_dependencies(queue_encoder_control_tests kv_test_encoder)
