@@ -120,6 +120,58 @@ int64_t PlainPipeRead(const std::string& file, int64_t* lines) {
   return NowNs() - start;
 }
 
+// The peer of the paced run: the same writer through a plain pipe, its lines
+// cut and timed on the reading thread itself.
+struct PacedPeer {
+  int64_t lines = 0;
+  std::vector<int64_t> latencies;
+  std::string report;
+};
+
+PacedPeer PlainPacedRead(const std::string& self, double rate, double seconds) {
+  PacedPeer peer;
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return peer;
+  char numbers[2][32];
+  std::snprintf(numbers[0], sizeof numbers[0], "%.0f", rate);
+  std::snprintf(numbers[1], sizeof numbers[1], "%.3f", seconds);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(out[1]);
+    close(err[0]);
+    close(err[1]);
+    execl(self.c_str(), self.c_str(), "--write", numbers[0], numbers[1],
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  char block[1024];
+  std::string line;
+  ssize_t n;
+  while ((n = read(out[0], block, sizeof block)) > 0) {
+    for (ssize_t i = 0; i < n; ++i) {
+      if (block[i] != '\r') {
+        line += block[i];
+        continue;
+      }
+      ++peer.lines;
+      size_t at = line.find(" t ");
+      if (at != std::string::npos)
+        peer.latencies.push_back(NowNs() - std::strtoll(line.c_str() + at + 3, nullptr, 10));
+      line.clear();
+    }
+  }
+  while ((n = read(err[0], block, sizeof block)) > 0) peer.report.append(block, n);
+  close(out[0]);
+  close(err[0]);
+  waitpid(pid, nullptr, 0);
+  return peer;
+}
+
 // CConRedir with every line handed to the user-interface thread the way the
 // encoder control hands over its notifications.
 class Forwarder : public queue::CConRedir {
@@ -288,6 +340,18 @@ int main(int argc, char** argv) {
                 Percentile(forwarder.latencies, 1.0) / 1e6);
     std::printf("  10 ms UI timer: %" PRId64 " ticks in %.2f s, latest by %.3f ms\n", ticks,
                 Seconds(took), timer_late_max / 1e6);
+
+    PacedPeer peer = PlainPacedRead(self, rate_mb * 1048576, seconds);
+    int64_t peer_written = -1, peer_bytes = 0, peer_longest_us = -1;
+    std::sscanf(peer.report.c_str(),
+                "wrote %" SCNd64 " lines %" SCNd64 " bytes longest_write_us %" SCNd64,
+                &peer_written, &peer_bytes, &peer_longest_us);
+    std::printf("  peer (plain pipe read, same writer): received %" PRId64 " of %" PRId64
+                ", longest write held up %.3f ms, line written -> read: median %.3f ms, "
+                "p99 %.3f ms, max %.3f ms\n",
+                peer.lines, peer_written, peer_longest_us / 1000.0,
+                Percentile(peer.latencies, 0.5) / 1e6, Percentile(peer.latencies, 0.99) / 1e6,
+                Percentile(peer.latencies, 1.0) / 1e6);
   }
 
   std::remove(data.c_str());
