@@ -20,10 +20,12 @@ namespace {
 using tessmar::IndexRun;
 using tessmar::InputFile;
 
-std::mutex g_mutex;
-bool g_busy = false;                 // a probe or an index run is active
-std::shared_ptr<IndexRun> g_active;  // the index run that the control calls reach
-std::string g_out_base;              // kept for calls without an output base
+// Library state lives for the whole process and is never destroyed: a
+// detached worker may still be finishing while the process exits.
+std::mutex& g_mutex = *new std::mutex;
+bool g_busy = false;  // a probe or an index run is active
+std::shared_ptr<IndexRun>& g_active = *new std::shared_ptr<IndexRun>;  // reached by the controls
+std::string& g_out_base = *new std::string;  // kept for calls without an output base
 std::atomic<uint32_t> g_next_id{0};
 
 template <typename T>
