@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -276,6 +277,118 @@ TEST_F(Control, ElementaryStreamIsIndexedAtItsPictureStartCodes) {
     ASSERT_LT(at + 6, data.size());
     EXPECT_EQ(data.compare(at, 4, std::string("\0\0\1\0", 4)), 0) << at;
     EXPECT_EQ((static_cast<uint8_t>(data[at + 5]) >> 3) & 7, 1) << at;
+  }
+}
+
+// Calls `fn` with the offset of every PES packet of a program stream and its
+// stream id (pack headers of 14 bytes, as DVD packs have).
+template <typename Fn>
+void ForEachPacket(std::string& data, Fn fn) {
+  size_t p = 0;
+  while (p + 6 <= data.size()) {
+    if (data[p] == 0 && data[p + 1] == 0 && data[p + 2] == 1) {
+      uint8_t id = static_cast<uint8_t>(data[p + 3]);
+      if (id == 0xBA) {
+        p += 14;
+        continue;
+      }
+      if (id >= 0xBB) {
+        size_t length = static_cast<uint8_t>(data[p + 4]) << 8 | static_cast<uint8_t>(data[p + 5]);
+        fn(p, id);
+        p += 6 + length;
+        continue;
+      }
+    }
+    ++p;
+  }
+}
+
+TEST_F(Control, LpcmAttributesComeFromTheInfoByte) {
+  const struct {
+    uint8_t info;
+    int channels, bits, rate;
+  } cases[] = {{0x81, 2, 24, 48000}, {0x11, 2, 16, 96000}, {0x45, 6, 20, 48000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.info));
+    std::string data = ReadFile(vob_);
+    int patched = 0;
+    ForEachPacket(data, [&](size_t at, uint8_t id) {
+      if (id != 0xBD) return;
+      size_t sub = at + 9 + static_cast<uint8_t>(data[at + 8]);
+      if (static_cast<uint8_t>(data[sub]) != 0xA1) return;
+      data[sub + 5] = static_cast<char>(c.info);
+      ++patched;
+    });
+    ASSERT_GT(patched, 100);
+    std::string vob = dir_.File("lpcm.VOB");
+    kv_test::WriteFile(vob, data);
+    TessmarStatus status{};
+    ASSERT_EQ(kv_test::IndexAndWait({vob}, dir_.File("lpcm"), 0, 0, &status), 0);
+    EXPECT_EQ(Peek(status.audio[1].format), 4);
+    EXPECT_EQ(Peek(status.audio[1].channels), c.channels);
+    EXPECT_EQ(Peek(status.audio[1].bitsPerSample), c.bits);
+    EXPECT_EQ(Peek(status.audio[1].sampleRate), c.rate);
+  }
+}
+
+TEST_F(Control, IntraOnlyStreamGivesOneFlagPerGopLine) {
+  std::string m2v = dir_.File("intra.m2v");
+  kv_test::RunCommand(
+      "ffmpeg -v error -y -f lavfi -i testsrc2=s=352x288:r=25:d=1 "
+      "-c:v mpeg2video -g 1 -bf 0 -f mpeg2video " +
+      kv_test::Quote(m2v));
+  TessmarStatus status{};
+  ASSERT_EQ(kv_test::IndexAndWait({m2v}, dir_.File("intra"), 0, 0, &status), 0);
+  kv_test::GopSummary gops = kv_test::ReadGops(dir_.File("intra.d2v"));
+  ASSERT_EQ(gops.lines, 25);
+  for (int i = 0; i < gops.lines; ++i) {
+    const auto& f = gops.fields[static_cast<size_t>(i)];
+    // "7 file offset vob cell" and one flag: 0x10 | top_field_first * 2.
+    ASSERT_EQ(f.size(), i + 1 < gops.lines ? 6u : 7u) << i;
+    EXPECT_EQ(f[5].substr(0, 1), "1") << i;
+  }
+  EXPECT_EQ(gops.fields.back().back(), "9");
+  EXPECT_EQ(gops.frames, 25);
+}
+
+// Shifts the PTS of every packet of private stream 1 sub-stream `sub` by
+// `delta` ticks of 90 kHz.
+void ShiftPts(std::string& data, uint8_t sub, int64_t delta) {
+  ForEachPacket(data, [&](size_t at, uint8_t id) {
+    if (id != 0xBD || static_cast<uint8_t>(data[at + 7]) < 0x80) return;
+    if (static_cast<uint8_t>(data[at + 9 + static_cast<uint8_t>(data[at + 8])]) != sub) return;
+    auto b = [&](size_t i) {
+      return static_cast<uint64_t>(static_cast<uint8_t>(data[at + 9 + i]));
+    };
+    uint64_t pts = ((b(0) >> 1) & 7) << 30 | b(1) << 22 | (b(2) >> 1) << 15 | b(3) << 7 | b(4) >> 1;
+    pts = (pts + static_cast<uint64_t>(delta)) & ((uint64_t{1} << 33) - 1);
+    data[at + 9] = static_cast<char>((b(0) & 0xF1) | ((pts >> 29) & 0x0E));
+    data[at + 10] = static_cast<char>(pts >> 22);
+    data[at + 11] = static_cast<char>(((pts >> 14) & 0xFE) | 1);
+    data[at + 12] = static_cast<char>(pts >> 7);
+    data[at + 13] = static_cast<char>(((pts << 1) & 0xFE) | 1);
+  });
+}
+
+TEST_F(Control, AudioDelayRule) {
+  std::string film = kv_test::SampleVobs("ntsc_film")[0];
+  TessmarStatus status{};
+  ASSERT_EQ(kv_test::IndexAndWait({film}, dir_.File("d0"), 0, 0, &status), 0);
+  const int32_t base = Peek(status.audio[0].delayMs);
+  ASSERT_LT(std::abs(base), 100);
+  // 4.5 s later, 6 s later (more than 5 s: taken as 0), 0.1 s earlier.
+  const struct {
+    int64_t ticks;
+    int32_t expected;
+  } cases[] = {{405000, base + 4500}, {540000, 0}, {-9000, base - 100}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ticks);
+    std::string data = ReadFile(film);
+    ShiftPts(data, 0x80, c.ticks);
+    std::string vob = dir_.File("delay.VOB");
+    kv_test::WriteFile(vob, data);
+    ASSERT_EQ(kv_test::IndexAndWait({vob}, dir_.File("d"), 0, 0, &status), 0);
+    EXPECT_NEAR(Peek(status.audio[0].delayMs), c.expected, 1);
   }
 }
 
