@@ -168,39 +168,15 @@ TEST_F(SampleIndex, AudioFormatsAndDelaysMatchFfprobe) {
   EXPECT_EQ(Peek(status.scrambled), 0);
 }
 
-// ffmpeg's packets of one stream, each as its own string.
-std::vector<std::string> FfmpegPackets(const std::string& url, const std::string& map,
-                                       std::string* whole) {
-  kv_test::TempDir tmp("tessmar-ff");
-  std::string out = tmp.File("stream.raw");
-  kv_test::RunCommand("ffmpeg -v error -y -i " + kv_test::Quote(url) + " -map " + map +
-                      " -c copy -f data " + kv_test::Quote(out));
-  *whole = ReadFile(out);
-  kv_test::CommandResult sizes = kv_test::RunCommand(
-      "ffprobe -v error -show_entries packet=stream_index,size -of csv=p=0 " + kv_test::Quote(url));
-  int index = std::stoi(map.substr(2));
-  std::vector<std::string> packets;
-  std::istringstream in(sizes.out);
-  std::string line;
-  size_t at = 0;
-  while (std::getline(in, line)) {
-    int s = 0, size = 0;
-    if (std::sscanf(line.c_str(), "%d,%d", &s, &size) != 2 || s != index) continue;
-    packets.push_back(whole->substr(at, static_cast<size_t>(size)));
-    at += static_cast<size_t>(size);
-  }
-  return packets;
-}
-
 TEST_F(SampleIndex, AudioIndexPayloadsAreFfmpegsDemux) {
   TessmarStatus status;
   std::string base = Index("ntsc_multi", 1, &status);
   std::string url = ConcatUrl(SampleVobs("ntsc_multi"));
   // Stream order in ffprobe: nav 0, video 1, AC-3 2, LPCM 3, MPEG audio 4.
   std::string ac3, lpcm_whole, mpa;
-  FfmpegPackets(url, "0:2", &ac3);
-  FfmpegPackets(url, "0:4", &mpa);
-  std::vector<std::string> lpcm = FfmpegPackets(url, "0:3", &lpcm_whole);
+  kv_test::FfmpegPackets(url, "0:2", &ac3);
+  kv_test::FfmpegPackets(url, "0:4", &mpa);
+  std::vector<std::string> lpcm = kv_test::FfmpegPackets(url, "0:3", &lpcm_whole);
   ASSERT_FALSE(ac3.empty());
   ASSERT_FALSE(mpa.empty());
   ASSERT_FALSE(lpcm.empty());
@@ -229,7 +205,7 @@ TEST_F(SampleIndex, AudioAcrossThreeVobFilesIsFfmpegsDemux) {
   TessmarStatus status;
   std::string base = Index("pal_letterbox", 1, &status);
   std::string ac3;
-  FfmpegPackets(ConcatUrl(SampleVobs("pal_letterbox")), "0:2", &ac3);
+  kv_test::FfmpegPackets(ConcatUrl(SampleVobs("pal_letterbox")), "0:2", &ac3);
   ASSERT_FALSE(ac3.empty());
   EXPECT_TRUE(kv_test::ConcatRanges(base + "_at0.qmai", 0, 3, 4, 5) == ac3);
   EXPECT_EQ(Peek(status.audioStreamCount), 1);
@@ -252,7 +228,7 @@ TEST_F(SampleIndex, DtsPayloadsAreFfmpegsDemux) {
   EXPECT_EQ(Peek(status.finished), 1);
   ASSERT_EQ(Peek(status.audio[0].format), 2);
   std::string dts;
-  FfmpegPackets(mpg, "0:2", &dts);  // 0 nav, 1 video, 2 DTS
+  kv_test::FfmpegPackets(mpg, "0:2", &dts);  // 0 nav, 1 video, 2 DTS
   ASSERT_FALSE(dts.empty());
   EXPECT_TRUE(kv_test::ConcatRanges(base + "_at0.qmai", 0, 3, 4, 5) == dts);
 }

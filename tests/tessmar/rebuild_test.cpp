@@ -192,9 +192,13 @@ TEST_F(SampleRebuild, AudioMapsAreFfmpegsDemuxOfTheTitleBytes) {
     EXPECT_EQ(CrLfLines(ReadFile(map)).back(), ".");
   }
   // LPCM: FFmpeg's packets keep 3 bytes of the sub-stream header.
+  std::string whole, samples;
+  for (const std::string& packet : kv_test::FfmpegPackets(bytes, "0:3", &whole))
+    samples += packet.substr(3);
   std::string ours = kv_test::ConcatRanges(title + "_at1.vfm", 0, 1, 2, 3);
-  EXPECT_EQ(ours, kv_test::ConcatRanges(vts + "_at1.qmai", 0, 3, 4, 5));
   EXPECT_GT(ours.size(), 1000000u);
+  EXPECT_EQ(ours.size(), samples.size());
+  EXPECT_TRUE(ours == samples);
 }
 
 TEST_F(SampleRebuild, DamagedSamples) {

@@ -176,4 +176,28 @@ std::vector<std::string> FfprobeStreams(const std::string& url, const std::strin
   return lines;
 }
 
+// ffmpeg's packets of one stream, each as its own string.
+std::vector<std::string> FfmpegPackets(const std::string& url, const std::string& map,
+                                       std::string* whole) {
+  TempDir tmp("tessmar-ff");
+  std::string out = tmp.File("stream.raw");
+  RunCommand("ffmpeg -v error -y -i " + Quote(url) + " -map " + map + " -c copy -f data " +
+             Quote(out));
+  *whole = ReadFile(out);
+  kv_test::CommandResult sizes = RunCommand(
+      "ffprobe -v error -show_entries packet=stream_index,size -of csv=p=0 " + Quote(url));
+  int index = std::stoi(map.substr(2));
+  std::vector<std::string> packets;
+  std::istringstream in(sizes.out);
+  std::string line;
+  size_t at = 0;
+  while (std::getline(in, line)) {
+    int s = 0, size = 0;
+    if (std::sscanf(line.c_str(), "%d,%d", &s, &size) != 2 || s != index) continue;
+    packets.push_back(whole->substr(at, static_cast<size_t>(size)));
+    at += static_cast<size_t>(size);
+  }
+  return packets;
+}
+
 }  // namespace kv_test

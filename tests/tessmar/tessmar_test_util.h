@@ -58,4 +58,9 @@ int64_t FfprobeFrameCount(const std::string& url);
 // ffprobe stream entry `entry` of every stream, one line per stream.
 std::vector<std::string> FfprobeStreams(const std::string& url, const std::string& entries);
 
+// FFmpeg's demux of stream `map` ("0:N") of `url`: the packets one by one,
+// and all of them in `whole`.
+std::vector<std::string> FfmpegPackets(const std::string& url, const std::string& map,
+                                       std::string* whole);
+
 }  // namespace kv_test
