@@ -1,0 +1,111 @@
+// One open title: its video index and map, an MPEG-2 decoder positioned
+// somewhere in the title, the last decoded frames, and the conversion to
+// blue-green-red rows. Frames are decoded from the GOP that holds them (one
+// GOP earlier for the leading B-frames of an open GOP); a request just ahead
+// of the decoder's position continues decoding instead of starting again.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "outside/qmvideo/qmvideo.h"
+#include "outside/qmvideo/video_index.h"
+#include "outside/qmvideo/virtual_file.h"
+
+struct AVCodecContext;
+struct AVCodecParserContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+namespace qmvideo {
+
+class VideoSource {
+ public:
+  // Null when the index or its map cannot be read or used, or the title
+  // holds no sequence header.
+  static std::unique_ptr<VideoSource> Open(const std::string& index_path, bool film);
+  ~VideoSource();
+  VideoSource(const VideoSource&) = delete;
+  VideoSource& operator=(const VideoSource&) = delete;
+
+  const QmVideoRecord& Record() const { return record_; }
+  // Delivered frame `n` as width x height x 3 bytes; null on failure. Valid
+  // until the next call.
+  const uint8_t* Frame(int n);
+  // Decoder restarts so far (for the benchmark).
+  int64_t Seeks() const { return seeks_; }
+
+ private:
+  VideoSource() = default;
+  bool Init(const std::string& index_path, bool film);
+  bool FindSequenceHeader();
+
+  // Decoded picture of coded frame `c` (a new reference), or null.
+  AVFrame* CodedFrame(int32_t c);
+  int GopOf(int32_t c) const;
+  void Seek(int gop);
+  bool DecodeUntil(int32_t c, int gop);
+
+  // Program stream: the next payload of the video stream; false at the end.
+  bool NextVideoPayload(const uint8_t** data, size_t* size);
+  size_t Available(size_t wanted);
+  void FeedElementaryStream(const uint8_t* data, size_t size);
+  void SendPicture(const uint8_t* data, int size);
+  void ReceiveFrames();
+  void Drain();
+  void Assign(int64_t key, int slot);
+  void Store(AVFrame* frame, int32_t c);
+  void DropDecoderState();
+
+  bool Weave(const AVFrame* top, const AVFrame* bottom);
+  bool Convert(const AVFrame* frame);
+
+  VideoIndex index_;
+  VirtualFile file_;
+  std::vector<FieldPair> shown_;  // film flag 0
+  bool film_ = false;
+  QmVideoRecord record_{};
+
+  AVCodecContext* codec_ = nullptr;
+  AVCodecParserContext* parser_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  AVFrame* received_ = nullptr;
+  AVFrame* woven_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  std::vector<uint8_t> sequence_header_;
+  int video_stream_ = 0xE0;
+
+  // Reading position.
+  std::vector<uint8_t> buffer_;
+  size_t buffer_start_ = 0;  // first unread byte in buffer_
+  size_t buffer_end_ = 0;
+  int64_t next_read_ = 0;  // virtual position after buffer_end_
+  int64_t read_since_seek_ = 0;
+  bool at_end_ = false;
+  std::vector<uint8_t> sync_bytes_;  // elementary stream before the first header
+
+  // Decoder position.
+  bool positioned_ = false;
+  bool stream_synced_ = false;   // a header start code was found after the seek
+  bool picture_synced_ = false;  // the first I-picture was sent
+  bool beyond_index_ = false;
+  int start_gop_ = 0;
+  int table_ = 0;         // GOP of the last I-picture sent
+  int slot_ = 0;          // display slots given in that GOP
+  int64_t pending_ = -1;  // reference picture waiting for its slot
+  int64_t next_key_ = 0;
+  int32_t newest_ = -1;  // highest frame decoded since the seek
+  std::unordered_map<int64_t, int32_t> key_frame_;
+  std::unordered_map<int64_t, AVFrame*> unplaced_;  // output before its slot was known
+  std::map<int32_t, AVFrame*> cache_;
+  int64_t seeks_ = 0;
+
+  std::vector<uint8_t> rgb_;
+};
+
+}  // namespace qmvideo
