@@ -155,7 +155,8 @@ class Scan {
     if (*p_ < '0' || *p_ > '9') return false;
     uint64_t v = 0;
     for (; *p_ >= '0' && *p_ <= '9'; ++p_) {
-      if (v > (uint64_t{1} << 62)) return false;
+      // Far below the 64-bit limits, so that positions can be added safely.
+      if (v > (uint64_t{1} << 58)) return false;
       v = v * 10 + static_cast<uint64_t>(*p_ - '0');
     }
     *out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
