@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QLineEdit>
+#include <QToolButton>
+#include <QWidget>
+
+namespace queue {
+
+// An up-down control bound to a read-only edit: its position is the number
+// the edit shows, its arrows step it by one between the minimum and the
+// maximum without wrapping. The maximum may be set below the minimum (an
+// empty queue), which leaves the arrows without effect.
+class UpDown : public QWidget {
+  Q_OBJECT
+ public:
+  UpDown(QLineEdit* buddy, QWidget* parent);
+
+  int Minimum() const { return minimum_; }
+  int Maximum() const { return maximum_; }
+  void SetMinimum(int minimum) { minimum_ = minimum; }
+  void SetMaximum(int maximum) { maximum_ = maximum; }
+
+  // The number in the edit (0 when it holds none).
+  int Position() const;
+  // Shows `position`, kept within the range when the range is not empty.
+  void SetPosition(int position);
+
+  void StepUp();
+  void StepDown();
+
+ private:
+  QLineEdit* buddy_;
+  QToolButton* up_;
+  QToolButton* down_;
+  int minimum_ = 1;
+  int maximum_ = 1;
+};
+
+}  // namespace queue
