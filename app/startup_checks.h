@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+namespace app {
+
+// Where this run of the program finds its files. The program takes them from
+// the platform; tests point them at folders of their own.
+struct StartupEnvironment {
+  std::string program_folder;  // the program file's folder, ending in "/"
+  std::string system_folder;   // where the frameserver is installed for the run
+  std::string registry_path;   // the registry store file
+
+  static StartupEnvironment OfThisProcess();
+};
+
+// Sets the shell's process-wide values, opens RegistryAccess, repairs the job
+// list and installs the frameserver for the run. False once a message has
+// been shown.
+bool RunStartupChecks(const StartupEnvironment& environment);
+
+// After the message loop: undoes a temporary frameserver installation and
+// releases RegistryAccess. Safe whichever check failed.
+void RunExitCleanup(const StartupEnvironment& environment);
+
+}  // namespace app

@@ -1,0 +1,141 @@
+// Two real processes of the program: the second one refuses to start while
+// the first runs, a first one ended by SIGTERM cleans up, and one killed
+// with SIGKILL neither blocks the next start nor leaves the system broken.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/file_system.h"
+#include "platform/registry_store.h"
+#include "tests/app/shell_fixture.h"
+
+#ifndef KV_SHELL_RUNNER
+#error "KV_SHELL_RUNNER must name the shell runner program"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// One run of the program with its standard output on a pipe.
+class ProgramProcess {
+ public:
+  explicit ProgramProcess(const app::StartupEnvironment& environment) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      close(out[1]);
+      execl(KV_SHELL_RUNNER, KV_SHELL_RUNNER, environment.program_folder.c_str(),
+            environment.system_folder.c_str(), environment.registry_path.c_str(), nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    output_ = out[0];
+  }
+  ~ProgramProcess() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (output_ >= 0) close(output_);
+  }
+
+  // The next line of output, or "" when none comes within `timeout`.
+  std::string NextLine(std::chrono::milliseconds timeout = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const size_t end = buffer_.find('\n');
+      if (end != std::string::npos) {
+        std::string line = buffer_.substr(0, end);
+        buffer_.erase(0, end + 1);
+        return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left <= 0ms) return "";
+      pollfd fd{output_, POLLIN, 0};
+      if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) return "";
+      char bytes[256];
+      const ssize_t n = read(output_, bytes, sizeof bytes);
+      if (n <= 0) return "";
+      buffer_.append(bytes, static_cast<size_t>(n));
+    }
+  }
+
+  void Signal(int signal_number) { kill(pid_, signal_number); }
+  bool Running() const { return !ended_ && kill(pid_, 0) == 0 && !Reaped(); }
+
+  // The exit code, or -signal; -1000 when it does not end within 20 s.
+  int Wait() {
+    for (int i = 0; i < 400; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        ended_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return -1000;
+  }
+
+ private:
+  bool Reaped() const {
+    int status = 0;
+    return waitpid(pid_, &status, WNOHANG) == pid_;
+  }
+
+  pid_t pid_ = -1;
+  int output_ = -1;
+  bool ended_ = false;
+  std::string buffer_;
+};
+
+TEST(TwoInstances, TheSecondIsRefusedAndTheFirstCleansUpOnSigterm) {
+  kv_test::ProgramFolders folders;
+  ProgramProcess first(folders.Environment());
+  ASSERT_EQ(first.NextLine(), "READY");
+  EXPECT_EQ(kv_test::ReadFile(folders.System("avisynth.dll")), "the frameserver");
+
+  ProgramProcess second(folders.Environment());
+  EXPECT_EQ(second.NextLine(), "MESSAGE Kestrevane is already running!");
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_TRUE(first.Running()) << "the first instance is left alone";
+
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0);
+  EXPECT_FALSE(platform::FileExists(folders.System("avisynth.dll")));
+  EXPECT_FALSE(platform::FileExists(folders.System("devil.dll")));
+}
+
+TEST(TwoInstances, AKilledInstanceNeitherBlocksTheNextNorLeavesItsInstallationBehind) {
+  kv_test::ProgramFolders folders;
+  {
+    ProgramProcess killed(folders.Environment());
+    ASSERT_EQ(killed.NextLine(), "READY");
+    killed.Signal(SIGKILL);
+    EXPECT_EQ(killed.Wait(), -SIGKILL);
+  }
+  auto store = platform::RegistryStore::Open(folders.RegistryPath());
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(
+      store->ReadString(platform::RegistryRoot::LocalMachine, "SOFTWARE\\AviSynth", "tempinst"))
+      << "the crash left the temporary installation marked";
+
+  ProgramProcess next(folders.Environment());
+  ASSERT_EQ(next.NextLine(), "READY");
+  next.Signal(SIGTERM);
+  EXPECT_EQ(next.Wait(), 0);
+  EXPECT_FALSE(platform::FileExists(folders.System("avisynth.dll")));
+  EXPECT_FALSE(store->KeyExists(platform::RegistryRoot::LocalMachine, "SOFTWARE\\AviSynth"));
+}
+
+}  // namespace
