@@ -14,6 +14,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/tessmar/tessmar_test_util.h"
 
+extern "C" int TessmarCallsFromC(void);
+
 namespace {
 
 using kv_test::CrLfLines;
@@ -390,6 +392,10 @@ TEST_F(Control, AudioDelayRule) {
     ASSERT_EQ(kv_test::IndexAndWait({vob}, dir_.File("d"), 0, 0, &status), 0);
     EXPECT_NEAR(Peek(status.audio[0].delayMs), c.expected, 1);
   }
+}
+
+TEST(CInterface, HeaderIsPlainCAndNamesAreUnmangled) {
+  EXPECT_EQ(TessmarCallsFromC(), 1);
 }
 
 }  // namespace
