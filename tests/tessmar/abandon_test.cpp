@@ -76,7 +76,14 @@ TEST(Abandon, StuckWorkerIsAbandonedAndNeverWritesAgain) {
     std::unique_lock<std::mutex> lock(g_mutex);
     ASSERT_TRUE(g_cv.wait_for(lock, std::chrono::seconds(30), [] { return g_stuck_now; }));
   }
+  // A worker that cannot park within a second: the suspension is refused.
   auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(TessmarSuspend(&a), 3);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
+  EXPECT_EQ(Peek(a.suspended), 0);
+  EXPECT_EQ(TessmarResume(&a), 2);
+
+  t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(TessmarStop(&a), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
   EXPECT_EQ(Peek(a.running), 0);
