@@ -188,6 +188,7 @@ void VideoSource::Seek(int gop) {
   slot_ = 0;
   pending_ = -1;
   newest_ = -1;
+  skip_below_ = -1;
 }
 
 size_t VideoSource::Available(size_t wanted) {
@@ -341,6 +342,14 @@ void VideoSource::SendPicture(const uint8_t* data, int size) {
     if (pending_ >= 0) Assign(pending_, slot_++);
     pending_ = key;
   } else if (type == 3) {
+    // B-pictures are no references: after a restart only the wanted one
+    // and those after it are decoded.
+    const Gop& gop = index_.gops[table_];
+    const int32_t c = gop.first_frame + slot_;
+    if (slot_ < gop.frame_count && c < skip_below_) {
+      ++slot_;
+      return;
+    }
     Assign(key, slot_++);
   }
   packet_->data = const_cast<uint8_t*>(data);
@@ -430,9 +439,13 @@ AVFrame* VideoSource::CodedFrame(int32_t c) {
     // Ahead of the decoder and near enough: go on decoding.
     const bool ahead =
         positioned_ && c > newest_ && gop <= table_ + 2 && !(leading && gop == start_gop_);
-    if (!ahead) Seek(start);
+    if (!ahead) {
+      Seek(start);
+      skip_below_ = c;
+    }
     if (!DecodeUntil(c, gop) && ahead) {
       Seek(start);
+      skip_below_ = c;
       DecodeUntil(c, gop);
     }
     hit = cache_.find(c);

@@ -99,7 +99,8 @@ class VideoSource {
   int slot_ = 0;          // display slots given in that GOP
   int64_t pending_ = -1;  // reference picture waiting for its slot
   int64_t next_key_ = 0;
-  int32_t newest_ = -1;  // highest frame decoded since the seek
+  int32_t newest_ = -1;      // highest frame decoded since the seek
+  int32_t skip_below_ = -1;  // B-frames before this one are not decoded
   std::unordered_map<int64_t, int32_t> key_frame_;
   std::unordered_map<int64_t, AVFrame*> unplaced_;  // output before its slot was known
   std::map<int32_t, AVFrame*> cache_;
