@@ -131,9 +131,12 @@ bool VideoSource::FindSequenceHeader() {
   std::vector<uint8_t> es;
   const uint8_t* data;
   size_t size;
+  size_t scanned = 0;  // no header starts before this
   while (es.size() < (4u << 20) && NextVideoPayload(&data, &size)) {
     es.insert(es.end(), data, data + size);
-    for (size_t i = 0; i + 3 < es.size(); ++i) {
+    size_t i = scanned;
+    scanned = es.size() > 3 ? es.size() - 3 : 0;
+    for (; i + 3 < es.size(); ++i) {
       if (es[i] != 0 || es[i + 1] != 0 || es[i + 2] != 1 || es[i + 3] != 0xB3) continue;
       // The header and its extensions, up to the next other start code.
       size_t j = i + 4;
@@ -142,7 +145,10 @@ bool VideoSource::FindSequenceHeader() {
             es[j + 3] != 0xB2)
           break;
       }
-      if (j + 3 >= es.size()) break;  // need more data
+      if (j + 3 >= es.size()) {  // the header goes on in the next payload
+        scanned = i;
+        break;
+      }
       if (j - i < 12 || j - i > 1024) return false;
       const int width = (es[i + 4] << 4) | (es[i + 5] >> 4);
       const int height = ((es[i + 5] & 0x0F) << 8) | es[i + 6];
@@ -434,6 +440,17 @@ AVFrame* VideoSource::CodedFrame(int32_t c) {
   if (hit == cache_.end()) {
     const int gop = GopOf(c);
     if (gop < 0) return nullptr;
+    if (gop == 0 && !(index_.flags[c] & kDecodableInGop)) {
+      // Leading B-frames of an open first GOP have nothing to refer to: the
+      // title shows its first decodable frame in their place.
+      const Gop& first = index_.gops[0];
+      int32_t shown = first.first_frame;
+      while (shown < first.first_frame + first.frame_count - 1 &&
+             !(index_.flags[shown] & kDecodableInGop))
+        ++shown;
+      if (shown == c) return nullptr;
+      return CodedFrame(shown);
+    }
     const bool leading = !(index_.flags[c] & kDecodableInGop) && gop > 0;
     const int start = leading ? gop - 1 : gop;
     // Ahead of the decoder and near enough: go on decoding.

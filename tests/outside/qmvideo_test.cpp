@@ -253,6 +253,33 @@ TEST_F(QmVideoSample, OneVideoAtATime) {
   EXPECT_EQ(openMPEG2Source(nullptr, 1), nullptr);
 }
 
+TEST_F(QmVideoSample, TitleStartingWithAnOpenGop) {
+  // The letterboxed title's index without its first GOP: its new first GOP
+  // is open, its two leading B-frames refer to a picture before the title.
+  const std::string qmvi = Title({"pal_letterbox", 1, 1});
+  std::string text = ReadFile(qmvi);
+  const size_t first = text.find("\r\n7 0 ") + 2;
+  const size_t second = text.find("\r\n7 0 ", first) + 2;
+  const std::string skipped = text.substr(first, second - first);
+  const int dropped = static_cast<int>(std::count(skipped.begin(), skipped.end(), ' ')) - 4;
+  text.erase(first, second - first);
+  ASSERT_NE(text.find("\r\n7 0 0 0 ", first - 2), first - 2) << "expected an open GOP";
+  const std::string cut = qmvi.substr(0, qmvi.size() - 5) + "_cut.qmvi";
+  WriteFile(cut, text);
+  const std::vector<uint32_t> theirs =
+      kv_test::FfmpegFrameCrcs(kv_test::WriteTitleBytes(qmvi), false, 720, 576);
+  ASSERT_EQ(theirs.size(), 300u);
+  const QmVideoRecord* r = openMPEG2Source(cut.c_str(), 1);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->frames, 300 - dropped);
+  // The leading B-frames show the GOP's I-frame; the rest are themselves.
+  for (int n : {0, 1, 2, 5, 20, r->frames - 1}) {
+    const unsigned char* f = getRGBFrame(n);
+    ASSERT_NE(f, nullptr) << n;
+    EXPECT_EQ(FrameCrc(f, 720, 576), theirs[dropped + std::max(n, 2)]) << n;
+  }
+}
+
 // Damaged copies of the film title's index, map and VOB in a folder of
 // their own.
 class QmVideoDamage : public QmVideoSample {
