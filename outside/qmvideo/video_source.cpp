@@ -173,7 +173,6 @@ void VideoSource::DropDecoderState() {
 }
 
 void VideoSource::Seek(int gop) {
-  ++seeks_;
   if (codec_) avcodec_flush_buffers(codec_);
   if (parser_) {
     av_parser_close(parser_);

@@ -37,8 +37,6 @@ class VideoSource {
   // Delivered frame `n` as width x height x 3 bytes; null on failure. Valid
   // until the next call.
   const uint8_t* Frame(int n);
-  // Decoder restarts so far (for the benchmark).
-  int64_t Seeks() const { return seeks_; }
 
  private:
   VideoSource() = default;
@@ -104,7 +102,6 @@ class VideoSource {
   std::unordered_map<int64_t, int32_t> key_frame_;
   std::unordered_map<int64_t, AVFrame*> unplaced_;  // output before its slot was known
   std::map<int32_t, AVFrame*> cache_;
-  int64_t seeks_ = 0;
 
   std::vector<uint8_t> rgb_;
 };
