@@ -3,9 +3,55 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <set>
+#include <utility>
+#include <vector>
 
 namespace kvfs {
+
+namespace {
+
+// Frame memory is kept for reuse: a serving loop asks for a frame of the
+// same size again and again, and fresh large allocations cost page faults
+// every time.
+constexpr size_t kPoolSize = 16;
+std::mutex pool_mutex;
+std::vector<std::pair<size_t, uint8_t*>>& Pool() {
+  static auto* pool = new std::vector<std::pair<size_t, uint8_t*>>();
+  return *pool;
+}
+
+uint8_t* TakeBuffer(size_t bytes) {
+  {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    auto& pool = Pool();
+    for (size_t i = 0; i < pool.size(); ++i) {
+      if (pool[i].first == bytes) {
+        uint8_t* p = pool[i].second;
+        pool[i] = pool.back();
+        pool.pop_back();
+        return p;
+      }
+    }
+  }
+  return static_cast<uint8_t*>(std::aligned_alloc(32, bytes));
+}
+
+void GiveBuffer(uint8_t* p, size_t bytes) {
+  if (!p) return;
+  {
+    std::lock_guard<std::mutex> lock(pool_mutex);
+    auto& pool = Pool();
+    if (pool.size() < kPoolSize) {
+      pool.emplace_back(bytes, p);
+      return;
+    }
+  }
+  std::free(p);
+}
+
+}  // namespace
 
 kvfs_frame* RetainFrame(kvfs_frame* frame) {
   reinterpret_cast<FrameBlock*>(frame)->refs.fetch_add(1, std::memory_order_relaxed);
@@ -16,8 +62,38 @@ void ReleaseFrame(kvfs_frame* frame) {
   FrameBlock* block = reinterpret_cast<FrameBlock*>(frame);
   if (block->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
   if (block->release) block->release(block->opaque);
-  std::free(block->own);
+  GiveBuffer(block->own, block->own_size);
   delete block;
+}
+
+void DetachFrame(kvfs_frame* frame) {
+  FrameBlock* block = reinterpret_cast<FrameBlock*>(frame);
+  if (block->own || block->refs.load(std::memory_order_acquire) <= 1) return;
+  const int planes = PlaneCount(frame->pixel_format);
+  size_t offsets[3] = {0, 0, 0};
+  int pitches[3] = {0, 0, 0};
+  size_t total = 0;
+  for (int p = 0; p < planes; ++p) {
+    pitches[p] = (PlaneWidthBytes(frame->pixel_format, frame->width, p) + 31) & ~31;
+    offsets[p] = total;
+    total += static_cast<size_t>(pitches[p]) * PlaneRows(frame->pixel_format, frame->height, p);
+  }
+  const size_t size = (total + 64 + 31) & ~size_t{31};
+  uint8_t* own = TakeBuffer(size);
+  if (!own) throw ServeError("out of memory for a frame");
+  for (int p = 0; p < planes; ++p) {
+    const int width = PlaneWidthBytes(frame->pixel_format, frame->width, p);
+    for (int y = 0; y < PlaneRows(frame->pixel_format, frame->height, p); ++y)
+      std::memcpy(own + offsets[p] + static_cast<size_t>(y) * pitches[p],
+                  frame->data[p] + static_cast<ptrdiff_t>(y) * frame->pitch[p],
+                  static_cast<size_t>(width));
+    frame->data[p] = own + offsets[p];
+    frame->pitch[p] = pitches[p];
+  }
+  if (block->release) block->release(block->opaque);
+  block->release = nullptr;
+  block->own = own;
+  block->own_size = size;
 }
 
 int PlaneCount(int pixel_format) {
@@ -67,7 +143,8 @@ FrameRef NewFrame(int width, int height, int pixel_format) {
     total += static_cast<size_t>(pitch) * PlaneRows(pixel_format, height, p);
   }
   // Room at the end: vector code in the scaler may read a little past a row.
-  block->own = static_cast<uint8_t*>(std::aligned_alloc(32, (total + 64 + 31) & ~size_t{31}));
+  block->own_size = (total + 64 + 31) & ~size_t{31};
+  block->own = TakeBuffer(block->own_size);
   if (!block->own) {
     delete block;
     return FrameRef();

@@ -28,10 +28,13 @@ struct FrameBlock {
   void (*release)(void*);
   void* opaque;
   uint8_t* own;  // memory allocated by NewFrame
+  size_t own_size;
 };
 
 kvfs_frame* RetainFrame(kvfs_frame* frame);
 void ReleaseFrame(kvfs_frame* frame);
+// See kvfs_host::frame_detach.
+void DetachFrame(kvfs_frame* frame);
 
 // A counted reference to a frame.
 class FrameRef {
@@ -99,6 +102,11 @@ class Clip {
   // Called once when the script's clip is opened for serving.
   virtual void Start() {}
 
+  // Steps from this clip down to its deepest source (1 for a source);
+  // frames are pulled recursively, so the interpreter bounds it.
+  int Depth() const { return depth_; }
+  void SetDepth(int depth) { depth_ = depth; }
+
  protected:
   // n within [0, frame_count).
   virtual FrameRef Frame(int64_t n) = 0;
@@ -106,6 +114,9 @@ class Clip {
   virtual void Audio(int64_t start, int64_t count, float* out);
 
   kvfs_clip_info info_;
+
+ private:
+  int depth_ = 1;
 };
 
 using ClipPtr = std::shared_ptr<Clip>;

@@ -296,7 +296,12 @@ Value Interpreter::CallNamed(const Node& at, const std::string& name, std::vecto
     // A function whose first parameter is a clip takes the current clip
     // when the call leaves it out.
     auto last = variables_.find("last");
-    if (last != variables_.end() && last->second.type == ValueType::Clip) {
+    const bool wants_clip = !overloads.front().params.empty() &&
+                            overloads.front().params[0].type == ValueType::Clip &&
+                            (values.empty() || values[0].type != ValueType::Clip);
+    if (last == variables_.end() || last->second.type != ValueType::Clip) {
+      if (wants_clip) first_why += " (and there is no current clip to take)";
+    } else {
       std::vector<Value> with_last;
       with_last.reserve(values.size() + 1);
       with_last.push_back(last->second);
@@ -304,6 +309,7 @@ Value Interpreter::CallNamed(const Node& at, const std::string& name, std::vecto
       std::vector<std::string> with_names;
       with_names.push_back("");
       with_names.insert(with_names.end(), names.begin(), names.end());
+      std::string last_why;
       for (const Function& f : overloads) {
         if (f.params.empty() || f.params[0].type != ValueType::Clip) continue;
         std::string why;
@@ -311,7 +317,10 @@ Value Interpreter::CallNamed(const Node& at, const std::string& name, std::vecto
           chosen = &f;
           break;
         }
+        if (last_why.empty() && &f == &overloads.front()) last_why = why;
       }
+      // With the current clip taken, the rest is what went wrong.
+      if (wants_clip && !last_why.empty()) first_why = last_why;
     }
   }
   if (!chosen)
@@ -329,7 +338,15 @@ Value Interpreter::CallNamed(const Node& at, const std::string& name, std::vecto
   CallContext context{*this, at};
   Args args(std::move(bound), std::move(given), chosen->name);
   try {
-    return chosen->body(args, context);
+    Value result = chosen->body(args, context);
+    if (result.type == ValueType::Clip && result.clip) {
+      int depth = 1;
+      for (const ClipPtr& child : result.clip->Children())
+        if (child && child.get() != result.clip.get()) depth = std::max(depth, child->Depth() + 1);
+      if (depth > kMaxClipDepth) context.Fail("the clip is built in too many steps");
+      result.clip->SetDepth(std::max(result.clip->Depth(), depth));
+    }
+    return result;
   } catch (const ScriptError&) {
     throw;
   } catch (const std::exception& e) {

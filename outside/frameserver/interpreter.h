@@ -148,6 +148,7 @@ class Interpreter {
   // Caps that keep arbitrary scripts finite.
   static constexpr size_t kMaxText = 1 << 20;
   static constexpr int kMaxCallDepth = 200;
+  static constexpr int kMaxClipDepth = 400;
 
  private:
   Value Call(const Node& call);

@@ -268,6 +268,14 @@ kvfs_frame* FrameRetain(kvfs_frame* frame) {
 void FrameRelease(kvfs_frame* frame) {
   if (frame) ReleaseFrame(frame);
 }
+void FrameDetach(kvfs_frame* frame) {
+  if (!frame) return;
+  try {
+    DetachFrame(frame);
+  } catch (const std::exception&) {
+    // Out of memory: the holders keep the shared pixels.
+  }
+}
 
 const kvfs_host kHost = {
     KVFS_INTERFACE_VERSION,
@@ -294,6 +302,7 @@ const kvfs_host kHost = {
     FrameWrap,
     FrameRetain,
     FrameRelease,
+    FrameDetach,
 };
 
 }  // namespace

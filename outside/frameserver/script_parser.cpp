@@ -1,4 +1,5 @@
 // Tokenizer and recursive-descent parser of the script language.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -327,6 +328,15 @@ class Parser {
     n->column = at.column;
     return n;
   }
+  // Trees are evaluated and freed recursively: their depth is bounded, not
+  // only the parser's own recursion (a long chain "a + b + c ..." or
+  // "x.F.F.F ..." grows the tree without nesting the parser).
+  std::unique_ptr<Node> Finish(std::unique_ptr<Node> n) {
+    for (const auto& kid : n->kids) n->depth = std::max(n->depth, kid->depth + 1);
+    if (n->depth > kMaxDepth) throw ScriptError(n->line, n->column, "the expression is too long");
+    return n;
+  }
+
   static bool Reserved(const std::string& name) {
     for (const char* word : {"true", "false", "yes", "no", "global", "return", "function"})
       if (SameName(name, word)) return true;
@@ -390,7 +400,7 @@ class Parser {
     n->kids.push_back(Expression());
     Expect(":", "in the conditional expression");
     n->kids.push_back(Expression());
-    return n;
+    return Finish(std::move(n));
   }
 
   template <typename Next>
@@ -407,7 +417,7 @@ class Parser {
       n->name = found;
       n->kids.push_back(std::move(left));
       n->kids.push_back((this->*next)());
-      left = std::move(n);
+      left = Finish(std::move(n));
     }
   }
   std::unique_ptr<Node> Or() { return BinaryLevel({"||"}, &Parser::And); }
@@ -426,7 +436,7 @@ class Parser {
       auto n = Make(NodeKind::Unary, at);
       n->name = at.text;
       n->kids.push_back(Unary());
-      return n;
+      return Finish(std::move(n));
     }
     return Postfix();
   }
@@ -445,7 +455,7 @@ class Parser {
       call->kids.push_back(std::move(receiver));
       call->arg_names.push_back("");
       if (IsOp("(")) Arguments(*call);
-      receiver = std::move(call);
+      receiver = Finish(std::move(call));
     }
     return receiver;
   }
@@ -515,7 +525,7 @@ class Parser {
           auto call = Make(NodeKind::Call, at);
           call->name = at.text;
           Arguments(*call);
-          return call;
+          return Finish(std::move(call));
         }
         auto n = Make(NodeKind::Variable, at);
         n->name = at.text;

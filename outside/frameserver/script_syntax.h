@@ -72,6 +72,7 @@ struct Node {
   int64_t integer = 0;
   double number = 0;
   bool flag = false;
+  int depth = 1;  // of the tree below and including this node
   std::vector<std::unique_ptr<Node>> kids;
   std::vector<std::string> arg_names;  // per argument of a call; "" for positional
 };

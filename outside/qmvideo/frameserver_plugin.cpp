@@ -1,7 +1,9 @@
 // qmvideo.dll as a frameserver plug-in: qmVideoSource(path, idct, force_film)
 // serves a title through the library's own exports. The library keeps one
 // title open at a time, so the source whose title is open is remembered and
-// another source reopens its own before it reads.
+// another source reopens its own before it reads. Frames are served in the
+// library's own buffer without a copy; before the buffer changes, a frame
+// still held elsewhere gets a copy of its own.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -22,6 +24,15 @@ struct Source {
 };
 
 const Source* open_source = nullptr;
+kvfs_frame* served = nullptr;  // the frame that shows the library's buffer
+
+// Called before every call that may change or free the library's buffer.
+void LetGoOfBuffer() {
+  if (!served) return;
+  host->frame_detach(served);
+  host->frame_release(served);
+  served = nullptr;
+}
 
 bool Matches(const QmVideoRecord* r, const kvfs_clip_info& info) {
   return r && r->width == info.width && r->height == info.height && r->frames == info.frame_count;
@@ -29,6 +40,7 @@ bool Matches(const QmVideoRecord* r, const kvfs_clip_info& info) {
 
 kvfs_frame* GetFrame(void* self, int64_t n, char* error, size_t size) {
   auto* source = static_cast<Source*>(self);
+  LetGoOfBuffer();
   if (open_source != source) {
     open_source = nullptr;
     if (!Matches(openMPEG2Source(source->path.c_str(), source->film), source->info)) {
@@ -37,27 +49,28 @@ kvfs_frame* GetFrame(void* self, int64_t n, char* error, size_t size) {
     }
     open_source = source;
   }
-  const unsigned char* rgb = getRGBFrame(static_cast<int32_t>(n));
+  unsigned char* rgb = getRGBFrame(static_cast<int32_t>(n));
   if (!rgb) {
     std::snprintf(error, size, "qmVideoSource: frame %lld of \"%s\" cannot be decoded",
                   static_cast<long long>(n), source->path.c_str());
     return nullptr;
   }
-  // The library's buffer is reused by its next call: the frame gets a copy.
-  kvfs_frame* frame = host->frame_new(source->info.width, source->info.height, KVFS_PIXEL_BGR24);
+  uint8_t* const data[3] = {rgb, nullptr, nullptr};
+  const int32_t pitch[3] = {source->info.width * 3, 0, 0};
+  kvfs_frame* frame = host->frame_wrap(source->info.width, source->info.height, KVFS_PIXEL_BGR24,
+                                       data, pitch, nullptr, nullptr);
   if (!frame) {
     std::snprintf(error, size, "qmVideoSource: out of memory");
     return nullptr;
   }
-  const size_t row = static_cast<size_t>(source->info.width) * 3;
-  for (int y = 0; y < source->info.height; ++y)
-    std::memcpy(frame->data[0] + static_cast<ptrdiff_t>(y) * frame->pitch[0], rgb + y * row, row);
+  served = host->frame_retain(frame);
   return frame;
 }
 
 void Destroy(void* self) {
   auto* source = static_cast<Source*>(self);
   if (open_source == source) {
+    LetGoOfBuffer();
     closeVideo();
     open_source = nullptr;
   }
@@ -80,6 +93,7 @@ void QmVideoSource(kvfs_call* call, void*) {
   }
   auto* source = new Source{path, static_cast<unsigned char>(host->arg_bool(call, 2, 0) ? 1 : 0),
                             kvfs_clip_info{}};
+  LetGoOfBuffer();
   open_source = nullptr;
   const QmVideoRecord* record = openMPEG2Source(path.c_str(), source->film);
   if (!record || record->width <= 0 || record->height <= 0 || record->frames <= 0 ||

@@ -31,7 +31,9 @@ ClipPtr Open(const std::string& text, const std::string& folder,
   return kvfs::OpenScript(text, Options(folder, plugin_folder));
 }
 
-std::string Load() { return "LoadPlugin(\"" + std::string(KV_TEST_PLUGIN) + "\")\n"; }
+std::string Load() {
+  return "LoadPlugin(\"" + std::string(KV_TEST_PLUGIN) + "\")\n";
+}
 
 void CopyFile(const std::string& from, const std::string& to) {
   kv_test::WriteFile(to, kv_test::ReadFile(from));
@@ -56,10 +58,10 @@ TEST(FrameserverPlugins, FunctionsFramesAndSamplesThroughTheInterface) {
   EXPECT_FLOAT_EQ(samples[4], -0.99f);
   EXPECT_FLOAT_EQ(samples[5], 0.0f);
   // Plug-in clips mix with the frameserver's own functions both ways.
-  ClipPtr mixed =
-      Open(Load() + "BlankClip(length=20, width=16, height=16, color=$000000).TestInvert()"
-                    ".Trim(5, 0)",
-           dir.Path());
+  ClipPtr mixed = Open(Load() +
+                           "BlankClip(length=20, width=16, height=16, color=$000000).TestInvert()"
+                           ".Trim(5, 0)",
+                       dir.Path());
   EXPECT_EQ(mixed->Info().frame_count, 15);
   EXPECT_EQ(mixed->GetFrame(0)->data[0][0], 255 - 16);
   // Values and the plug-in's own data.
@@ -69,6 +71,27 @@ TEST(FrameserverPlugins, FunctionsFramesAndSamplesThroughTheInterface) {
   // The registration with an unknown parameter type was refused.
   EXPECT_TRUE(in.Run(kvfs::Parse("TestBadSignatureRefused()")).boolean);
   EXPECT_THROW(in.Run(kvfs::Parse("TestBroken()")), kvfs::ScriptError);
+}
+
+TEST(FrameserverPlugins, FramesInAReusedBufferStayIntactWhileHeld) {
+  kv_test::TempDir dir("kv-fs-plugin");
+  ClipPtr shared = Open(Load() + "TestSharedSource(10)", dir.Path());
+  kvfs::FrameRef three = shared->GetFrame(3);
+  const uint8_t* in_buffer = three->data[0];
+  // The next frame overwrites the plug-in's buffer; the frame still held
+  // has moved to memory of its own first.
+  kvfs::FrameRef four = shared->GetFrame(4);
+  EXPECT_EQ(three->data[0][0], 3);
+  EXPECT_EQ(three->data[2][three->pitch[2] * 7 + 7], 3);
+  EXPECT_NE(three->data[0], in_buffer);
+  EXPECT_EQ(four->data[0][0], 4);
+  // A frame nobody holds any more is not copied: the next one is served in
+  // the same buffer again.
+  four = kvfs::FrameRef();
+  kvfs::FrameRef five = shared->GetFrame(5);
+  EXPECT_EQ(five->data[0], in_buffer);
+  EXPECT_EQ(five->data[0][0], 5);
+  EXPECT_EQ(three->data[0][0], 3);
 }
 
 TEST(FrameserverPlugins, StartRunsOnceWhenTheScriptIsOpened) {
@@ -83,7 +106,10 @@ TEST(FrameserverPlugins, StartRunsOnceWhenTheScriptIsOpened) {
   kvfs::StartClips(v.clip);
   EXPECT_EQ(kv_test::ReadFile(mark), "started\n");
   // The same clip reached twice starts once.
-  Open(Load() + "m = TestSource(10).TestMark(\"twice.txt\")\nAudioDub(m, m)", dir.Path());
+  Open(Load() +
+           "m = TestSource(10).TestMark(\"twice.txt\")\ns = AudioDub(m, "
+           "TestSource(10))\nAudioDub(m, s)",
+       dir.Path());
   EXPECT_EQ(kv_test::ReadFile(dir.File("twice.txt")), "started\n");
 }
 
@@ -97,10 +123,9 @@ TEST(FrameserverPlugins, BareNamesAreFoundInTheScriptFolderThenThePluginFolder) 
   // Not in the script's folder: from the registered plug-in folder.
   EXPECT_EQ(Open(text, scripts, plugins)->Info().frame_count, 5);
   // Names match without regard to case, as the copies were named.
-  EXPECT_EQ(Open("LoadPlugin(\"testplugin.DLL\")\nTestSource(6)", scripts, plugins)
-                ->Info()
-                .frame_count,
-            6);
+  EXPECT_EQ(
+      Open("LoadPlugin(\"testplugin.DLL\")\nTestSource(6)", scripts, plugins)->Info().frame_count,
+      6);
   // Neither here nor registered: an error at the line that names it.
   try {
     Open("\n\nLoadPlugin(\"TestPlugin.dll\")\nTestSource(5)\n", scripts, "");
@@ -123,8 +148,7 @@ TEST(FrameserverPlugins, BareNamesAreFoundInTheScriptFolderThenThePluginFolder) 
   }
   // Something that is no shared object at all.
   kv_test::WriteFile(scripts + "/junk.dll", "not an ELF file");
-  EXPECT_THROW(Open("LoadPlugin(\"junk.dll\")\nBlankClip()", scripts, plugins),
-               kvfs::ScriptError);
+  EXPECT_THROW(Open("LoadPlugin(\"junk.dll\")\nBlankClip()", scripts, plugins), kvfs::ScriptError);
 }
 
 TEST(FrameserverPlugins, FailuresBecomeScriptErrorsAtTheCall) {

@@ -175,6 +175,8 @@ TEST(FrameserverErrors, EvaluationFaultsPointAtTheCall) {
       {"LoadPlugin(\"qmvideo.dll\")\n\nvideo = NoSuchSource(\"x\")\n", 1, 1, "cannot be loaded"},
       {"# a comment\nv = BlankClip()\nv = Frobnicate(v)\n", 3, 5, "no function named 'Frobnicate'"},
       {"v = BlankClip()\n\nv = Trim(v, \"ten\", 20)\n", 3, 5, "'first' must be a int"},
+      {"BlankClip()\nTrim(\"ten\", 20)\n", 2, 1, "'first' must be a int, not a string"},
+      {"video = BlankClip()\nTrim(100, 199)\n", 2, 1, "there is no current clip to take"},
       {"v = BlankClip()\nv = LanczosResize(v, 640)\n", 2, 5, "'target_height' is missing"},
       {"v = BlankClip()\nv = Trim(v, 1, 2, pad=true)\n", 2, 5, "no parameter named 'pad'"},
       {"v = BlankClip()\nw = v + 1\n", 2, 7, "not defined for clip and int"},
@@ -206,6 +208,20 @@ TEST(FrameserverErrors, RunawayScriptsStopWithAnError) {
   for (int i = 0; i < 40; ++i) doubling += "s = s + s\n";
   EXPECT_NE(FaultOf(doubling).message.find("too long"), std::string::npos);
   EXPECT_NE(FaultOf("x = 9223372036854775807 + 1\n").message.find("overflows"), std::string::npos);
+  // Long flat chains build deep trees: bounded as well.
+  std::string sum = "x = 1";
+  for (int i = 0; i < 100000; ++i) sum += " + 1";
+  EXPECT_NE(FaultOf(sum).message.find("too long"), std::string::npos);
+  std::string methods = "BlankClip()";
+  for (int i = 0; i < 100000; ++i) methods += ".Trim(0, 0)";
+  EXPECT_NE(FaultOf(methods).message.find("too long"), std::string::npos);
+  // A clip built in many statements: each frame would be pulled through
+  // every step.
+  std::string steps = "v = BlankClip()\n";
+  for (int i = 0; i < 5000; ++i) steps += "v = Trim(v, 0, 0)\n";
+  const Fault deep_clip = FaultOf(steps + "v\n");
+  EXPECT_NE(deep_clip.message.find("too many steps"), std::string::npos);
+  EXPECT_EQ(deep_clip.line, 1 + kvfs::Interpreter::kMaxClipDepth);
 }
 
 // ---------------------------------------------------------------------

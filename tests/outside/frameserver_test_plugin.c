@@ -24,7 +24,9 @@ static kvfs_frame* SourceFrame(void* self, int64_t n, char* error, size_t size) 
   }
   for (int p = 0; p < 3; ++p) {
     const int rows = p ? (f->height + 1) / 2 : f->height;
-    for (int y = 0; y < rows; ++y) memset(f->data[p] + y * f->pitch[p], (int)(n & 255), (size_t)(p ? (f->width + 1) / 2 : f->width));
+    for (int y = 0; y < rows; ++y)
+      memset(f->data[p] + y * f->pitch[p], (int)(n & 255),
+             (size_t)(p ? (f->width + 1) / 2 : f->width));
   }
   return f;
 }
@@ -38,7 +40,9 @@ static int SourceAudio(void* self, int64_t start, int64_t count, float* out, cha
   return 0;
 }
 
-static void SourceDestroy(void* self) { free(self); }
+static void SourceDestroy(void* self) {
+  free(self);
+}
 
 static const kvfs_clip_ops source_ops = {SourceFrame, SourceAudio, NULL, SourceDestroy};
 
@@ -185,12 +189,53 @@ static void TestBadSignatureRefused(kvfs_call* call, void* user) {
   host->return_bool(call, bad_signature_result != 0);
 }
 
+/* TestSharedSource(frames): like TestSource, but every frame is served in
+ * one buffer of the plug-in's that the next frame overwrites, as a decoder
+ * with one output buffer does. */
+static uint8_t shared_buffer[16 * 16 * 3 / 2];
+static kvfs_frame* shared_served;
+
+static kvfs_frame* SharedFrame(void* self, int64_t n, char* error, size_t size) {
+  Source* s = (Source*)self;
+  if (shared_served) {
+    host->frame_detach(shared_served);
+    host->frame_release(shared_served);
+    shared_served = NULL;
+  }
+  memset(shared_buffer, (int)(n & 255), sizeof shared_buffer);
+  uint8_t* const data[3] = {shared_buffer, shared_buffer + 256, shared_buffer + 320};
+  const int32_t pitch[3] = {16, 8, 8};
+  kvfs_frame* f =
+      host->frame_wrap(s->info.width, s->info.height, KVFS_PIXEL_I420, data, pitch, NULL, NULL);
+  if (!f) {
+    snprintf(error, size, "no memory");
+    return NULL;
+  }
+  shared_served = host->frame_retain(f);
+  return f;
+}
+
+static const kvfs_clip_ops shared_ops = {SharedFrame, SourceAudio, NULL, SourceDestroy};
+
+static void TestSharedSource(kvfs_call* call, void* user) {
+  (void)user;
+  Source* s = (Source*)calloc(1, sizeof *s);
+  s->info.width = 16;
+  s->info.height = 16;
+  s->info.pixel_format = KVFS_PIXEL_I420;
+  s->info.fps_numerator = 25;
+  s->info.fps_denominator = 1;
+  s->info.frame_count = host->arg_int(call, 0, 1);
+  host->return_clip(call, &s->info, &shared_ops, s);
+}
+
 static int default_addend = 100;
 
 KVFS_PLUGIN_EXPORT int kvfs_register_plugin(const kvfs_host* h, kvfs_registrar* r) {
   host = h;
   bad_signature_result = h->add_function(r, "TestBroken", "clip c, widget w", TestFail, NULL);
   return h->add_function(r, "TestSource", "int frames", TestSource, NULL) ||
+         h->add_function(r, "TestSharedSource", "int frames", TestSharedSource, NULL) ||
          h->add_function(r, "TestInvert", "clip clip, [int offset]", TestInvert, NULL) ||
          h->add_function(r, "TestMark", "clip clip, string path", TestMark, NULL) ||
          h->add_function(r, "TestSum", "int a, [int b]", TestSum, &default_addend) ||

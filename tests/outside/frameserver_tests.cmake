@@ -20,3 +20,37 @@ target_compile_definitions(frameserver_plugin_tests PRIVATE
   KV_TEST_PLUGIN="$<TARGET_FILE:kvfs_test_plugin>"
   KV_NOT_PLUGIN="$<TARGET_FILE:kvfs_not_plugin>")
 add_dependencies(frameserver_plugin_tests kvfs_test_plugin kvfs_not_plugin)
+
+# Serving through the installed registration, with avs2y4m and FFmpeg.
+kv_add_test(frameserver_serving_tests
+  SOURCES frameserver_serving_test.cpp
+  LIBS kv_app kv_video_file kv_qmvideo_test_util qmvideo
+  DVDS)
+set_target_properties(frameserver_serving_tests PROPERTIES AUTOMOC OFF)
+target_compile_definitions(frameserver_serving_tests PRIVATE
+  KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}"
+  KV_AVS2Y4M="$<TARGET_FILE:avs2y4m>")
+add_dependencies(frameserver_serving_tests avs2y4m kv_avisynth kv_devil qmvideo)
+
+# libFuzzer target over script text with the built-in functions only
+# (clang only). A short run is part of the suite; longer runs:
+#   frameserver_fuzz <corpus> tests/outside/frameserver_fuzz_seeds -max_total_time=N
+if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
+  get_target_property(kv_fs_core_sources kv_frameserver_core SOURCES)
+  get_target_property(kv_fs_core_dir kv_frameserver_core SOURCE_DIR)
+  list(TRANSFORM kv_fs_core_sources PREPEND "${kv_fs_core_dir}/")
+  set(kv_fs_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+  add_executable(frameserver_fuzz frameserver_fuzz.cpp ${kv_fs_core_sources})
+  set_target_properties(frameserver_fuzz PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests" AUTOMOC OFF)
+  target_include_directories(frameserver_fuzz PRIVATE "${PROJECT_SOURCE_DIR}")
+  target_compile_options(frameserver_fuzz PRIVATE ${kv_fs_fuzz_flags})
+  target_link_options(frameserver_fuzz PRIVATE ${kv_fs_fuzz_flags})
+  target_link_libraries(frameserver_fuzz PRIVATE PkgConfig::FFMPEG ${CMAKE_DL_LIBS})
+  set(kv_fs_corpus "${CMAKE_BINARY_DIR}/tests/frameserver_fuzz_corpus")
+  add_test(NAME frameserver_fuzz_short
+           COMMAND sh -c "mkdir -p \"$1\" && exec \"$0\" -max_total_time=30 -max_len=4096 -rss_limit_mb=4096 -timeout=10 \"$1\" \"$2\""
+                   "$<TARGET_FILE:frameserver_fuzz>" "${kv_fs_corpus}"
+                   "${CMAKE_CURRENT_SOURCE_DIR}/frameserver_fuzz_seeds")
+  set_tests_properties(frameserver_fuzz_short PROPERTIES TIMEOUT 300)
+endif()

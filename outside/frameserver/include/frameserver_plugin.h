@@ -118,6 +118,12 @@ typedef struct kvfs_host {
                             void (*release)(void* opaque), void* opaque);
   kvfs_frame* (*frame_retain)(kvfs_frame* frame);
   void (*frame_release)(kvfs_frame* frame);
+  /* For a source whose library reuses one buffer: a wrapped frame that is
+   * still held elsewhere gets a copy of its pixels in memory of its own
+   * (its release is called then); one held only by the caller is left as
+   * it is. Call it before the buffer changes. Frames are served from one
+   * thread at a time. */
+  void (*frame_detach)(kvfs_frame* frame);
 } kvfs_host;
 
 /* The one export of a plug-in: adds its functions; 0 on success. The host

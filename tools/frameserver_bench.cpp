@@ -1,0 +1,158 @@
+// Serving a title through the frameserver against the decoder alone, in one
+// run: frameserver_bench <VIDEO_TS folder> [vts] [pgc] [passes]
+//
+// The title set is indexed and the program chain cut out with tessmar into
+// a temporary folder. Then, alternately, every frame is fetched from
+// qmvideo.dll directly (openMPEG2Source / getRGBFrame) and through
+// avisynth.dll from the program folder with the script
+// qmVideoSource(title, idct=4, force_film=false). The best pass of each is
+// reported (processor time of the process), and the ratio of the two.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <dirent.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "outside/frameserver/include/frameserver.h"
+#include "outside/qmvideo/qmvideo.h"
+#include "tessmar/include/tessmar.h"
+
+namespace {
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string VobList(const std::string& video_ts, int vts) {
+  std::string list;
+  for (int part = 1; part <= 9; ++part) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/VTS_%02d_%d.VOB", vts, part);
+    const std::string path = video_ts + name;
+    if (access(path.c_str(), R_OK) != 0) break;
+    list += (list.empty() ? "" : "|") + path;
+  }
+  return list;
+}
+
+// Fetches every frame; returns frames per second and a checksum of a few
+// bytes per frame, so that neither loop can be skipped.
+double DecoderPass(const std::string& qmvi, uint64_t* sum) {
+  const QmVideoRecord* r = openMPEG2Source(qmvi.c_str(), 0);
+  if (!r) return 0;
+  const int frames = r->frames;
+  const size_t middle = static_cast<size_t>(r->height / 2) * r->width * 3;
+  const double start = Now();
+  for (int n = 0; n < frames; ++n) {
+    const unsigned char* p = getRGBFrame(n);
+    if (!p) return 0;
+    *sum += p[middle + n % 1000];
+  }
+  const double seconds = Now() - start;
+  closeVideo();
+  return frames / seconds;
+}
+
+double FrameserverPass(void* library, const std::string& script, uint64_t* sum) {
+  auto open = reinterpret_cast<kvfs_open_script_fn>(dlsym(library, "kvfs_open_script"));
+  auto info = reinterpret_cast<kvfs_script_info_fn>(dlsym(library, "kvfs_script_info"));
+  auto frame = reinterpret_cast<kvfs_get_frame_fn>(dlsym(library, "kvfs_get_frame"));
+  auto close = reinterpret_cast<kvfs_close_script_fn>(dlsym(library, "kvfs_close_script"));
+  kvfs_open_error error{};
+  kvfs_script* s = open(script.c_str(), &error);
+  if (!s) {
+    std::fprintf(stderr, "frameserver_bench: %s\n", error.text);
+    return 0;
+  }
+  kvfs_clip_info clip{};
+  info(s, &clip);
+  const double start = Now();
+  for (int64_t n = 0; n < clip.frame_count; ++n) {
+    const kvfs_frame* f = frame(s, n);
+    if (!f) return 0;
+    *sum += f->data[0][static_cast<size_t>(f->pitch[0]) * (f->height / 2) + n % 1000];
+  }
+  const double seconds = Now() - start;
+  close(s);
+  return static_cast<double>(clip.frame_count) / seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: frameserver_bench <VIDEO_TS folder> [vts] [pgc] [passes]\n");
+    return 2;
+  }
+  // The index keeps the paths it is given; the rebuild needs them whole.
+  char* real = realpath(argv[1], nullptr);
+  if (!real) {
+    std::fprintf(stderr, "frameserver_bench: no folder %s\n", argv[1]);
+    return 1;
+  }
+  const std::string video_ts = real;
+  std::free(real);
+  const int vts = argc > 2 ? std::atoi(argv[2]) : 1;
+  const int pgc = argc > 3 ? std::atoi(argv[3]) : 1;
+  const int passes = argc > 4 ? std::atoi(argv[4]) : 5;
+
+  char folder_template[] = "/tmp/kv-fs-bench-XXXXXX";
+  if (!mkdtemp(folder_template)) return 1;
+  const std::string folder = folder_template;
+  const std::string vts_base = folder + "/vts";
+  const std::string title = folder + "/title";
+  TessmarStatus status{};
+  if (Tessmar(VobList(video_ts, vts).c_str(), vts_base.c_str(), 0, 0, &status) != 0) {
+    std::fprintf(stderr, "frameserver_bench: cannot index %s\n", video_ts.c_str());
+    return 1;
+  }
+  while (__atomic_load_n(&status.running, __ATOMIC_ACQUIRE) ||
+         !__atomic_load_n(&status.ended, __ATOMIC_ACQUIRE))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  char ifo[64];
+  std::snprintf(ifo, sizeof ifo, "/VTS_%02d_0.IFO", vts);
+  if (qmRebuild(vts_base.c_str(), (video_ts + ifo).c_str(), title.c_str(), 1, 0, 0, pgc, 0) != 1) {
+    std::fprintf(stderr, "frameserver_bench: cannot cut out program chain %d\n", pgc);
+    return 1;
+  }
+  const std::string program = KV_PROGRAM_FOLDER "/";
+  const std::string script = folder + "/bench.avs";
+  FILE* f = std::fopen(script.c_str(), "wb");
+  std::fprintf(f,
+               "LoadPlugin(\"%sqmvideo.dll\")\r\n\r\nqmVideoSource(\"title.qmvi\", idct=4, "
+               "force_film=false)\r\n",
+               program.c_str());
+  std::fclose(f);
+  void* library = dlopen((program + "avisynth.dll").c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    std::fprintf(stderr, "frameserver_bench: %s\n", dlerror());
+    return 1;
+  }
+
+  const QmVideoRecord* r = openMPEG2Source((title + ".qmvi").c_str(), 0);
+  if (!r) return 1;
+  std::printf("title: %dx%d, %d frames, %d passes each\n", r->width, r->height, r->frames, passes);
+  closeVideo();
+  double best_decoder = 0, best_served = 0;
+  uint64_t sum = 0;
+  for (int pass = 0; pass < passes; ++pass) {
+    best_decoder = std::max(best_decoder, DecoderPass(title + ".qmvi", &sum));
+    best_served = std::max(best_served, FrameserverPass(library, script, &sum));
+  }
+  if (best_decoder <= 0 || best_served <= 0) return 1;
+  std::printf("decoder alone:           %8.1f frames per processor second\n", best_decoder);
+  std::printf("through the frameserver: %8.1f frames per processor second\n", best_served);
+  std::printf("extra cost of serving:   %+7.1f %%   (checksum %" PRIu64 ")\n",
+              (best_decoder / best_served - 1) * 100, sum);
+  std::system(("rm -rf '" + folder + "'").c_str());
+  return 0;
+}
