@@ -24,6 +24,9 @@ constexpr size_t kCachedFrames = 40;
 // or mislabelled data): GOPs of a DVD are well under a megabyte.
 constexpr int64_t kMaxReadPerSeek = 48 << 20;
 constexpr int64_t kMaxIndexBytes = 256 << 20;
+// The headers before an I-picture may start a few packs before the pack the
+// index names for it.
+constexpr int64_t kPlaceSlack = 8 * 2048;
 
 bool ReadWholeFile(const std::string& path, std::string* text) {
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -248,6 +251,7 @@ bool VideoSource::NextVideoPayload(const uint8_t** data, size_t* size) {
     if (have < 6) return false;
     const size_t total = 6 + ((p[4] << 8) | p[5]);
     if (total > have) return false;  // cut off at the end of the title
+    payload_position_ = next_read_ - static_cast<int64_t>(buffer_end_ - buffer_start_);
     buffer_start_ += total;
     if (code != video_stream_) continue;
     size_t header = 6;
@@ -300,7 +304,7 @@ void VideoSource::FeedElementaryStream(const uint8_t* data, size_t size) {
     int out_size = 0;
     const int chunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
     const int used = av_parser_parse2(parser_, codec_, &out, &out_size, data, chunk, AV_NOPTS_VALUE,
-                                      AV_NOPTS_VALUE, 0);
+                                      AV_NOPTS_VALUE, payload_position_);
     if (used < 0) return;
     data += used;
     size -= static_cast<size_t>(used);
@@ -326,21 +330,40 @@ void VideoSource::Assign(int64_t key, int slot) {
   }
 }
 
+bool VideoSource::InPlace(int gop, int64_t position) const {
+  // An I-picture found outside its GOP's bytes means a damaged or missing
+  // picture: counting on would give other frames under these numbers.
+  if (position + kPlaceSlack < index_.gops[gop].position) return false;
+  return gop + 1 >= static_cast<int>(index_.gops.size()) ||
+         position < index_.gops[gop + 1].position;
+}
+
 void VideoSource::SendPicture(const uint8_t* data, int size) {
   if (beyond_index_) return;
   const int type = PictureType(data, size);
   if (!picture_synced_) {
     if (type != 1) return;  // nothing decodes before the GOP's I-picture
+    if (!InPlace(table_, parser_->pos)) {
+      beyond_index_ = true;
+      return;
+    }
     picture_synced_ = true;
   } else if (type == 1) {
     if (pending_ >= 0) Assign(pending_, slot_++);
     pending_ = -1;
-    if (table_ + 1 >= static_cast<int>(index_.gops.size())) {
+    if (table_ + 1 >= static_cast<int>(index_.gops.size()) || !InPlace(table_ + 1, parser_->pos)) {
       beyond_index_ = true;
       return;
     }
     ++table_;
     slot_ = 0;
+  }
+  // More pictures than the GOP has frames (a lost I-picture header glues
+  // two GOPs together): numbering on would put other pictures under them.
+  const int needs = (pending_ >= 0 ? 1 : 0) + (type >= 1 && type <= 3 ? 1 : 0);
+  if (slot_ + needs > index_.gops[table_].frame_count) {
+    beyond_index_ = true;
+    return;
   }
   const int64_t key = next_key_++;
   if (type == 1 || type == 2) {

@@ -53,6 +53,7 @@ class VideoSource {
   bool NextVideoPayload(const uint8_t** data, size_t* size);
   size_t Available(size_t wanted);
   void FeedElementaryStream(const uint8_t* data, size_t size);
+  bool InPlace(int gop, int64_t position) const;
   void SendPicture(const uint8_t* data, int size);
   void ReceiveFrames();
   void Drain();
@@ -84,6 +85,7 @@ class VideoSource {
   size_t buffer_end_ = 0;
   int64_t next_read_ = 0;  // virtual position after buffer_end_
   int64_t read_since_seek_ = 0;
+  int64_t payload_position_ = 0;  // of the packet last returned
   bool at_end_ = false;
   std::vector<uint8_t> sync_bytes_;  // elementary stream before the first header
 

@@ -432,4 +432,48 @@ TEST_F(QmVideoDamage, DamageInTheMiddleLeavesTheFramesBeforeIt) {
   }
 }
 
+TEST_F(QmVideoDamage, AMissingIPictureGivesNoOtherFrameInstead) {
+  // The pack that holds the fourth GOP's I-picture header, and the three
+  // after it, zeroed: that GOP cannot be decoded, and the open GOP after it
+  // loses its leading B-frames. The title's map runs through the VOB from
+  // offset 0, so title positions are VOB offsets.
+  ASSERT_NE(map_.find("\r\n\r\n0 0 "), std::string::npos);
+  const int64_t from = std::stoll(gops_[3][2]);
+  std::string damaged = vob_bytes_;
+  std::fill(damaged.begin() + from, damaged.begin() + from + 4 * 2048, '\0');
+  WriteFile(dir_.File("VTS_01_1.VOB"), damaged);
+  const QmVideoRecord* r = Open(index_, map_);
+  ASSERT_NE(r, nullptr);
+  std::vector<int> order;
+  for (int n = 0; n < r->frames; ++n) order.push_back(n);
+  std::mt19937 random(3);
+  std::shuffle(order.begin(), order.end(), random);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int n : order) {
+      const unsigned char* f = getRGBFrame(n);
+      // The B-frames decoded last before the zeroed packs (shown just
+      // before the GOP's last P-frame) lose the tails of their data and
+      // come back concealed; every other frame is itself or nothing.
+      const bool tail = n == starts_[3] - 3 || n == starts_[3] - 2;
+      if (n >= starts_[3] && n < starts_[4]) {
+        EXPECT_EQ(f, nullptr) << n;
+      }
+      if (n < starts_[3] - 3 || n >= starts_[5]) {
+        ASSERT_NE(f, nullptr) << n;
+      }
+      if (f && !tail) {
+        EXPECT_EQ(FrameCrc(f, 720, 480), theirs_[n]) << n;
+      } else if (f) {
+        const uint32_t crc = FrameCrc(f, 720, 480);
+        for (int m = 0; m < r->frames; ++m) {
+          if (m != n) {
+            EXPECT_NE(crc, theirs_[m]) << n << " shows frame " << m;
+          }
+        }
+      }
+    }
+    std::sort(order.begin(), order.end());  // then in order
+  }
+}
+
 }  // namespace
