@@ -1,6 +1,7 @@
 // The queue window driven as a user drives it: the list, the commands and
 // their enabling, the details panel, the priority and shutdown controls.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QComboBox>
 #include <QRadioButton>
@@ -312,6 +313,41 @@ TEST_F(QueueWindow, MinimisingItMinimisesTheWholeApplication) {
   Window().showMinimized();
   QCoreApplication::processEvents();
   EXPECT_TRUE(other.windowState() & Qt::WindowMinimized);
+}
+
+TEST_F(QueueWindow, AStoreThatCannotBeReadEndsTheProgramWhenTheWindowShows) {
+  MakeJob("A", "0 / 1", 1);
+  // Another program damages the store behind the open connection's back.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(registry_.Path().c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "PRAGMA foreign_keys=OFF; DROP TABLE vals; DROP TABLE keys;", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  boxes_.Answer(MessageAnswer::Ok);
+  Open();
+  ASSERT_EQ(boxes_.Messages().size(), 1u);
+  EXPECT_EQ(boxes_.Messages()[0].text,
+            "Registry entries are corrupted! Please restart Kestrevane.");
+  EXPECT_EQ(boxes_.Messages()[0].icon, MessageIcon::Error);
+  EXPECT_EQ(Window().findChild<QTreeWidget*>("JobList")->topLevelItemCount(), 0);
+}
+
+TEST_F(QueueWindow, AListThatCannotBeSavedIsReported) {
+  MakeJob("Done", "1 / 1", 1);
+  Open();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(registry_.Path().c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "PRAGMA foreign_keys=OFF; DROP TABLE vals; DROP TABLE keys;", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Select(0);
+  boxes_.Answer(MessageAnswer::Ok);
+  Action("DelItem")->trigger();
+  ASSERT_EQ(boxes_.Messages().size(), 1u);
+  EXPECT_EQ(boxes_.Messages()[0].text, "Error updating configuration!");
+  EXPECT_EQ(boxes_.Messages()[0].icon, MessageIcon::Error);
 }
 
 TEST_F(QueueWindow, TheListIsSavedWhenTheWindowIsHidden) {
