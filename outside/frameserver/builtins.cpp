@@ -321,10 +321,11 @@ Value AssumeRate(const ClipPtr& clip, uint32_t num, uint32_t den, bool sync, Cal
   step_den /= g;
   if (!sync || !clip->HasAudio() || step_num == step_den)
     return Value::Of(std::make_shared<ChildClip>(clip, out));
-  if (step_num > step_den * 64 || step_den > step_num * 64)
+  if (step_num > step_den * 16 || step_den > step_num * 16)
     c.Fail("the sound cannot follow a speed change this large");
-  out.sample_count = static_cast<int64_t>(
-      (static_cast<__int128>(in.sample_count) * step_den + step_num / 2) / step_num);
+  const __int128 count =
+      (static_cast<__int128>(in.sample_count) * step_den + step_num / 2) / step_num;
+  out.sample_count = count > kMaxSamples ? kMaxSamples : static_cast<int64_t>(count);
   return Value::Of(std::make_shared<SpeedClip>(clip, out, step_num, step_den));
 }
 
@@ -398,7 +399,7 @@ Value DelayAudio(const Args& a, CallContext& c) {
   // Positive: the sound starts later (silence first); negative: its start
   // is dropped.
   const int64_t delay = std::llround(seconds * info.audio_rate);
-  info.sample_count = std::max<int64_t>(0, info.sample_count + delay);
+  info.sample_count = std::clamp<int64_t>(info.sample_count + delay, 0, kMaxSamples);
   return Value::Of(std::make_shared<DelayClip>(clip, info, delay));
 }
 

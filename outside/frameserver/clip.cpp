@@ -184,6 +184,8 @@ FrameRef Clip::GetFrame(int64_t n) {
 
 void Clip::GetAudio(int64_t start, int64_t count, float* out) {
   if (count <= 0) return;
+  if (count > kMaxSamples || start > kMaxSamples || start < -kMaxSamples)
+    throw ServeError("samples asked for beyond any sound");
   const int channels = std::max(info_.channels, 1);
   if (!HasAudio()) {
     std::memset(out, 0, static_cast<size_t>(count) * channels * sizeof(float));
@@ -227,7 +229,8 @@ void StartClips(const ClipPtr& root) {
 int64_t SamplesForFrames(const kvfs_clip_info& info, int64_t frames) {
   if (info.fps_numerator == 0) return 0;
   const __int128 v = static_cast<__int128>(frames) * info.audio_rate * info.fps_denominator;
-  return static_cast<int64_t>((v + info.fps_numerator / 2) / info.fps_numerator);
+  const __int128 samples = (v + info.fps_numerator / 2) / info.fps_numerator;
+  return samples > kMaxSamples ? kMaxSamples : static_cast<int64_t>(samples);
 }
 
 }  // namespace kvfs

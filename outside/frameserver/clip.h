@@ -19,6 +19,9 @@ class ServeError : public std::runtime_error {
 
 // Largest picture side the frameserver allocates.
 constexpr int kMaxPictureSide = 8192;
+// Sample counts and positions stay below this, so sums of them never
+// overflow (2^50 samples are some 700 years at 48 kHz).
+constexpr int64_t kMaxSamples = int64_t{1} << 50;
 
 // Frames are kvfs_frame with a reference count behind them; the public part
 // comes first so that the plug-in's pointer is the frame's.

@@ -127,7 +127,7 @@ KVFS_API const kvfs_frame* kvfs_get_frame(kvfs_script* script, int64_t n) {
 KVFS_API int kvfs_get_audio(kvfs_script* script, int64_t start, int64_t count, int32_t sample_type,
                             void* buffer) {
   if (!script) return -1;
-  if (count < 0 || !buffer ||
+  if (count < 0 || count > (int64_t{1} << 32) || !buffer ||
       (sample_type != KVFS_SAMPLE_S16 && sample_type != KVFS_SAMPLE_FLOAT) ||
       script->info.channels <= 0) {
     script->error = "bad audio request";

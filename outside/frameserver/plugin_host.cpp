@@ -56,7 +56,7 @@ bool ValidInfo(const kvfs_clip_info& i, std::string* why) {
     }
   }
   if (i.audio_rate < 0 || i.audio_rate > 1000000 || i.channels < 0 || i.channels > 32 ||
-      i.sample_count < 0) {
+      i.sample_count < 0 || i.sample_count > kMaxSamples) {
     *why = "a bad sound format";
     return false;
   }

@@ -22,7 +22,7 @@ class ResizeClip : public ChildClip {
  public:
   ResizeClip(ClipPtr child, const kvfs_clip_info& info, int left, int top, int width, int height,
              int flags, int taps)
-      : ChildClip(std::move(child), info), left_(left), top_(top), width_(width), height_(height) {
+      : ChildClip(std::move(child), info), left_(left), top_(top), height_(height) {
     double params[2] = {SWS_PARAM_DEFAULT, SWS_PARAM_DEFAULT};
     if (taps > 0) params[0] = taps;
     const AVPixelFormat format = AvFormat(info.pixel_format);
@@ -55,7 +55,7 @@ class ResizeClip : public ChildClip {
   }
 
  private:
-  int left_, top_, width_, height_;
+  int left_, top_, height_;  // the crop's width is the scaler's
   SwsContext* sws_ = nullptr;
 };
 

@@ -276,13 +276,21 @@ struct ShapeResult {
   std::vector<std::string> calls;
 };
 
+// Scripts are written with CR LF line ends; both forms must give the same.
 ShapeResult RunShape(const std::string& text) {
-  kvfs::Interpreter in(NoPlugins());
-  Calls calls;
-  AddJobFunctionStandIns(in, &calls);
-  Value v = in.Run(kvfs::Parse(text));
-  EXPECT_EQ(v.type, ValueType::Clip) << text;
-  return {v.clip, calls.log};
+  std::string crlf;
+  for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  ShapeResult results[2];
+  for (int i = 0; i < 2; ++i) {
+    kvfs::Interpreter in(NoPlugins());
+    Calls calls;
+    AddJobFunctionStandIns(in, &calls);
+    Value v = in.Run(kvfs::Parse(i == 0 ? text : crlf));
+    EXPECT_EQ(v.type, ValueType::Clip) << text;
+    results[i] = {v.clip, calls.log};
+  }
+  EXPECT_EQ(results[0].calls, results[1].calls) << text;
+  return results[1];
 }
 
 TEST(FrameserverJobScripts, VideoSourceAndFieldVariantsRun) {

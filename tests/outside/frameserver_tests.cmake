@@ -34,7 +34,8 @@ add_dependencies(frameserver_serving_tests avs2y4m kv_avisynth kv_devil qmvideo)
 
 # libFuzzer target over script text with the built-in functions only
 # (clang only). A short run is part of the suite; longer runs:
-#   frameserver_fuzz <corpus> tests/outside/frameserver_fuzz_seeds -max_total_time=N
+#   frameserver_fuzz -dict=tests/outside/frameserver_fuzz.dict <corpus>
+#                    tests/outside/frameserver_fuzz_seeds -max_total_time=N
 if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
   get_target_property(kv_fs_core_sources kv_frameserver_core SOURCES)
   get_target_property(kv_fs_core_dir kv_frameserver_core SOURCE_DIR)
@@ -49,8 +50,9 @@ if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
   target_link_libraries(frameserver_fuzz PRIVATE PkgConfig::FFMPEG ${CMAKE_DL_LIBS})
   set(kv_fs_corpus "${CMAKE_BINARY_DIR}/tests/frameserver_fuzz_corpus")
   add_test(NAME frameserver_fuzz_short
-           COMMAND sh -c "mkdir -p \"$1\" && exec \"$0\" -max_total_time=30 -max_len=4096 -rss_limit_mb=4096 -timeout=10 \"$1\" \"$2\""
+           COMMAND sh -c "mkdir -p \"$1\" && exec \"$0\" -max_total_time=30 -max_len=4096 -rss_limit_mb=4096 -timeout=10 -dict=\"$3\" \"$1\" \"$2\""
                    "$<TARGET_FILE:frameserver_fuzz>" "${kv_fs_corpus}"
-                   "${CMAKE_CURRENT_SOURCE_DIR}/frameserver_fuzz_seeds")
+                   "${CMAKE_CURRENT_SOURCE_DIR}/frameserver_fuzz_seeds"
+                   "${CMAKE_CURRENT_SOURCE_DIR}/frameserver_fuzz.dict")
   set_tests_properties(frameserver_fuzz_short PROPERTIES TIMEOUT 300)
 endif()

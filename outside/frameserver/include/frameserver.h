@@ -31,6 +31,8 @@ typedef struct kvfs_open_error {
   char text[1024];
 } kvfs_open_error;
 
+/* An opened script. One script is used from one thread at a time; several
+ * scripts may be open at once. */
 typedef struct kvfs_script kvfs_script;
 
 /* Reads, evaluates and starts a script file; relative names in the script
