@@ -132,6 +132,12 @@ TEST(FrameserverServing, OpeningFollowsTheInstalledRegistration) {
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_NE(bad.err.find("line 3, column 5"), std::string::npos) << bad.err;
 
+  // Other kinds of files have no registration; a missing script is named.
+  EXPECT_FALSE(kv_video_file::VideoFile::Open(dir.File("movie.mkv"), &error));
+  EXPECT_NE(error.find("no library is registered for \".mkv\" files"), std::string::npos) << error;
+  EXPECT_FALSE(kv_video_file::VideoFile::Open(dir.File("nothing.avs"), &error));
+  EXPECT_NE(error.find("nothing.avs: cannot read the script"), std::string::npos) << error;
+
   // A registration that names a library the system folder lacks.
   {
     auto store = Store();
@@ -220,6 +226,13 @@ TEST(FrameserverServing, ImageSourceDecodesWithTheImageLibrary) {
       RunCommand("ffmpeg -nostdin -v error -i " + Quote(png) + " -pix_fmt bgr24 -f rawvideo -");
   ASSERT_EQ(ff.out.size(), frame);
   for (int n = 0; n < 5; ++n) EXPECT_EQ(raw.out.substr(n * frame, frame), ff.out) << n;
+  // A missing picture is an error at its line.
+  kv_test::WriteFile(dir.File("gone.avs"), "\r\nImageSource(\"gone.png\")\r\n");
+  Served gone = Serve("--info " + Quote(dir.File("gone.avs")), dir.Path());
+  EXPECT_EQ(gone.exit_code, 1);
+  EXPECT_NE(gone.err.find("line 2, column 1: ImageSource: cannot open the picture"),
+            std::string::npos)
+      << gone.err;
 }
 
 // ------------------------------------------------------------ sample title
@@ -356,6 +369,8 @@ TEST_F(FrameserverTitle, CropAndLanczosMatchFfmpegs) {
     worst = std::max(worst, d);
   }
   const double mean = static_cast<double>(sum) / static_cast<double>(ours.out.size());
+  std::fprintf(stderr, "crop + lanczos against FFmpeg: mean difference %.4f, largest %d\n", mean,
+               worst);
   EXPECT_LT(mean, 0.5);
   EXPECT_LE(worst, 8);
 }
