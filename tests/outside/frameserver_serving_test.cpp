@@ -347,6 +347,42 @@ TEST_F(FrameserverTitle, TrimCutsExactFramesAndFilmFlagCountsMatch) {
       << missing.err;
 }
 
+TEST_F(FrameserverTitle, TwoTitlesInOneScriptEachGiveTheirFrames) {
+  // The library keeps one title open at a time; two sources read in turn
+  // must each reopen their own, and a frame still held must survive the
+  // other's decoding.
+  const std::string second = kv_test::PrepareSampleTitle(job_->Path(), {"pal_letterbox", 1, 2});
+  ASSERT_FALSE(second.empty());
+  const std::vector<uint32_t> first_crcs = DecoderCrcs(false);
+  const std::string first_qmvi = qmvi_;
+  qmvi_ = second;
+  const std::vector<uint32_t> second_crcs = DecoderCrcs(false);
+  qmvi_ = first_qmvi;
+  ASSERT_FALSE(second_crcs.empty());
+  // The second source starts 37 frames in, so that the frames of the two
+  // at one number differ: a frame of the wrong one would show.
+  const size_t shift = 37;
+  size_t differing = 0;
+  for (size_t n = 0; n + shift < second_crcs.size() && n < first_crcs.size(); ++n)
+    if (first_crcs[n] != second_crcs[n + shift]) ++differing;
+  ASSERT_EQ(differing, second_crcs.size() - shift);
+  kv_test::WriteFile(job_->File("two.avs"),
+                     "LoadPlugin(\"qmvideo.dll\")\r\nLoadPlugin(\"" + std::string(KV_TEST_PLUGIN) +
+                         "\")\r\na = qmVideoSource(\"" + name_ + "\")\r\nb = qmVideoSource(\"" +
+                         second.substr(second.rfind('/') + 1) +
+                         "\").Trim(37, 0)\r\nTestAlternate(a, b)\r\n");
+  Served two = Serve("--raw " + Quote(job_->File("two.avs")), job_->Path());
+  ASSERT_EQ(two.exit_code, 0) << two.err;
+  const size_t frame = size_t(width_) * height_ * 3;
+  const size_t frames = std::min(first_crcs.size(), second_crcs.size() - shift);
+  ASSERT_EQ(two.out.size(), frames * frame);
+  for (size_t n = 0; n < frames; ++n)
+    ASSERT_EQ(kv_test::FrameCrc(reinterpret_cast<const uint8_t*>(two.out.data()) + n * frame,
+                                width_, height_),
+              n % 2 ? second_crcs[n + shift] : first_crcs[n])
+        << n;
+}
+
 TEST_F(FrameserverTitle, CropAndLanczosMatchFfmpegs) {
   std::string decoded;
   ASSERT_EQ(DecoderCrcs(false, &decoded).size(), 300u);

@@ -229,6 +229,46 @@ static void TestSharedSource(kvfs_call* call, void* user) {
   host->return_clip(call, &s->info, &shared_ops, s);
 }
 
+/* TestAlternate(clip a, clip b): frame n is frame n of a when n is even,
+ * of b when it is odd; as long as the shorter clip. */
+typedef struct {
+  kvfs_clip* a;
+  kvfs_clip* b;
+} Alternate;
+
+static kvfs_frame* AlternateFrame(void* self, int64_t n, char* error, size_t size) {
+  Alternate* t = (Alternate*)self;
+  return host->clip_get_frame(n % 2 ? t->b : t->a, n, error, size);
+}
+
+static void AlternateDestroy(void* self) {
+  Alternate* t = (Alternate*)self;
+  host->clip_release(t->a);
+  host->clip_release(t->b);
+  free(t);
+}
+
+static const kvfs_clip_ops alternate_ops = {AlternateFrame, NULL, NULL, AlternateDestroy};
+
+static void TestAlternate(kvfs_call* call, void* user) {
+  (void)user;
+  kvfs_clip_info a, b;
+  host->clip_info(host->arg_clip(call, 0), &a);
+  host->clip_info(host->arg_clip(call, 1), &b);
+  if (a.width != b.width || a.height != b.height || a.pixel_format != b.pixel_format) {
+    host->fail(call, "the clips differ in size or format");
+    return;
+  }
+  Alternate* t = (Alternate*)calloc(1, sizeof *t);
+  t->a = host->clip_retain(host->arg_clip(call, 0));
+  t->b = host->clip_retain(host->arg_clip(call, 1));
+  if (b.frame_count < a.frame_count) a.frame_count = b.frame_count;
+  a.audio_rate = 0;
+  a.channels = 0;
+  a.sample_count = 0;
+  host->return_clip(call, &a, &alternate_ops, t);
+}
+
 static int default_addend = 100;
 
 KVFS_PLUGIN_EXPORT int kvfs_register_plugin(const kvfs_host* h, kvfs_registrar* r) {
@@ -236,6 +276,7 @@ KVFS_PLUGIN_EXPORT int kvfs_register_plugin(const kvfs_host* h, kvfs_registrar* 
   bad_signature_result = h->add_function(r, "TestBroken", "clip c, widget w", TestFail, NULL);
   return h->add_function(r, "TestSource", "int frames", TestSource, NULL) ||
          h->add_function(r, "TestSharedSource", "int frames", TestSharedSource, NULL) ||
+         h->add_function(r, "TestAlternate", "clip a, clip b", TestAlternate, NULL) ||
          h->add_function(r, "TestInvert", "clip clip, [int offset]", TestInvert, NULL) ||
          h->add_function(r, "TestMark", "clip clip, string path", TestMark, NULL) ||
          h->add_function(r, "TestSum", "int a, [int b]", TestSum, &default_addend) ||

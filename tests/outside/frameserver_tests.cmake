@@ -29,8 +29,9 @@ kv_add_test(frameserver_serving_tests
 set_target_properties(frameserver_serving_tests PROPERTIES AUTOMOC OFF)
 target_compile_definitions(frameserver_serving_tests PRIVATE
   KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}"
-  KV_AVS2Y4M="$<TARGET_FILE:avs2y4m>")
-add_dependencies(frameserver_serving_tests avs2y4m kv_avisynth kv_devil qmvideo)
+  KV_AVS2Y4M="$<TARGET_FILE:avs2y4m>"
+  KV_TEST_PLUGIN="$<TARGET_FILE:kvfs_test_plugin>")
+add_dependencies(frameserver_serving_tests avs2y4m kv_avisynth kv_devil qmvideo kvfs_test_plugin)
 
 # libFuzzer target over script text with the built-in functions only
 # (clang only). A short run is part of the suite; longer runs:
