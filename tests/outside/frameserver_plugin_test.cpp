@@ -14,11 +14,6 @@ namespace {
 
 using kvfs::ClipPtr;
 
-struct Fixture {
-  kv_test::TempDir dir{"kv-fs-plugin"};
-  std::string plugin_folder;  // what the registration would name
-};
-
 kvfs::InterpreterOptions Options(const std::string& folder, const std::string& plugin_folder) {
   kvfs::InterpreterOptions options;
   options.folder = folder;
