@@ -41,6 +41,8 @@ class Lexer {
   explicit Lexer(std::string_view text) : s_(text) {}
 
   std::vector<Token> Run() {
+    // A byte order mark that editors put in front of UTF-8 text.
+    if (s_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
     while (pos_ < s_.size()) {
       const char c = s_[pos_];
       if (c == ' ' || c == '\t' || c == '\f' || c == '\v') {

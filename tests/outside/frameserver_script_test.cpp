@@ -96,6 +96,7 @@ TEST(FrameserverLanguage, ValuesOperatorsAndVariables) {
   EXPECT_EQ(Eval("x = 1\nreturn x + 1\nx = 100").integer, 2);
   EXPECT_EQ(Eval("global g = 4\ng").integer, 4);
   EXPECT_EQ(Eval("\"\"\"a \"b\" c\"\"\"").text, "a \"b\" c");
+  EXPECT_EQ(Eval("\xEF\xBB\xBFx = 2\r\nx").integer, 2);  // a UTF-8 byte order mark
 }
 
 TEST(FrameserverLanguage, CurrentClipAndScriptValue) {
