@@ -79,7 +79,10 @@ void FitOutputSize(int& width, int& height, double aspect, bool width_driven) {
 
 double JobSettings::ComputeAspectRatio(bool use_crop, bool from_detected) const {
   const double nominal = Facts.Widescreen ? 16.0 / 9.0 : 4.0 / 3.0;
-  if (!use_crop || !Facts.BordersDetected()) return nominal;
+  if (!use_crop) return nominal;
+  // Without detected borders the detected rectangle is the whole picture (or
+  // not known yet); a crop typed by hand has its own shape either way.
+  if (from_detected && !Facts.BordersDetected()) return nominal;
   const PictureRect& r = from_detected ? Facts.DetectedRect : CropRect;
   const int wide = Facts.Widescreen ? 16 : 4;
   const int high = Facts.Widescreen ? 9 : 3;

@@ -97,11 +97,48 @@ TEST(ComputeAspectRatio, CropOfDetectedBordersChangesTheNominalRatio) {
   s.Facts.Widescreen = false;
   EXPECT_NEAR(s.ComputeAspectRatio(true, false), 1622016.0 / 1209600.0, 1e-12);
 
-  // Without detected borders the crop does not count.
+  // Without detected borders the detected rectangle gives the nominal ratio,
+  // while a crop keeps its own shape.
   s.Facts.BorderState = 0;
-  EXPECT_DOUBLE_EQ(s.ComputeAspectRatio(true, false), 4.0 / 3.0);
+  EXPECT_NEAR(s.ComputeAspectRatio(true, false), 1622016.0 / 1209600.0, 1e-12);
+  EXPECT_DOUBLE_EQ(s.ComputeAspectRatio(true, true), 4.0 / 3.0);
   s.Facts.BorderState = 255;
   EXPECT_DOUBLE_EQ(s.ComputeAspectRatio(true, true), 4.0 / 3.0);
+}
+
+// A crop typed by hand on a title without detected borders: the picture keeps
+// the cropped shape, and the automatic size never exceeds the crop.
+TEST(AutoResize, ManualCropWithoutDetectedBordersKeepsTheCroppedShape) {
+  struct Case {
+    bool widescreen;
+    PictureRect crop;
+    double aspect;  // (576 * crop width * w) / (720 * crop height * h)
+    int width, height;
+  };
+  const Case cases[] = {
+      // 4:3 cropped to 720 x 400: 1.92; 720 x ceil(375) -> 376.
+      {false, {88, 0, 720, 400}, 1658880.0 / 864000.0, 720, 376},
+      // 16:9 cropped to 704 x 432: 2.3177; 704 x ceil(303.7) -> 304.
+      {true, {72, 8, 704, 432}, 6488064.0 / 2799360.0, 704, 304},
+  };
+  for (const Case& c : cases) {
+    JobSettings s = Title(c.widescreen, 25.0f, 2500);
+    s.Facts.BorderState = 0;
+    s.Facts.DetectedRect = {0, 0, 720, 576};
+    s.CropMode = CropModeKind::Manual;
+    s.CropRect = c.crop;
+    s.UpdateAspectRatioFromCrop();
+    EXPECT_NEAR(s.AspectRatio, c.aspect, 1e-12) << c.widescreen;
+    s.VideoBitrate = s.VideoBitrateAtSourceSpeed = 20000000;
+    s.AutoResize();
+    EXPECT_EQ(s.OutputWidth, c.width) << c.widescreen;
+    EXPECT_EQ(s.OutputHeight, c.height) << c.widescreen;
+
+    // Without the crop the nominal ratio comes back.
+    s.CropMode = CropModeKind::Disabled;
+    s.UpdateAspectRatioFromCrop();
+    EXPECT_DOUBLE_EQ(s.AspectRatio, c.widescreen ? 16.0 / 9.0 : 4.0 / 3.0);
+  }
 }
 
 TEST(ComputeAspectRatio, EmptyRectangleFallsBackToNominal) {
