@@ -1,0 +1,87 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cli {
+
+enum class CommandKind { Scan, New, List, Encode };
+
+// A program chain and angle as "VTS:PGC[:ANGLE]" (angle 0: none given).
+struct TitleArgument {
+  int Vts = 0;
+  int Pgc = 0;
+  int Angle = 0;
+};
+
+// Crop margins in pixels, as the configuration page's four fields.
+struct CropMargins {
+  int Top = 0;
+  int Bottom = 0;
+  int Left = 0;
+  int Right = 0;
+};
+
+enum class CropChoice { Auto, None, Manual };
+enum class IvtcChoice { Simple, Complex, Off };
+enum class ShutdownChoice { None, AfterAll, AfterJobs, AfterVolumes };
+
+// Options of "new": what is not given keeps the wizard's proposal.
+struct NewJobArguments {
+  std::string Name;
+  std::string Destination;
+  std::string DvdFolder;
+  std::optional<TitleArgument> Title;
+  std::optional<int> SizeMB;  // one volume, fixed size
+  std::optional<int> VolumeCount;
+  std::optional<int> BitrateKbps;
+  std::optional<int> QualityPercent;
+  std::optional<int> AudioTrack;  // from 1, as "scan" numbers them
+  std::optional<std::string> Channels;
+  std::optional<int> AudioBitrateKbps;
+  std::optional<int> GainStep;  // the gain slider: -GainStep * 0.2 dB
+  std::optional<int> SubtitleTrack;
+  std::optional<CropChoice> Crop;
+  CropMargins Margins;
+  std::optional<int> Width;
+  std::optional<IvtcChoice> Ivtc;
+  bool Deinterlace = false;
+  bool TruSpeed = false;
+  // Clip information ("title", "author", "copyright", "keywords",
+  // "description", "rating") in the order given.
+  std::vector<std::pair<std::string, std::string>> ClipInfo;
+};
+
+struct EncodeArguments {
+  bool All = false;
+  std::string Job;  // a job folder, a job name or its number in "list"
+  std::optional<std::string> Priority;
+  ShutdownChoice Shutdown = ShutdownChoice::None;
+  int ShutdownCount = 0;
+};
+
+// The outcome of reading the command line: a command to run, a help text to
+// print (exit 0), or a one-line error naming the bad argument (exit 2).
+struct CliRequest {
+  CommandKind Command = CommandKind::List;
+  bool Json = false;
+  std::string ScanFolder;
+  NewJobArguments New;
+  EncodeArguments Encode;
+
+  std::string HelpText;
+  std::string Error;
+
+  bool WantsHelp() const { return !HelpText.empty(); }
+  bool Failed() const { return !Error.empty(); }
+};
+
+// Reads the arguments after the program name.
+CliRequest ParseArguments(const std::vector<std::string>& arguments);
+
+// The gain in dB as the slider step it stands for (-12..12 in steps of 0.2).
+std::optional<int> GainStepOfDecibels(const std::string& text);
+
+}  // namespace cli
