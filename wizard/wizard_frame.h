@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <string>
+
+#include "queue/job_store.h"
 
 class QPushButton;
 class QWidget;
@@ -33,6 +36,10 @@ class WizardFrame {
   virtual QPushButton* PreviewButton() = 0;
   // Runs the Next button's command as a click does.
   virtual void NextButtonClick() = 0;
+
+  // Appends the finished job in `folder` to the queue, as the queue window's
+  // AddJobFromFolder does (list, commands and shutdown controls).
+  virtual queue::JobStore::AddResult AddJobFromFolder(const std::string& folder) = 0;
 
   // Ends the wizard without the close question: the queue window is enabled
   // again and the window released (a failed analysis, Finish).
