@@ -1,0 +1,306 @@
+#include "wizard/new_form.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
+
+#include "app/shell_state.h"
+#include "platform/file_system.h"
+#include "platform/message_box.h"
+#include "queue/folder_tree.h"
+#include "queue/queue_window.h"
+#include "wizard/source_page.h"
+
+namespace wizard {
+
+namespace {
+
+constexpr int kClientWidth = 461;
+constexpr int kClientHeight = 350;
+constexpr int kHeaderHeight = 64;
+constexpr int kNotebookWidth = 460;
+constexpr int kNotebookHeight = 240;
+
+const char* const kCloseQuestion = "Do you really want to close this wizard?";
+
+QPixmap Picture(const char* name, int width, int height) {
+  return QIcon(QStringLiteral(":/wizard/%1.svg").arg(QLatin1String(name))).pixmap(width, height);
+}
+
+QLabel* HeaderLabel(const char* name, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QLatin1String(name));
+  label->setAttribute(Qt::WA_TranslucentBackground);
+  return label;
+}
+
+QPushButton* Button(const char* name, const char* text, QWidget* parent) {
+  auto* button = new QPushButton(QString::fromUtf8(text), parent);
+  button->setObjectName(QLatin1String(name));
+  return button;
+}
+
+// Stands in the notebook for a page that is not part of the wizard yet:
+// shows its header, keeps Next disabled, and lets the user go back. Going
+// back from the title page discards the analysis as that page does.
+class EmptyPage : public QWidget, public WizardPage {
+ public:
+  EmptyPage(WizardFrame& frame, WizardPageIndex index) : frame_(frame), index_(index) {}
+
+  void Enter() override {
+    static const char* const kHeaders[][2] = {
+        {"", ""},
+        {"DVD Analysis", "Please wait while analyzing the DVD title..."},
+        {"Select title", "Select the PGC/angle you want to transcode."},
+        {"Configuration", "Set transcoding properties."}};
+    frame_.SetHeader(index_, QString::fromUtf8(kHeaders[index_][0]),
+                     QString::fromUtf8(kHeaders[index_][1]));
+    frame_.SelectNotebookPage(index_);
+    frame_.NextButton()->setEnabled(false);
+    frame_.BackButton()->setEnabled(true);
+    frame_.BackButton()->show();
+  }
+
+  bool Leave(bool forward) override {
+    if (forward) return false;
+    if (index_ != kTitlePage) return true;
+    if (!platform::AskYesNo(
+            frame_.Window(),
+            "The result of the analysis will be discarded. Are you sure you want to do this?",
+            platform::MessageIcon::Warning))
+      return false;
+    queue::RemoveFolderTree(frame_.State().JobFolder);
+    return true;
+  }
+
+ private:
+  WizardFrame& frame_;
+  WizardPageIndex index_;
+};
+
+}  // namespace
+
+TKVNNewForm::TKVNNewForm(QWidget* owner)
+    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      owner_(owner) {
+  // Not a child of the queue window: that one is disabled while the wizard
+  // is open, and a child window would be disabled with it.
+  setObjectName(QStringLiteral("TKVNNewForm"));
+  setWindowTitle(QStringLiteral("Kestrevane - New Job"));
+  setFixedSize(kClientWidth, kClientHeight);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+
+  BuildHeader();
+  Notebook = new QStackedWidget(this);
+  Notebook->setObjectName(QStringLiteral("Notebook"));
+  Notebook->setGeometry(0, kHeaderHeight, kNotebookWidth, kNotebookHeight);
+  BuildButtonRow();
+  BuildPages();
+
+  new app::WorkingWindowTracker(this);
+  // The wizard goes with its owner.
+  if (owner) connect(owner, &QObject::destroyed, this, &QObject::deleteLater);
+}
+
+TKVNNewForm::~TKVNNewForm() {
+  // The pages go with their widgets; the analysis page stops its worker.
+}
+
+void TKVNNewForm::BuildHeader() {
+  Header = new QWidget(this);
+  Header->setObjectName(QStringLiteral("Header"));
+  Header->setGeometry(0, 0, kClientWidth, kHeaderHeight);
+  Header->setAutoFillBackground(true);
+  QPalette palette = Header->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  palette.setColor(QPalette::WindowText, Qt::black);
+  Header->setPalette(palette);
+
+  HeaderBack = HeaderLabel("HeaderBack", Header);
+  HeaderBack->setGeometry(0, 0, kClientWidth, kHeaderHeight);
+  HeaderBack->setScaledContents(true);
+  HeaderBack->setPixmap(Picture("header_back", kClientWidth, kHeaderHeight));
+
+  HeaderIcon = HeaderLabel("HeaderIcon", Header);
+  HeaderIcon->setGeometry(8, 8, 48, 48);
+  for (const char* name : {"page_source", "page_analysis", "page_title", "page_config"})
+    HeaderIconList.push_back(QIcon(QStringLiteral(":/wizard/%1.svg").arg(QLatin1String(name))));
+
+  HeaderTitle = HeaderLabel("HeaderTitle", Header);
+  HeaderTitle->setGeometry(64, 10, 320, 22);
+  QFont title_font = HeaderTitle->font();
+  title_font.setBold(true);
+  title_font.setPixelSize(15);
+  HeaderTitle->setFont(title_font);
+
+  HeaderComment = HeaderLabel("HeaderComment", Header);
+  HeaderComment->setGeometry(64, 34, 320, 20);
+  QFont comment_font = HeaderComment->font();
+  comment_font.setPixelSize(13);
+  HeaderComment->setFont(comment_font);
+
+  RealLogo = HeaderLabel("RealLogo", Header);
+  RealLogo->setGeometry(kClientWidth - 64, 0, 64, 64);
+  RealLogo->setPixmap(Picture("logo", 64, 64));
+}
+
+void TKVNNewForm::BuildButtonRow() {
+  const int top = kHeaderHeight + kNotebookHeight;
+  LineBevel = new QFrame(this);
+  LineBevel->setObjectName(QStringLiteral("LineBevel"));
+  LineBevel->setFrameShape(QFrame::HLine);
+  LineBevel->setFrameShadow(QFrame::Sunken);
+  LineBevel->setGeometry(8, top + 2, kClientWidth - 16, 2);
+
+  const int row = top + 14;
+  PreviewButton_ = Button("PreviewButton", "Preview", this);
+  PreviewButton_->setGeometry(8, row, 75, 25);
+  PreviewButton_->hide();
+  BackButton_ = Button("BackButton", "< Back", this);
+  BackButton_->setGeometry(213, row, 75, 25);
+  BackButton_->hide();
+  BackButton_->setEnabled(false);
+  NextButton_ = Button("NextButton", "Next >", this);
+  NextButton_->setGeometry(288, row, 75, 25);
+  NextButton_->setEnabled(false);
+  CancelButton = Button("CancelButton", "Cancel", this);
+  CancelButton->setGeometry(376, row, 75, 25);
+
+  connect(NextButton_, &QPushButton::clicked, this, &TKVNNewForm::NextButtonClick);
+  connect(BackButton_, &QPushButton::clicked, this, &TKVNNewForm::BackButtonClick);
+  connect(CancelButton, &QPushButton::clicked, this, &TKVNNewForm::CancelButtonClick);
+}
+
+void TKVNNewForm::AddPage(WizardPageIndex index, const char* name, QWidget* widget,
+                          WizardPage* page) {
+  widget->setObjectName(QLatin1String(name));
+  Notebook->insertWidget(index, widget);
+  pages_[index] = page;
+}
+
+// The pages in notebook order. Each page is built here by its own class.
+void TKVNNewForm::BuildPages() {
+  auto* source = new SourcePage(*this);
+  AddPage(kSourcePage, "Step1", source, source);
+  auto* analysis = new EmptyPage(*this, kAnalysisPage);
+  AddPage(kAnalysisPage, "Step2", analysis, analysis);
+  auto* title = new EmptyPage(*this, kTitlePage);
+  AddPage(kTitlePage, "Step3", title, title);
+  auto* config = new EmptyPage(*this, kConfigPage);
+  AddPage(kConfigPage, "Step5", config, config);
+}
+
+void TKVNNewForm::SetHeader(int icon, const QString& title, const QString& comment) {
+  if (icon >= 0 && icon < HeaderIconList.size())
+    HeaderIcon->setPixmap(HeaderIconList[icon].pixmap(48, 48));
+  HeaderTitle->setText(title);
+  HeaderComment->setText(comment);
+}
+
+void TKVNNewForm::SetHeaderComment(const QString& comment) {
+  HeaderComment->setText(comment);
+}
+
+void TKVNNewForm::SelectNotebookPage(WizardPageIndex page) {
+  Notebook->setCurrentIndex(page);
+  const bool finish = page == kConfigPage;
+  NextButton_->setText(finish ? QStringLiteral("Finish") : QStringLiteral("Next >"));
+  QFont font = NextButton_->font();
+  font.setBold(finish);
+  NextButton_->setFont(font);
+  if (!finish) PreviewButton_->hide();
+}
+
+void TKVNNewForm::EnterPage(WizardPageIndex index) {
+  current_ = index;
+  SelectNotebookPage(index);
+  pages_[index]->Enter();
+}
+
+void TKVNNewForm::NextButtonClick() {
+  const WizardPageIndex from = current_;
+  if (!pages_[from]->Leave(true)) return;
+  // Leaving the configuration page forwards finishes the job; the page
+  // releases the wizard then.
+  if (from != kConfigPage) EnterPage(static_cast<WizardPageIndex>(from + 1));
+}
+
+void TKVNNewForm::BackButtonClick() {
+  const WizardPageIndex from = current_;
+  if (from == kSourcePage || !pages_[from]->Leave(false)) return;
+  // Going back from the title page discards the analysis: page 1 again.
+  EnterPage(from == kConfigPage ? kTitlePage : kSourcePage);
+}
+
+void TKVNNewForm::CancelButtonClick() {
+  close();
+}
+
+void TKVNNewForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (owner_ && owner_->windowHandle() && windowHandle())
+    windowHandle()->setTransientParent(owner_->windowHandle());
+  if (shown_before_) return;
+  shown_before_ = true;
+  FormShow();
+}
+
+void TKVNNewForm::FormShow() {
+  unsetCursor();
+  EnterPage(kSourcePage);
+}
+
+void TKVNNewForm::closeEvent(QCloseEvent* event) {
+  FormClose(event);
+}
+
+void TKVNNewForm::FormClose(QCloseEvent* event) {
+  app::ShellState& shell = app::Shell();
+  if (released_) {
+    event->accept();
+    return;
+  }
+  if (!platform::AskYesNo(this, kCloseQuestion, platform::MessageIcon::Warning)) {
+    shell.ClosingInProgress = false;
+    event->ignore();
+    return;
+  }
+  for (WizardPage* page : pages_) page->WizardClosing();
+  // Past page 1 the job's folder is the one the analysis made; on page 1 the
+  // wizard has nothing on disk, whatever the fields name.
+  if (current_ != kSourcePage && !state_.JobFolder.empty() &&
+      platform::DirectoryExists(state_.JobFolder))
+    queue::RemoveFolderTree(state_.JobFolder);
+  event->accept();
+  released_ = true;
+  ReturnToOwner(shell.ClosingInProgress);
+}
+
+queue::JobStore::AddResult TKVNNewForm::AddJobFromFolder(const std::string& folder) {
+  if (auto* queue_window = qobject_cast<queue::TKVNMenuForm*>(owner_.data()))
+    return queue_window->AddJobFromFolder(folder);
+  return {};
+}
+
+void TKVNNewForm::Release() {
+  if (released_) return;
+  released_ = true;
+  hide();
+  ReturnToOwner(false);
+}
+
+void TKVNNewForm::ReturnToOwner(bool close_owner) {
+  deleteLater();
+  if (!owner_) return;
+  if (close_owner)
+    owner_->close();
+  else
+    owner_->setEnabled(true);
+}
+
+}  // namespace wizard

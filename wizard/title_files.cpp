@@ -1,0 +1,86 @@
+#include "wizard/title_files.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "platform/file_system.h"
+
+namespace wizard {
+
+std::string TitleSetFileName(int n, int m, const char* extension) {
+  char name[48];
+  std::snprintf(name, sizeof name, "VTS_%.2d_%d.%s", n, m, extension);
+  return name;
+}
+
+namespace {
+
+// Digits at `pos` as a number; advances `pos`. None without a digit or for
+// more digits than a title set file name carries.
+std::optional<int> ReadNumber(const std::string& text, size_t& pos) {
+  const size_t start = pos;
+  int value = 0;
+  while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
+    if (pos - start >= 4) return std::nullopt;
+    value = value * 10 + (text[pos] - '0');
+    ++pos;
+  }
+  if (pos == start) return std::nullopt;
+  return value;
+}
+
+bool ReadLiteral(const std::string& text, size_t& pos, const std::string& literal) {
+  for (char c : literal) {
+    if (pos >= text.size() || std::toupper(static_cast<unsigned char>(text[pos])) != c)
+      return false;
+    ++pos;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<TitleSetFileNumbers> ParseTitleSetFileName(const std::string& name,
+                                                         const char* extension) {
+  size_t pos = 0;
+  TitleSetFileNumbers numbers;
+  if (!ReadLiteral(name, pos, "VTS_")) return std::nullopt;
+  const std::optional<int> n = ReadNumber(name, pos);
+  if (!n || !ReadLiteral(name, pos, "_")) return std::nullopt;
+  const std::optional<int> m = ReadNumber(name, pos);
+  if (!m || !ReadLiteral(name, pos, std::string(".") + extension) || pos != name.size())
+    return std::nullopt;
+  numbers.title_set = *n;
+  numbers.part = *m;
+  return numbers;
+}
+
+std::optional<std::string> FindEntryNoCase(const std::string& folder, const std::string& name,
+                                           bool directory) {
+  const std::string exact = platform::JoinPath(folder, name);
+  if (directory ? platform::DirectoryExists(exact) : platform::FileExists(exact)) return name;
+  // A name without wildcards matches itself in any case.
+  if (name.find_first_of("*?") != std::string::npos) return std::nullopt;
+  const auto kind = directory ? platform::SearchKind::Directories : platform::SearchKind::Files;
+  const std::vector<std::string> found = platform::FindFiles(folder, name, kind);
+  if (found.empty()) return std::nullopt;
+  return found.front();
+}
+
+std::string FilePathNoCase(const std::string& folder, const std::string& name) {
+  return platform::JoinPath(folder, FindEntryNoCase(folder, name).value_or(name));
+}
+
+bool FolderHoldsTitle(const std::string& folder) {
+  const std::vector<std::string> ifos = platform::FindFiles(folder, "VTS_??_0.IFO");
+  for (size_t i = 0; i < ifos.size(); ++i) {
+    if (i == 0 && platform::FileSize(platform::JoinPath(folder, ifos[i])).value_or(0) == 0)
+      return false;
+    const auto numbers = ParseTitleSetFileName(ifos[i], "IFO");
+    if (!numbers || numbers->part != 0) continue;
+    if (FindEntryNoCase(folder, TitleSetFileName(numbers->title_set, 1, "VOB"))) return true;
+  }
+  return false;
+}
+
+}  // namespace wizard

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wizard {
+
+// Names of the title set files of a DVD folder ("VTS_01_0.IFO",
+// "VTS_01_1.VOB"). Discs copied by other tools may carry lower-case names,
+// so names are looked up without regard to case.
+
+// "VTS_%.2d_%d.<extension>" with the title set n and the part m.
+std::string TitleSetFileName(int n, int m, const char* extension);
+
+// The title set and part numbers of a name of that form (any case), with
+// `extension` ("IFO", "VOB"); none for other names.
+struct TitleSetFileNumbers {
+  int title_set = 0;
+  int part = 0;
+};
+std::optional<TitleSetFileNumbers> ParseTitleSetFileName(const std::string& name,
+                                                         const char* extension);
+
+// The name of the entry of `folder` that is `name` without regard to case
+// (the exact name first); none when there is no such entry of the kind.
+std::optional<std::string> FindEntryNoCase(const std::string& folder, const std::string& name,
+                                           bool directory = false);
+
+// folder + the name on disk of `name` ("/" between them); folder + name when
+// there is no such file, so that callers see it missing.
+std::string FilePathNoCase(const std::string& folder, const std::string& name);
+
+// Whether `folder` holds a title: a "VTS_??_0.IFO" whose title set has its
+// first VOB file beside it. The matches are tried in name order; an empty
+// first match means the folder holds none.
+bool FolderHoldsTitle(const std::string& folder);
+
+}  // namespace wizard
