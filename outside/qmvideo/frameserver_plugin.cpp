@@ -1,16 +1,21 @@
 // qmvideo.dll as a frameserver plug-in: qmVideoSource(path, idct, force_film)
-// serves a title through the library's own exports. The library keeps one
+// serves a title through the library's open video. The library keeps one
 // title open at a time, so the source whose title is open is remembered and
-// another source reopens its own before it reads. Frames are served in the
-// library's own buffer without a copy; before the buffer changes, a frame
-// still held elsewhere gets a copy of its own.
+// another source reopens its own before it reads. Frames are the decoder's
+// planar 4:2:0 pictures, served without a copy: each served frame holds a
+// reference to the decoder's picture until the frameserver lets it go.
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include "outside/frameserver/include/frameserver_plugin.h"
+#include "outside/qmvideo/open_video.h"
 #include "outside/qmvideo/qmvideo.h"
 
 namespace {
@@ -24,23 +29,18 @@ struct Source {
 };
 
 const Source* open_source = nullptr;
-kvfs_frame* served = nullptr;  // the frame that shows the library's buffer
-
-// Called before every call that may change or free the library's buffer.
-void LetGoOfBuffer() {
-  if (!served) return;
-  host->frame_detach(served);
-  host->frame_release(served);
-  served = nullptr;
-}
 
 bool Matches(const QmVideoRecord* r, const kvfs_clip_info& info) {
   return r && r->width == info.width && r->height == info.height && r->frames == info.frame_count;
 }
 
+void FreePicture(void* opaque) {
+  AVFrame* picture = static_cast<AVFrame*>(opaque);
+  av_frame_free(&picture);
+}
+
 kvfs_frame* GetFrame(void* self, int64_t n, char* error, size_t size) {
   auto* source = static_cast<Source*>(self);
-  LetGoOfBuffer();
   if (open_source != source) {
     open_source = nullptr;
     if (!Matches(openMPEG2Source(source->path.c_str(), source->film), source->info)) {
@@ -49,28 +49,23 @@ kvfs_frame* GetFrame(void* self, int64_t n, char* error, size_t size) {
     }
     open_source = source;
   }
-  unsigned char* rgb = getRGBFrame(static_cast<int32_t>(n));
-  if (!rgb) {
+  AVFrame* picture = qmvideo::OpenVideoPlanarFrame(static_cast<int32_t>(n));
+  if (!picture) {
     std::snprintf(error, size, "qmVideoSource: frame %lld of \"%s\" cannot be decoded",
                   static_cast<long long>(n), source->path.c_str());
     return nullptr;
   }
-  uint8_t* const data[3] = {rgb, nullptr, nullptr};
-  const int32_t pitch[3] = {source->info.width * 3, 0, 0};
-  kvfs_frame* frame = host->frame_wrap(source->info.width, source->info.height, KVFS_PIXEL_BGR24,
-                                       data, pitch, nullptr, nullptr);
-  if (!frame) {
-    std::snprintf(error, size, "qmVideoSource: out of memory");
-    return nullptr;
-  }
-  served = host->frame_retain(frame);
+  uint8_t* const data[3] = {picture->data[0], picture->data[1], picture->data[2]};
+  const int32_t pitch[3] = {picture->linesize[0], picture->linesize[1], picture->linesize[2]};
+  kvfs_frame* frame = host->frame_wrap(source->info.width, source->info.height, KVFS_PIXEL_I420,
+                                       data, pitch, FreePicture, picture);
+  if (!frame) std::snprintf(error, size, "qmVideoSource: out of memory");
   return frame;
 }
 
 void Destroy(void* self) {
   auto* source = static_cast<Source*>(self);
   if (open_source == source) {
-    LetGoOfBuffer();
     closeVideo();
     open_source = nullptr;
   }
@@ -93,7 +88,6 @@ void QmVideoSource(kvfs_call* call, void*) {
   }
   auto* source = new Source{path, static_cast<unsigned char>(host->arg_bool(call, 2, 0) ? 1 : 0),
                             kvfs_clip_info{}};
-  LetGoOfBuffer();
   open_source = nullptr;
   const QmVideoRecord* record = openMPEG2Source(path.c_str(), source->film);
   if (!record || record->width <= 0 || record->height <= 0 || record->frames <= 0 ||
@@ -105,7 +99,7 @@ void QmVideoSource(kvfs_call* call, void*) {
   open_source = source;
   source->info.width = record->width;
   source->info.height = record->height;
-  source->info.pixel_format = KVFS_PIXEL_BGR24;
+  source->info.pixel_format = KVFS_PIXEL_I420;
   source->info.fps_numerator = static_cast<uint32_t>(record->rateNumerator);
   source->info.fps_denominator = static_cast<uint32_t>(record->rateDenominator);
   source->info.frame_count = record->frames;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "outside/qmvideo/open_video.h"
 #include "outside/qmvideo/video_source.h"
 
 namespace {
@@ -33,4 +34,10 @@ extern "C" unsigned char* getRGBFrame(int32_t frame) {
 extern "C" void closeVideo(void) {
   std::lock_guard<std::mutex> lock(g_lock);
   g_video.reset();
+}
+
+AVFrame* qmvideo::OpenVideoPlanarFrame(int32_t frame) {
+  std::lock_guard<std::mutex> lock(g_lock);
+  if (!g_video) return nullptr;
+  return g_video->PlanarFrame(frame);
 }

@@ -62,8 +62,9 @@ struct FieldPair {
 
 // The frames a player shows for the coded frames with these flags: each
 // coded frame gives its two fields, and the first again when it repeats it;
-// consecutive fields pair into frames. A field whose order contradicts the
-// flags before it is dropped (the same rule as FFmpeg's repeatfields).
+// consecutive fields pair into frames, starting with the stream's first
+// field. A field whose order contradicts the flags before it is dropped (the
+// same rule as FFmpeg's repeatfields, which starts with a top field).
 std::vector<FieldPair> DisplayedFrames(const std::vector<uint8_t>& flags);
 
 }  // namespace qmvideo

@@ -70,6 +70,7 @@ VideoSource::~VideoSource() {
   av_frame_free(&received_);
   av_frame_free(&woven_);
   sws_freeContext(sws_);
+  sws_freeContext(planar_sws_);
 }
 
 bool VideoSource::Init(const std::string& index_path, bool film) {
@@ -496,8 +497,10 @@ AVFrame* VideoSource::CodedFrame(int32_t c) {
 bool VideoSource::Weave(const AVFrame* top, const AVFrame* bottom) {
   if (top->width != bottom->width || top->height != bottom->height || top->format != bottom->format)
     return false;
+  // A woven picture still held by a frameserver client keeps its memory; the
+  // next one gets new memory.
   if (woven_->width != top->width || woven_->height != top->height ||
-      woven_->format != top->format || !woven_->data[0]) {
+      woven_->format != top->format || !woven_->data[0] || !av_frame_is_writable(woven_)) {
     av_frame_unref(woven_);
     woven_->width = top->width;
     woven_->height = top->height;
@@ -539,21 +542,48 @@ bool VideoSource::Convert(const AVFrame* frame) {
          record_.height;
 }
 
-const uint8_t* VideoSource::Frame(int n) {
+AVFrame* VideoSource::Delivered(int n) {
   if (n < 0 || n >= record_.frames) return nullptr;
   const FieldPair pair = film_ ? FieldPair{n, n} : shown_[n];
   AVFrame* top = CodedFrame(pair.top);
-  if (!top) return nullptr;
-  bool ok;
-  if (pair.bottom == pair.top) {
-    ok = Convert(top);
-  } else {
-    AVFrame* bottom = CodedFrame(pair.bottom);
-    ok = bottom && Weave(top, bottom) && Convert(woven_);
-    av_frame_free(&bottom);
-  }
+  if (!top || pair.bottom == pair.top) return top;
+  AVFrame* bottom = CodedFrame(pair.bottom);
+  const bool ok = bottom && Weave(top, bottom);
+  av_frame_free(&bottom);
   av_frame_free(&top);
+  return ok ? av_frame_clone(woven_) : nullptr;
+}
+
+const uint8_t* VideoSource::Frame(int n) {
+  AVFrame* picture = Delivered(n);
+  const bool ok = picture && Convert(picture);
+  av_frame_free(&picture);
   return ok ? rgb_.data() : nullptr;
+}
+
+AVFrame* VideoSource::PlanarFrame(int n) {
+  AVFrame* picture = Delivered(n);
+  if (!picture || (picture->format == AV_PIX_FMT_YUV420P && picture->width == record_.width &&
+                   picture->height == record_.height))
+    return picture;
+  // Not 4:2:0 or not the indexed size: converted, so that the frameserver
+  // always gets what the record says.
+  AVFrame* out = av_frame_alloc();
+  bool ok = out && picture->width > 0 && picture->height > 0;
+  if (ok) {
+    out->format = AV_PIX_FMT_YUV420P;
+    out->width = record_.width;
+    out->height = record_.height;
+    planar_sws_ = sws_getCachedContext(
+        planar_sws_, picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
+        out->width, out->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    ok = planar_sws_ && av_frame_get_buffer(out, 0) == 0 &&
+         sws_scale(planar_sws_, picture->data, picture->linesize, 0, picture->height, out->data,
+                   out->linesize) == out->height;
+  }
+  av_frame_free(&picture);
+  if (!ok) av_frame_free(&out);
+  return out;
 }
 
 }  // namespace qmvideo

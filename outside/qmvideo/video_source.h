@@ -1,8 +1,9 @@
 // One open title: its video index and map, an MPEG-2 decoder positioned
 // somewhere in the title, the last decoded frames, and the conversion to
-// blue-green-red rows. Frames are decoded from the GOP that holds them (one
-// GOP earlier for the leading B-frames of an open GOP); a request just ahead
-// of the decoder's position continues decoding instead of starting again.
+// blue-green-red rows for the program's own views. The frameserver plug-in
+// takes the decoder's planar 4:2:0 pictures as they are. Frames are decoded from the GOP that holds
+// them (one GOP earlier for the leading B-frames of an open GOP); a request just ahead of the
+// decoder's position continues decoding instead of starting again.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +38,10 @@ class VideoSource {
   // Delivered frame `n` as width x height x 3 bytes; null on failure. Valid
   // until the next call.
   const uint8_t* Frame(int n);
+  // Delivered frame `n` as planar 4:2:0 (a new reference the caller frees
+  // with av_frame_free); null on failure. The picture is the decoder's own,
+  // or the two fields of a repeated-field frame woven together.
+  AVFrame* PlanarFrame(int n);
 
  private:
   VideoSource() = default;
@@ -61,6 +66,8 @@ class VideoSource {
   void Store(AVFrame* frame, int32_t c);
   void DropDecoderState();
 
+  // The picture of delivered frame `n` (a new reference), or null.
+  AVFrame* Delivered(int n);
   bool Weave(const AVFrame* top, const AVFrame* bottom);
   bool Convert(const AVFrame* frame);
 
@@ -76,6 +83,7 @@ class VideoSource {
   AVFrame* received_ = nullptr;
   AVFrame* woven_ = nullptr;
   SwsContext* sws_ = nullptr;
+  SwsContext* planar_sws_ = nullptr;  // for a stream that is not 4:2:0
   std::vector<uint8_t> sequence_header_;
   int video_stream_ = 0xE0;
 

@@ -38,6 +38,12 @@ std::vector<int> GopStarts(const std::string& qmvi) {
   return starts;
 }
 
+// Whether the title's first frame is flagged top field first.
+bool StartsTopFieldFirst(const std::string& qmvi) {
+  const auto fields = kv_test::ReadGops(qmvi).fields;
+  return !fields.empty() && fields[0].size() > 5 && (std::stoi(fields[0][5], nullptr, 16) & 2);
+}
+
 class QmVideoSample : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { folder_ = new kv_test::TempDir("qmvideo-test"); }
@@ -81,7 +87,11 @@ void CompareWithFfmpeg(const std::string& qmvi, bool film) {
   const std::string mpg = kv_test::WriteTitleBytes(qmvi);
   int width = 0, height = 0;
   ASSERT_TRUE(kv_test::FfprobePictureSize(mpg, &width, &height));
-  const std::vector<uint32_t> theirs = kv_test::FfmpegFrameCrcs(mpg, !film, width, height);
+  // FFmpeg's repeatfields pairs fields from a top field on; a stream that
+  // starts bottom field first (the PAL samples, without repeated fields)
+  // shows its coded frames.
+  const std::vector<uint32_t> theirs =
+      kv_test::FfmpegFrameCrcs(mpg, !film && StartsTopFieldFirst(qmvi), width, height);
   ASSERT_FALSE(theirs.empty());
 
   const QmVideoRecord* r = openMPEG2Source(qmvi.c_str(), film ? 1 : 0);
@@ -124,7 +134,7 @@ TEST_F(QmVideoSample, CodedFramesEqualFfmpegsDecode) {
   }
 }
 
-TEST_F(QmVideoSample, DisplayedFramesEqualFfmpegsRepeatedFields) {
+TEST_F(QmVideoSample, DisplayedFramesEqualFfmpegsRepeatedFieldsOrCodedFrames) {
   for (const SampleTitle& t : kv_test::AllSampleTitles()) {
     SCOPED_TRACE(kv_test::TitleName(t));
     std::string qmvi = Title(t);

@@ -58,21 +58,38 @@ uint32_t FrameCrc(const uint8_t* bgr, int width, int height) {
       crc32(0, bgr, static_cast<uInt>(static_cast<size_t>(width) * height * 3)));
 }
 
-std::vector<uint32_t> FfmpegFrameCrcs(const std::string& mpg, bool repeat_fields, int width,
-                                      int height) {
+namespace {
+
+std::vector<uint32_t> FfmpegCrcs(const std::string& mpg, bool repeat_fields, const char* pix_fmt,
+                                 size_t frame_bytes) {
   // setpts=N keeps the repeated frames' time stamps increasing, so that the
   // pass-through output neither drops nor doubles a frame.
   const std::string filter = repeat_fields ? " -vf repeatfields,setpts=N" : "";
   const std::string command = "ffmpeg -nostdin -v error -i " + Quote(mpg) + " -map 0:v:0" + filter +
-                              " -fps_mode passthrough -pix_fmt bgr24 -f rawvideo - 2>/dev/null";
+                              " -fps_mode passthrough -pix_fmt " + pix_fmt +
+                              " -f rawvideo - 2>/dev/null";
   std::vector<uint32_t> crcs;
   FILE* p = popen(command.c_str(), "r");
   if (!p) return crcs;
-  std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 3);
+  std::vector<uint8_t> frame(frame_bytes);
   while (std::fread(frame.data(), 1, frame.size(), p) == frame.size())
-    crcs.push_back(FrameCrc(frame.data(), width, height));
+    crcs.push_back(static_cast<uint32_t>(crc32(0, frame.data(), static_cast<uInt>(frame.size()))));
   if (pclose(p) != 0) crcs.clear();
   return crcs;
+}
+
+}  // namespace
+
+std::vector<uint32_t> FfmpegFrameCrcs(const std::string& mpg, bool repeat_fields, int width,
+                                      int height) {
+  return FfmpegCrcs(mpg, repeat_fields, "bgr24", static_cast<size_t>(width) * height * 3);
+}
+
+std::vector<uint32_t> FfmpegPlanarFrameCrcs(const std::string& mpg, bool repeat_fields, int width,
+                                            int height) {
+  const size_t chroma = static_cast<size_t>((width + 1) / 2) * ((height + 1) / 2);
+  return FfmpegCrcs(mpg, repeat_fields, "yuv420p",
+                    static_cast<size_t>(width) * height + 2 * chroma);
 }
 
 bool FfprobePictureSize(const std::string& url, int* width, int* height) {

@@ -32,6 +32,11 @@ std::vector<uint32_t> FfmpegFrameCrcs(const std::string& mpg, bool repeat_fields
 
 uint32_t FrameCrc(const uint8_t* bgr, int width, int height);
 
+// The same for FFmpeg's planar 4:2:0 pictures (the decoder's own format):
+// CRC-32 of each frame's three planes without padding.
+std::vector<uint32_t> FfmpegPlanarFrameCrcs(const std::string& mpg, bool repeat_fields, int width,
+                                            int height);
+
 // Width and height of the first video stream by ffprobe.
 bool FfprobePictureSize(const std::string& url, int* width, int* height);
 

@@ -46,7 +46,13 @@ KVFS_API kvfs_script* kvfs_open_script_text(const char* text, const char* folder
 KVFS_API void kvfs_script_info(const kvfs_script* script, kvfs_clip_info* info);
 
 /* Frame n (clamped into the clip). The frame stays valid until the next
- * kvfs_get_frame or kvfs_close_script; NULL on failure (kvfs_last_error). */
+ * kvfs_get_frame or kvfs_close_script; NULL on failure (kvfs_last_error).
+ * Its format is the clip's pixel_format: a job script's clip is
+ * KVFS_PIXEL_I420 from the decoder on (qmVideoSource serves the decoder's
+ * own planar 4:2:0 pictures; crop, resize, field functions and subtitles keep
+ * them planar), so an encoder takes the planes as they are. Only clips made
+ * from RGB sources (ImageSource, BlankClip(pixel_type="RGB24")) are
+ * KVFS_PIXEL_BGR24. */
 KVFS_API const kvfs_frame* kvfs_get_frame(kvfs_script* script, int64_t n);
 
 /* `count` samples per channel from `start`, interleaved, of the given
