@@ -4,39 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "dvd/byte_order.h"
 #include "platform/file_system.h"
 
 namespace dvd {
-namespace {
-
-constexpr char kVtsIdentifier[] = "DVDVIDEO-VTS";
-constexpr size_t kPgciSectorOffset = 0xCC;
-constexpr size_t kAudioCountOffset = 0x203;
-constexpr size_t kAudioAttrOffset = 0x204;
-constexpr size_t kAudioAttrSize = 8;
-constexpr size_t kSubpictureCountOffset = 0x255;
-constexpr size_t kSubpictureAttrOffset = 0x256;
-constexpr size_t kSubpictureAttrSize = 6;
-constexpr size_t kPgciHeaderSize = 8;
-constexpr size_t kPgciEntrySize = 8;
-constexpr size_t kPgcAudioControlOffset = 0x0C;
-constexpr size_t kPgcSubpictureControlOffset = 0x1C;
-constexpr size_t kPgcCellTableOffset = 0xE8;
-
-uint16_t Be16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-uint32_t Be32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-         static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
-
-int FromBcd(uint8_t value) {
-  return (value >> 4) * 10 + (value & 0x0F);
-}
-
-}  // namespace
 
 AudioStreamControl PgcAudioControl(std::span<const uint8_t> pgc, int k) {
   AudioStreamControl control;
@@ -93,7 +64,7 @@ std::unique_ptr<IfoFile> IfoFile::OpenSource(std::FILE* file, std::vector<uint8_
   ifo->memory_ = std::move(memory);
   ifo->source_size_ = ifo->SourceSize();
   if (!ifo->ReadAt(0, kSectorSize, ifo->first_sector_)) return nullptr;
-  if (std::memcmp(ifo->first_sector_, kVtsIdentifier, 12) != 0) return nullptr;
+  if (std::memcmp(ifo->first_sector_, kVtsIdentifier, kVtsIdentifierSize) != 0) return nullptr;
   try {
     ifo->LoadPgcTable();
   } catch (const std::bad_alloc&) {
@@ -133,7 +104,7 @@ void IfoFile::LoadPgcTable() {
   if (first < kPgciHeaderSize) return;
   std::vector<uint8_t> table(first);
   if (!ReadAt(offset, first, table.data())) return;
-  uint64_t size = static_cast<uint64_t>(Be32(table.data() + 4)) + 1;
+  uint64_t size = static_cast<uint64_t>(Be32(table.data() + kTableEndOffset)) + 1;
   // The size is checked against the file before anything is allocated for it.
   if (size < kPgciHeaderSize || size > source_size_ - offset) return;
   if (size > table.size()) {
@@ -152,7 +123,7 @@ std::optional<std::span<const uint8_t>> IfoFile::Pgc(int i) const {
   if (i < 0 || i >= PgcCount()) return std::nullopt;
   size_t entry = kPgciHeaderSize + kPgciEntrySize * static_cast<size_t>(i);
   if (entry + kPgciEntrySize > pgc_table_.size()) return std::nullopt;
-  uint64_t offset = Be32(pgc_table_.data() + entry + 4);
+  uint64_t offset = Be32(pgc_table_.data() + entry + kPgciEntryStartOffset);
   if (offset + kPgcHeaderSize > pgc_table_.size()) return std::nullopt;
   return std::span<const uint8_t>(pgc_table_).subspan(static_cast<size_t>(offset));
 }
@@ -160,7 +131,7 @@ std::optional<std::span<const uint8_t>> IfoFile::Pgc(int i) const {
 std::optional<std::vector<uint8_t>> IfoFile::CellBlockModes(int i) const {
   std::optional<std::span<const uint8_t>> pgc = Pgc(i);
   if (!pgc) return std::nullopt;
-  size_t cells = (*pgc)[3];
+  size_t cells = (*pgc)[kPgcCellCountOffset];
   size_t table = Be16(pgc->data() + kPgcCellTableOffset);
   if (cells > 0 && table + cells * kCellPlaybackSize > pgc->size()) return std::nullopt;
   try {
@@ -177,7 +148,7 @@ std::optional<PgcSummary> IfoFile::Summary(int i) const {
   std::optional<std::vector<uint8_t>> modes = CellBlockModes(i);
   if (!pgc || !modes) return std::nullopt;
   PgcSummary summary;
-  const uint8_t* time = pgc->data() + 4;
+  const uint8_t* time = pgc->data() + kPgcPlayingTimeOffset;
   summary.hours = FromBcd(time[0]);
   summary.minutes = FromBcd(time[1]);
   summary.seconds = FromBcd(time[2]);

@@ -9,15 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "dvd/ifo_layout.h"
+
 namespace dvd {
 
-inline constexpr size_t kSectorSize = 2048;
 inline constexpr int kMaxAudioStreams = 8;
 inline constexpr int kMaxSubpictureStreams = 32;
-// Fixed part of a program chain, up to and including the cell table offset
-// and the cell position table offset.
-inline constexpr size_t kPgcHeaderSize = 0xEC;
-inline constexpr size_t kCellPlaybackSize = 24;
 
 // Playing time and angles of one program chain.
 struct PgcSummary {

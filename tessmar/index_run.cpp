@@ -4,8 +4,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cstring>
+
+#include "dvd/byte_order.h"
+#include "tessmar/formats/audio_index.h"
+#include "tessmar/formats/cell_index.h"
+#include "tessmar/formats/d2v.h"
+#include "tessmar/formats/index_text.h"
+#include "tessmar/formats/subpicture_index.h"
+#include "tessmar/stream_codes.h"
 
 namespace tessmar {
 
@@ -15,30 +22,11 @@ namespace {
 // 2048-byte buffer, since every position is kept in stream offsets.
 constexpr size_t kBlockSize = 2 * 1024 * 1024;
 
-uint32_t LoadBe32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 float FrameRateOf(int code, int ext_n, int ext_d) {
   static const double kRates[9] = {0.0,  24000.0 / 1001.0, 24.0, 25.0, 30000.0 / 1001.0, 30.0,
                                    50.0, 60000.0 / 1001.0, 60.0};
   double base = code >= 1 && code <= 8 ? kRates[code] : (code == 0 ? 0.0 : -1.0);
   return static_cast<float>((ext_n + 1) * base / (ext_d + 1));
-}
-
-const char* AspectName(int code) {
-  switch (code) {
-    case 1:
-      return "1:1";
-    case 2:
-      return "4:3";
-    case 3:
-      return "16:9";
-    case 4:
-      return "2.21:1";
-    default:
-      return "";  // 0 and the reserved codes have no name
-  }
 }
 
 }  // namespace
@@ -271,7 +259,7 @@ uint32_t IndexRun::ReadPts() {
 // ------------------------------------------------------- program stream packets
 
 void IndexRun::ScrambleTest(int flag_byte) {
-  if (status_ && (flag_byte & 0x30) != 0) {
+  if (status_ && (flag_byte & kScramblingMask) != 0) {
     Put(status_->scrambled, uint8_t{1});
     interrupted_ = true;
     throw EndRun{};
@@ -282,35 +270,35 @@ int64_t IndexRun::NextVideoPacket() {
   for (;;) {
     int64_t start = 0;
     int code = NextStartCode(&start);
-    if (code < 0xBA) continue;
-    if (code == 0xBA) {
+    if (code < kPackStart) continue;
+    if (code == kPackStart) {
       pack_ = Locate(start);
       private2_in_pack_ = 0;
       Skip(8);
       continue;
     }
-    if (code == 0xBD) {
+    if (code == kPrivateStream1) {
       Private1(start);
-    } else if (code == 0xBF) {
+    } else if (code == kPrivateStream2) {
       Private2(start);
-    } else if (code >= 0xC0 && code <= 0xC7) {
+    } else if (code >= kMpegAudioFirst && code <= kMpegAudioLast) {
       MpegAudio(code, start);
-    } else if (code == 0xE0) {
+    } else if (code == kVideoStream) {
       int64_t length = Read16();
       int flag = Byte();
       ScrambleTest(flag);
-      if ((flag & 0xC0) != 0x80) {
+      if ((flag & kMpeg2PesMask) != kMpeg2PesBits) {
         Skip(length - 1);
         continue;
       }
       int pts_flags = Byte();
       int header = Byte();
-      if (pts_flags >= 0x80 && !start_mark_) {
+      if (pts_flags >= kPtsPresent && !start_mark_) {
         video_pts_ = ReadPts();
         if (facts_.frame_rate != 0.0f)
           video_pts_ += static_cast<uint32_t>(
               static_cast<int64_t>(-90000.0 * facts_.b_after_first_i / facts_.frame_rate));
-        Skip(header - 5);
+        Skip(header - kPtsBytes);
       } else {
         Skip(header);
       }
@@ -327,31 +315,31 @@ void IndexRun::Private1(int64_t start) {
   int pts_flags = Byte();
   int header = Byte();
   bool has_pts = false;
-  if (pts_flags >= 0x80) {
+  if (pts_flags >= kPtsPresent) {
     audio_pts_ = ReadPts();
     has_pts = true;
-    Skip(header - 5);
+    Skip(header - kPtsBytes);
   } else {
     Skip(header);
   }
   int sub = Byte();
   int64_t payload = length - 3 - header - 1;
-  if (sub >= 0x80 && sub <= 0x87) {
+  if (sub >= kAc3First && sub <= kAc3Last) {
     Skip(3);
     payload -= 3;
-    AudioPacket(sub - 0x80, 1, payload, false, 0);
-  } else if (sub >= 0xA0 && sub <= 0xA7) {
+    AudioPacket(sub - kAc3First, kAudioAc3, payload, false, 0);
+  } else if (sub >= kLpcmFirst && sub <= kLpcmLast) {
     Skip(4);
     int info = Byte();
     Skip(1);
     payload -= 6;
-    AudioPacket(sub - 0xA0, 4, payload, true, info);
-  } else if (sub >= 0x88 && sub <= 0x8F) {
+    AudioPacket(sub - kLpcmFirst, kAudioLpcm, payload, true, info);
+  } else if (sub >= kDtsFirst && sub <= kDtsLast) {
     Skip(3);
     payload -= 3;
-    AudioPacket(sub - 0x88, 2, payload, false, 0);
-  } else if (sub >= 0x20 && sub <= 0x3F) {
-    SubpicturePacket(sub - 0x20, start, payload, has_pts);
+    AudioPacket(sub - kDtsFirst, kAudioDts, payload, false, 0);
+  } else if (sub >= kSubpictureFirst && sub <= kSubpictureLast) {
+    SubpicturePacket(sub - kSubpictureFirst, start, payload, has_pts);
   }
   Skip(payload);
 }
@@ -382,17 +370,19 @@ void IndexRun::AudioPacket(int n, int format, int64_t payload, bool lpcm, int in
     }
     if (want_audio_) {
       OutFile& out = audio_files_[n];
-      if (out.Create(out_base_ + Format("_at%d.qmai", n), &gate_)) {
-        out.Printf("qmAudioIndex%.2d\n%d\n", 10, static_cast<int>(inputs_.size()));
-        for (const InputFile& in : inputs_) out.Printf("%s\n", in.path.c_str());
-        out.Printf("\n");
+      if (out.Create(formats::AudioIndexName(out_base_, n), &gate_)) {
+        line_.clear();
+        formats::AppendAudioIndexHead(&line_, InputPaths());
+        out.Text(line_);
       }
     }
   }
   if (want_audio_ && audio_files_[n].IsOpen()) {
     Location at = Locate(Position());
-    audio_files_[n].Printf("%d %d %d %" PRIx64 " %x\n", at.file, vob_id_, cell_id_,
-                           static_cast<uint64_t>(at.offset), static_cast<unsigned>(payload));
+    line_.clear();
+    formats::AppendAudioEntry(&line_, {at.file, vob_id_, cell_id_, static_cast<uint64_t>(at.offset),
+                                       static_cast<unsigned>(payload)});
+    audio_files_[n].Text(line_);
   }
 }
 
@@ -408,10 +398,12 @@ void IndexRun::SubpicturePacket(int n, int64_t start, int64_t payload, bool has_
     if (want_subpictures_) {
       OutFile& index = subpicture_index_[n];
       OutFile& stream = subpicture_stream_[n];
-      bool ok = index.Create(out_base_ + Format("_st%d.qmsi", n), &gate_) &&
-                stream.Create(out_base_ + Format("_st%d.sub", n), &gate_);
+      bool ok = index.Create(formats::SubpictureIndexName(out_base_, n), &gate_) &&
+                stream.Create(formats::SubpictureStreamName(out_base_, n), &gate_);
       if (ok) {
-        index.Printf("qmSubpictureIndex%.2d\n\n", 10);
+        line_.clear();
+        formats::AppendSubpictureIndexHead(&line_);
+        index.Text(line_);
       } else {  // an index without its stream (or the reverse) is of no use
         index.Close();
         stream.Close();
@@ -419,13 +411,16 @@ void IndexRun::SubpicturePacket(int n, int64_t start, int64_t payload, bool has_
     }
   }
   if (!want_subpictures_ || !subpicture_index_[n].IsOpen()) return;
-  if (has_pts)
-    subpicture_index_[n].Printf("%d %d %x %" PRIx64 "\n", vob_id_, cell_id_, audio_pts_,
-                                static_cast<uint64_t>(subpicture_length_[n]));
-  // The pack of this packet: its 14-byte pack header comes first.
+  if (has_pts) {
+    line_.clear();
+    formats::AppendSubpictureEntry(
+        &line_, {vob_id_, cell_id_, audio_pts_, static_cast<uint64_t>(subpicture_length_[n])});
+    subpicture_index_[n].Text(line_);
+  }
+  // The pack of this packet: its pack header comes first.
   uint8_t pack[kSectorBytes] = {};
   size_t got = 0;
-  ReadAt(std::max<int64_t>(0, start - 14), pack, sizeof pack, &got);
+  ReadAt(std::max<int64_t>(0, start - kPackHeaderBytes), pack, sizeof pack, &got);
   subpicture_stream_[n].Write(pack, sizeof pack);
   subpicture_length_[n] += kSectorBytes;
 }
@@ -445,7 +440,9 @@ void IndexRun::Private2(int64_t start) {
   if (cells_enabled_ && (vob_id_ != written_vob_ || cell_id_ != written_cell_)) {
     Location at = Locate(start);
     int64_t nav = std::max<int64_t>(0, at.offset - 1024);
-    qmci_.Printf("%d %d %d %" PRIx64 "\n", vob_id_, cell_id_, at.file, static_cast<uint64_t>(nav));
+    line_.clear();
+    formats::AppendCellLine(&line_, {vob_id_, cell_id_, at.file, static_cast<uint64_t>(nav)});
+    qmci_.Text(line_);
     written_vob_ = vob_id_;
     written_cell_ = cell_id_;
   }
@@ -456,20 +453,20 @@ void IndexRun::MpegAudio(int code, int64_t /*start*/) {
   int64_t length = Read16();
   int flag = Byte();
   ScrambleTest(flag);
-  if ((flag & 0xC0) != 0x80) {
+  if ((flag & kMpeg2PesMask) != kMpeg2PesBits) {
     Skip(length - 1);
     return;
   }
   int pts_flags = Byte();
   int header = Byte();
-  if (pts_flags >= 0x80) {
+  if (pts_flags >= kPtsPresent) {
     audio_pts_ = ReadPts();
-    Skip(header - 5);
+    Skip(header - kPtsBytes);
   } else {
     Skip(header);
   }
   int64_t payload = length - 3 - header;
-  AudioPacket(code - 0xC0, 3, payload, false, 0);
+  AudioPacket(code - kMpegAudioFirst, kAudioMpeg, payload, false, 0);
   Skip(payload);
 }
 
@@ -523,13 +520,13 @@ void IndexRun::FindStartCode() {
           ++q;
         }
         if (prefix && prefix + 3 < end) {
-          w = LoadBe32(prefix);
+          w = dvd::Be32(prefix);
           used = static_cast<size_t>(prefix + 4 - s);
           found = true;
         } else {
           // No prefix inside, or its code byte lies beyond: take all, and let
           // the byte steps below go on across the boundary.
-          w = LoadBe32(end - 4);
+          w = dvd::Be32(end - 4);
           used = avail;
         }
       }
@@ -551,10 +548,10 @@ void IndexRun::Extensions() {
     Align();
     FindStartCode();
     uint32_t code = ShowBits(32);
-    if (code == 0x1B5) {
+    if (code == kExtensionStartCode) {
       GetBits(32);
       int id = static_cast<int>(GetBits(4));
-      if (id == 1) {
+      if (id == kSequenceExtensionId) {
         GetBits(8);  // profile and level
         seq_progressive_ = static_cast<int>(GetBits(1));
         GetBits(2);  // chroma format
@@ -568,7 +565,7 @@ void IndexRun::Extensions() {
         GetBits(1);  // low delay
         frame_rate_n_ = static_cast<int>(GetBits(2));
         frame_rate_d_ = static_cast<int>(GetBits(5));
-      } else if (id == 8) {
+      } else if (id == kPictureCodingExtensionId) {
         GetBits(16);  // f codes
         GetBits(2);   // intra dc precision
         picture_structure_ = static_cast<int>(GetBits(2));
@@ -579,7 +576,7 @@ void IndexRun::Extensions() {
         current_.progressive = static_cast<int>(GetBits(1));
         current_.flags = tff * 2 + rff;
       }
-    } else if (code == 0x1B2) {
+    } else if (code == kUserDataStartCode) {
       GetBits(32);  // user data: passed over by the next search
     } else {
       return;
@@ -611,13 +608,13 @@ void IndexRun::GetHeader() {
     FindStartCode();
     int64_t code_at = Position() - 4;
     uint32_t code = GetBits(32);
-    if (code == 0x1B3) {
+    if (code == kSequenceHeaderCode) {
       SequenceHeader();
-    } else if (code == 0x1B8) {
+    } else if (code == kGroupStartCode) {
       GetBits(25);  // time code
       closed_gop_ = static_cast<int>(GetBits(1));
       GetBits(1);
-    } else if (code == 0x100) {
+    } else if (code == kPictureStartCode) {
       PictureHeader(pack_at_search, code_at);
       return;
     }
@@ -628,7 +625,7 @@ void IndexRun::PictureHeader(const Location& pack_at_search, int64_t start_code_
   GetBits(10);
   picture_type_ = static_cast<int>(GetBits(3));
   current_.type = picture_type_;
-  if (picture_type_ == 1 && index_mode_) {
+  if (picture_type_ == kIPicture && index_mode_) {
     int file = 0;
     int64_t position = 0;
     CurrentRead(&file, &position);
@@ -644,26 +641,26 @@ void IndexRun::PictureHeader(const Location& pack_at_search, int64_t start_code_
     }
   }
   GetBits(16);  // vbv delay
-  if (picture_type_ == 2 || picture_type_ == 3) GetBits(4);
-  if (picture_type_ == 3) GetBits(4);
+  if (picture_type_ == kPPicture || picture_type_ == kBPicture) GetBits(4);
+  if (picture_type_ == kBPicture) GetBits(4);
   while (GetBits(1)) GetBits(8);
   Extensions();
   // The I-picture's position: the pack in which the search for its start
   // code began (the file index goes with that pack).
-  if (picture_type_ == 1 && picture_structure_ != 2)
+  if (picture_type_ == kIPicture && picture_structure_ != kBottomField)
     current_.last_i = stream_type_ == 1 ? pack_at_search : Locate(start_code_at);
 }
 
 void IndexRun::CompletePicture() {
-  const bool frame = picture_structure_ == 3;
+  const bool frame = picture_structure_ == kFramePicture;
   if (frame) second_field_ = false;
   const PictureRecord before_shift = previous_ref_;
-  if (current_.type != 3) {
+  if (current_.type != kBPicture) {
     before_previous_ = previous_ref_;
     previous_ref_ = current_;
   }
   if (index_mode_ && (frame || !second_field_)) {
-    if (current_.type == 1 && !gop_.empty()) {
+    if (current_.type == kIPicture && !gop_.empty()) {
       WriteGopLine(false);
       gop_.clear();
     }
@@ -675,7 +672,7 @@ void IndexRun::CompletePicture() {
     gop_.push_back({current_.type, current_.flags, closed_gop_, vob_id_, cell_id_});
   }
   if (index_mode_ && frame_number_ > 0 && (frame || second_field_))
-    OutputFrame(current_.type == 3 ? current_ : before_shift, frame_number_ - 1);
+    OutputFrame(current_.type == kBPicture ? current_ : before_shift, frame_number_ - 1);
   if (!frame) second_field_ = !second_field_;
   if (!second_field_) ++frame_number_;
 }
@@ -704,11 +701,11 @@ void IndexRun::UpdateVideoKind() {
   if (!status_) return;
   int32_t kind = 0;
   if (film_ == 0 && video_ > 0)
-    kind = facts_.frame_rate == 25.0f ? 1 : 2;
+    kind = facts_.frame_rate == 25.0f ? kVideoPal : kVideoNtsc;
   else if (video_ == 0 && film_ > 0)
-    kind = 3;
+    kind = kVideoFilm;
   else if (film_ > 0 && video_ > 0)
-    kind = 4;
+    kind = kVideoMixed;
   if (kind != 0) Put(status_->videoKind, kind);
 }
 
@@ -723,13 +720,13 @@ void IndexRun::FirstHeaderSearch() {
     Align();
     FindStartCode();
     uint32_t code = GetBits(32);
-    if (code == 0x1BA) {
-      facts_.stream_type = 1;
-    } else if (code == 0x1B3) {
+    if (code == kPackStartCode) {
+      facts_.stream_type = formats::kProgramStream;
+    } else if (code == kSequenceHeaderCode) {
       Align();
       FindStartCode();
       uint32_t next = GetBits(32);
-      if (next == 0x1B5 && ShowBits(4) == 1) break;
+      if (next == kExtensionStartCode && ShowBits(4) == kSequenceExtensionId) break;
       interrupted_ = true;  // no MPEG-2 video
       throw EndRun{};
     }
@@ -740,7 +737,7 @@ void IndexRun::FirstHeaderSearch() {
   for (;;) {
     Align();
     FindStartCode();
-    if (GetBits(32) == 0x1B3) break;
+    if (GetBits(32) == kSequenceHeaderCode) break;
   }
   SequenceHeader();
   facts_.horizontal_size = seq_horizontal_;
@@ -757,10 +754,10 @@ void IndexRun::FirstHeaderSearch() {
   ResetBitReader();
   do {
     GetHeader();
-  } while (picture_type_ != 1);
+  } while (picture_type_ != kIPicture);
   for (;;) {
     GetHeader();
-    if (picture_type_ != 3) break;
+    if (picture_type_ != kBPicture) break;
     ++facts_.b_after_first_i;
   }
 }
@@ -776,6 +773,12 @@ void IndexRun::Probe() {
 
 // ------------------------------------------------------------------------ files
 
+std::vector<std::string> IndexRun::InputPaths() const {
+  std::vector<std::string> paths;
+  for (const InputFile& in : inputs_) paths.push_back(in.path);
+  return paths;
+}
+
 bool IndexRun::OpenOutputs(TessmarStatus* status) {
   status_ = status;
   if (!d2v_.Create(out_base_ + ".d2v", &gate_) || !qmci_.Create(out_base_ + ".qmci", &gate_)) {
@@ -783,28 +786,24 @@ bool IndexRun::OpenOutputs(TessmarStatus* status) {
     qmci_.Close();
     return false;
   }
-  qmci_.Printf("qmCellIndex%.2d\n%d\n", 10, static_cast<int>(inputs_.size()));
-  for (const InputFile& in : inputs_) qmci_.Printf("%s\n", in.path.c_str());
-  qmci_.Printf("\n");
+  line_.clear();
+  formats::AppendCellIndexHead(&line_, InputPaths());
+  qmci_.Text(line_);
   return true;
 }
 
 void IndexRun::WriteD2vHeader() {
-  d2v_.Printf("DGIndexProjectFile%s\n%d\n", "06", static_cast<int>(inputs_.size()));
-  for (const InputFile& in : inputs_)
-    d2v_.Printf("%d %s\n", static_cast<int>(in.path.size()), in.path.c_str());
-  d2v_.Printf("\nStream_Type=%d\n", facts_.stream_type);
-  d2v_.Printf("iDCT_Algorithm=%d (1:MMX 2:SSEMMX 3:FPU 4:REF 5:SSE2MMX)\n", 4);
-  d2v_.Printf("YUVRGB_Scale=%d (0:TVScale 1:PCScale)\n", 1);
-  d2v_.Printf("Luminance_Filter=0,0 (Gamma, Offset)\n");
-  d2v_.Printf("Clipping=0,0,0,0 (ClipLeft, ClipRight, ClipTop, ClipBottom)\n");
-  d2v_.Printf("Aspect_Ratio=%s\n", AspectName(facts_.aspect_code));
-  d2v_.Printf("Picture_Size=%dx%d\n", facts_.coded_width, facts_.coded_height);
-  d2v_.Printf("Field_Operation=%d (0:None 1:ForcedFILM 2:RawFrames)\n", 0);
-  d2v_.Printf("Frame_Rate=%d\n", static_cast<int>(facts_.frame_rate * 1000.0f));
-  const int64_t last_size = inputs_.back().size;
-  d2v_.Printf("Location=%d,%X,%d,%X\n\n", 0, 0, static_cast<int>(inputs_.size()) - 1,
-              static_cast<unsigned>(last_size / kSectorBytes));
+  formats::D2vHeader header;
+  header.paths = InputPaths();
+  header.stream_type = facts_.stream_type;
+  header.aspect_code = facts_.aspect_code;
+  header.coded_width = facts_.coded_width;
+  header.coded_height = facts_.coded_height;
+  header.frame_rate_milli = static_cast<int>(facts_.frame_rate * 1000.0f);
+  header.last_file_size = inputs_.back().size;
+  line_.clear();
+  formats::AppendD2vHeader(&line_, header);
+  d2v_.Text(line_);
   if (status_) {
     Put(status_->codedWidth, static_cast<int32_t>(facts_.coded_width));
     Put(status_->codedHeight, static_cast<int32_t>(facts_.coded_height));
@@ -815,28 +814,29 @@ void IndexRun::WriteD2vHeader() {
 
 void IndexRun::WriteGopLine(bool last) {
   const GopEntry& first = gop_.front();
-  std::string line = Format("7 %d %" PRId64 " %d %d", gop_location_.file, gop_location_.offset,
-                            first.vob_id, first.cell_id);
+  line_.clear();
+  formats::AppendGopLineHead(&line_, gop_location_.file, gop_location_.offset, first.vob_id,
+                             first.cell_id);
   // Frame flags in display order.
   int pending = -1;
   bool p_met = false;
-  auto emit = [&line](int value) {
-    if (value >= 0) line += Format(" %x", static_cast<unsigned>(value));
+  auto emit = [this](int value) {
+    if (value >= 0) formats::AppendFrameFlag(&line_, static_cast<unsigned>(value));
   };
   for (const GopEntry& e : gop_) {
-    if (e.type == 1) {
-      pending = e.flags | 0x10;
-    } else if (e.type == 3) {
-      emit(p_met || e.closed_gop ? e.flags | 0x10 : e.flags);
+    if (e.type == kIPicture) {
+      pending = e.flags | formats::kFlagDecodable;
+    } else if (e.type == kBPicture) {
+      emit(p_met || e.closed_gop ? e.flags | formats::kFlagDecodable : e.flags);
     } else {
       emit(pending);
-      pending = e.flags | 0x10;
+      pending = e.flags | formats::kFlagDecodable;
       p_met = true;
     }
   }
   emit(pending);
-  line += last ? " 9\n" : "\n";
-  d2v_.Printf("%s", line.c_str());
+  formats::AppendGopLineEnd(&line_, last);
+  d2v_.Text(line_);
 }
 
 void IndexRun::IndexAll() {
@@ -869,7 +869,7 @@ void IndexRun::IndexAll() {
     ResetBitReader();
     do {
       GetHeader();
-    } while (picture_type_ != 1);
+    } while (picture_type_ != kIPicture);
     start_mark_ = true;
     CompletePicture();
     for (;;) {
@@ -886,11 +886,12 @@ void IndexRun::EndOfRun() {
   if (!header_written_) interrupted_ = true;
   if (header_written_ && !gop_.empty()) WriteGopLine(true);
   finished_ = !interrupted_ && !stop_requested_.load();
-  d2v_.Printf(finished_ ? "\nFINISHED" : "\nINTERRUPTED");
   float film = (film_ + video_) > 0 && film_ > 0
                    ? static_cast<float>(film_ * 100.0 / static_cast<double>(film_ + video_))
                    : 0.0f;
-  d2v_.Printf("  %.2f%% FILM\n", film);
+  line_.clear();
+  formats::AppendD2vTrailer(&line_, finished_, film);
+  d2v_.Text(line_);
   if (status_) {
     Put(status_->filmPercent, film);
     int64_t total = progressive_ + interlaced_;
@@ -906,13 +907,13 @@ void IndexRun::EndOfRun() {
     }
     UpdateVideoKind();  // the counts of the whole run, also for a single GOP
   }
-  if (finished_) qmci_.Printf("\n.");
+  if (finished_) qmci_.Text(formats::kEndMark);
   for (OutFile& a : audio_files_) {
-    if (finished_ && a.IsOpen()) a.Printf("\n.");
+    if (finished_ && a.IsOpen()) a.Text(formats::kEndMark);
     a.Close();
   }
-  for (int n = 0; n < 32; ++n) {
-    if (finished_ && subpicture_index_[n].IsOpen()) subpicture_index_[n].Printf("\n.");
+  for (int n = 0; n < formats::kMaxSubpictureStreams; ++n) {
+    if (finished_ && subpicture_index_[n].IsOpen()) subpicture_index_[n].Text(formats::kEndMark);
     subpicture_index_[n].Close();
     subpicture_stream_[n].Close();
   }
@@ -923,7 +924,7 @@ void IndexRun::CloseAll() {
   d2v_.Close();
   qmci_.Close();
   for (OutFile& a : audio_files_) a.Close();
-  for (int n = 0; n < 32; ++n) {
+  for (int n = 0; n < formats::kMaxSubpictureStreams; ++n) {
     subpicture_index_[n].Close();
     subpicture_stream_[n].Close();
   }

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "tessmar/formats/audio_index.h"
+#include "tessmar/formats/d2v.h"
+#include "tessmar/formats/subpicture_index.h"
 #include "tessmar/include/tessmar.h"
 #include "tessmar/text_out.h"
 
@@ -17,7 +20,7 @@ inline constexpr int kMaxInputFiles = 10;
 inline constexpr size_t kMaxInputPath = 259;
 inline constexpr size_t kMaxOutBase = 253;
 inline constexpr int kSectorBytes = 2048;
-inline constexpr int kMaxGopEntries = 499;
+inline constexpr int kMaxGopEntries = formats::kMaxGopFrames;
 
 // One VOB file of the title set: an open descriptor, or bytes in memory.
 struct InputFile {
@@ -162,6 +165,7 @@ class IndexRun {
   void CurrentRead(int* file, int64_t* position) const;
 
   // Files.
+  std::vector<std::string> InputPaths() const;
   void WriteD2vHeader();
   void WriteGopLine(bool last);
   void EndOfRun();
@@ -198,12 +202,12 @@ class IndexRun {
   int written_vob_ = -1;
   int written_cell_ = -1;
   bool start_mark_ = false;
-  bool audio_registered_[8] = {};
-  bool subpicture_registered_[32] = {};
-  OutFile audio_files_[8];
-  OutFile subpicture_index_[32];
-  OutFile subpicture_stream_[32];
-  int64_t subpicture_length_[32] = {};
+  bool audio_registered_[formats::kMaxAudioStreams] = {};
+  bool subpicture_registered_[formats::kMaxSubpictureStreams] = {};
+  OutFile audio_files_[formats::kMaxAudioStreams];
+  OutFile subpicture_index_[formats::kMaxSubpictureStreams];
+  OutFile subpicture_stream_[formats::kMaxSubpictureStreams];
+  int64_t subpicture_length_[formats::kMaxSubpictureStreams] = {};
 
   // Sequence and picture.
   ProbeFacts facts_;
@@ -236,6 +240,7 @@ class IndexRun {
   bool header_written_ = false;
   OutFile d2v_;
   OutFile qmci_;
+  std::string line_;  // the text being written
 
   WriteGate gate_;
   std::atomic<bool> stop_requested_{false};

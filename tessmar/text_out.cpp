@@ -4,39 +4,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 namespace tessmar {
 
 namespace {
-
 constexpr size_t kFlushSize = 256 * 1024;
-
-std::string VFormat(const char* format, va_list args) {
-  char small[1024];
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  if (n < 0) return std::string();
-  if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
-  std::string big(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(big.data(), big.size(), format, args);
-  big.resize(static_cast<size_t>(n));
-  return big;
-}
-
 }  // namespace
-
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string text = VFormat(format, args);
-  va_end(args);
-  return text;
-}
 
 OutFile::~OutFile() {
   Close();
@@ -51,19 +25,20 @@ bool OutFile::Create(const std::string& path, WriteGate* gate) {
 }
 
 void OutFile::AppendText(const char* text, size_t size) {
-  for (size_t i = 0; i < size; ++i) {
-    if (text[i] == '\n') buffer_.push_back('\r');
-    buffer_.push_back(text[i]);
+  const char* end = text + size;
+  while (text < end) {
+    const char* lf = static_cast<const char*>(std::memchr(text, '\n', end - text));
+    const char* stop = lf ? lf : end;
+    buffer_.append(text, stop);
+    if (!lf) break;
+    buffer_.append("\r\n");
+    text = lf + 1;
   }
   if (buffer_.size() >= kFlushSize) Flush();
 }
 
-void OutFile::Printf(const char* format, ...) {
+void OutFile::Text(std::string_view text) {
   if (fd_ < 0) return;
-  va_list args;
-  va_start(args, format);
-  std::string text = VFormat(format, args);
-  va_end(args);
   AppendText(text.data(), text.size());
 }
 

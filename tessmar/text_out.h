@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace tessmar {
 
@@ -19,9 +20,9 @@ class WriteGate {
   bool open_ = true;
 };
 
-// A buffered output file. Printf formats with printf rules and stores every
-// "\n" as CR LF, as the index files are text files of a CR LF system; Write
-// stores bytes as given. Data reaches the disk only while the gate is open.
+// A buffered output file. Text stores every "\n" as CR LF, as the index files
+// are text files of a CR LF system; Write stores bytes as given. Data reaches
+// the disk only while the gate is open.
 class OutFile {
  public:
   OutFile() = default;
@@ -32,7 +33,7 @@ class OutFile {
   // Creates or truncates `path`; false when that fails.
   bool Create(const std::string& path, WriteGate* gate);
   bool IsOpen() const { return fd_ >= 0; }
-  void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Text(std::string_view text);
   void Write(const void* data, size_t size);
   // Writes what is buffered and closes; an abandoned run only closes.
   void Close();
@@ -45,8 +46,5 @@ class OutFile {
   WriteGate* gate_ = nullptr;
   std::string buffer_;
 };
-
-// Formats like snprintf into a std::string.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace tessmar

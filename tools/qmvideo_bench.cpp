@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -30,6 +29,8 @@
 #include <vector>
 
 #include "outside/qmvideo/qmvideo.h"
+#include "tessmar/formats/index_text.h"
+#include "tessmar/formats/virtual_file.h"
 #include "tessmar/include/tessmar.h"
 
 namespace {
@@ -43,40 +44,23 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-std::vector<std::string> Lines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 // The bytes the ".vfm" names, in order, into `out`.
 bool WriteTitleBytes(const std::string& vfm, const std::string& out) {
-  std::vector<std::string> lines = Lines(vfm);
-  if (lines.size() < 3) return false;
-  const size_t count = std::stoul(lines[1]);
-  std::vector<FILE*> files;
-  for (size_t i = 0; i < count; ++i) files.push_back(std::fopen(lines[2 + i].c_str(), "rb"));
+  namespace formats = tessmar::formats;
+  std::string text;
+  formats::VirtualFileMap map;
+  formats::VirtualFile title;
+  if (!formats::ReadWholeFile(vfm, &text) || !formats::ParseVirtualFileMap(text, &map) ||
+      !title.Open(map))
+    return false;
   FILE* o = std::fopen(out.c_str(), "wb");
   bool ok = o != nullptr;
-  std::vector<char> buf(1 << 20);
-  for (size_t i = 3 + count; ok && i < lines.size() && lines[i] != "."; ++i) {
-    unsigned file = 0;
-    unsigned long long offset = 0, length = 0;
-    if (std::sscanf(lines[i].c_str(), "%u %llx %llx", &file, &offset, &length) != 3) continue;
-    ok = file < files.size() && files[file] && fseeko(files[file], offset, SEEK_SET) == 0;
-    while (ok && length > 0) {
-      size_t n = std::fread(buf.data(), 1, std::min<size_t>(buf.size(), length), files[file]);
-      ok = n > 0 && std::fwrite(buf.data(), 1, n, o) == n;
-      length -= n;
-    }
+  std::vector<uint8_t> buf(1 << 20);
+  for (int64_t at = 0; ok && at < title.Size();) {
+    const size_t n = title.Read(at, buf.data(), buf.size());
+    ok = n > 0 && std::fwrite(buf.data(), 1, n, o) == n;
+    at += static_cast<int64_t>(n);
   }
-  for (FILE* f : files)
-    if (f) std::fclose(f);
   if (o) std::fclose(o);
   return ok;
 }

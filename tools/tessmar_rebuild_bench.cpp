@@ -25,6 +25,11 @@
 #include <thread>
 #include <vector>
 
+#include "tessmar/formats/audio_index.h"
+#include "tessmar/formats/cell_index.h"
+#include "tessmar/formats/d2v.h"
+#include "tessmar/formats/index_text.h"
+#include "tessmar/formats/subpicture_index.h"
 #include "tessmar/include/tessmar.h"
 
 namespace {
@@ -42,29 +47,6 @@ long PeakRssKb() {
     if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
   return -1;
 }
-
-std::vector<std::string> Lines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-struct Out {
-  explicit Out(const std::string& path) : f(std::fopen(path.c_str(), "wb")) {}
-  ~Out() {
-    if (f) std::fclose(f);
-  }
-  void Line(const std::string& s) {
-    std::fputs(s.c_str(), f);
-    std::fputs("\r\n", f);
-  }
-  FILE* f;
-};
 
 }  // namespace
 
@@ -106,100 +88,91 @@ int main(int argc, char** argv) {
   auto cell_of = [&](int rep) { return 1 + rep * cells / repeats; };
   const std::string vts = work + "/long";
 
-  auto head = [&](Out& o, const std::string& magic) {
-    o.Line(magic);
-    o.Line(std::to_string(vobs.size()));
-    for (const std::string& v : vobs) o.Line(v);
-    o.Line("");
+  namespace formats = tessmar::formats;
+  auto lines = [](const std::string& path) {
+    std::string text;
+    formats::ReadWholeFile(path, &text);
+    return formats::SplitLines(text);
+  };
+  auto write = [](const std::string& path, const std::string& text) {
+    if (!formats::WriteCrLfFile(path, text)) std::perror(path.c_str());
   };
   {  // cell index: one line per cell change
-    Out o(vts + ".qmci");
-    head(o, "qmCellIndex10");
+    std::string o;
+    formats::AppendCellIndexHead(&o, vobs);
     int last = -1;
     for (int rep = 0; rep < repeats; ++rep) {
       if (cell_of(rep) == last) continue;
       last = cell_of(rep);
       int f;
       int64_t off = where(rep * unit, &f);
-      char line[96];
-      std::snprintf(line, sizeof line, "1 %d %d %" PRIx64, last, f, off);
-      o.Line(line);
+      formats::AppendCellLine(&o, {1, last, f, static_cast<uint64_t>(off)});
     }
-    o.Line("");
-    std::fputs(".", o.f);
+    o += formats::kEndMark;
+    write(vts + ".qmci", o);
   }
   {  // project file: the sample's header and GOP lines, repeated
-    std::vector<std::string> d = Lines(sample + ".d2v");
-    Out o(vts + ".d2v");
-    o.Line("DGIndexProjectFile06");
-    o.Line(std::to_string(vobs.size()));
-    for (const std::string& v : vobs) o.Line(std::to_string(v.size()) + " " + v);
+    std::vector<std::string> d = lines(sample + ".d2v");
+    std::string o = formats::Format("%s%s\n", formats::kD2vMagic, formats::kD2vVersion);
+    formats::AppendFileCount(&o, static_cast<int>(vobs.size()));
+    for (const std::string& v : vobs) o += std::to_string(v.size()) + " " + v + "\n";
     size_t i = 0;
     while (i < d.size() && d[i].rfind("Stream_Type=", 0) != 0) ++i;
-    o.Line("");
-    for (int k = 0; k < 10; ++k) o.Line(d[i + k]);
-    o.Line("");
-    std::vector<std::string> gops;
-    for (const std::string& l : d)
-      if (l.rfind("7 ", 0) == 0) gops.push_back(l);
+    o += "\n";
+    for (int k = 0; k <= formats::kD2vHeaderLines; ++k) o += d[i + k] + "\n";  // and Location=
+    o += "\n";
+    std::vector<formats::GopLineHead> gops;
+    for (const std::string& l : d) {
+      formats::GopLineHead gop;
+      if (formats::ScanGopLine(l, &gop)) gops.push_back(gop);
+    }
     for (int rep = 0; rep < repeats; ++rep) {
       for (size_t g = 0; g < gops.size(); ++g) {
-        int f0, v, c, used = 0;
-        long long pos;
-        std::sscanf(gops[g].c_str(), "7 %d %lld %d %d%n", &f0, &pos, &v, &c, &used);
-        std::string rest = gops[g].substr(static_cast<size_t>(used));
-        if (rest.size() >= 2 && rest.compare(rest.size() - 2, 2, " 9") == 0)
-          rest.resize(rest.size() - 2);
         int f;
-        int64_t off = where(rep * unit + pos, &f);
-        bool last = rep + 1 == repeats && g + 1 == gops.size();
-        o.Line("7 " + std::to_string(f) + " " + std::to_string(off) + " 1 " +
-               std::to_string(cell_of(rep)) + rest + (last ? " 9" : ""));
+        int64_t off = where(rep * unit + gops[g].position, &f);
+        formats::AppendGopLineHead(&o, f, off, 1, cell_of(rep));
+        o += gops[g].flags;
+        formats::AppendGopLineEnd(&o, rep + 1 == repeats && g + 1 == gops.size());
       }
     }
-    o.Line("");
-    o.Line(d.back());
+    o += "\n" + d.back() + "\n";
+    write(vts + ".d2v", o);
   }
-  for (int n = 0; n < 8; ++n) {  // audio indexes
-    std::vector<std::string> a = Lines(sample + "_at" + std::to_string(n) + ".qmai");
+  for (int n = 0; n < formats::kMaxAudioStreams; ++n) {  // audio indexes
+    std::vector<std::string> a = lines(formats::AudioIndexName(sample, n));
     if (a.empty()) continue;
-    Out o(vts + "_at" + std::to_string(n) + ".qmai");
-    head(o, "qmAudioIndex10");
+    std::string o;
+    formats::AppendAudioIndexHead(&o, vobs);
     for (int rep = 0; rep < repeats; ++rep) {
       for (const std::string& l : a) {
-        int f0, v, c;
-        unsigned long long off0;
-        unsigned len;
-        if (std::sscanf(l.c_str(), "%d %d %d %llx %x", &f0, &v, &c, &off0, &len) != 5) continue;
-        int f;
-        int64_t off = where(rep * unit + static_cast<int64_t>(off0), &f);
-        char line[96];
-        std::snprintf(line, sizeof line, "%d 1 %d %" PRIx64 " %x", f, cell_of(rep), off, len);
-        o.Line(line);
+        formats::AudioEntry e;
+        if (!formats::ScanAudioEntry(l, &e)) continue;
+        int64_t off = where(rep * unit + static_cast<int64_t>(e.offset), &e.file);
+        e.vob_id = 1;
+        e.cell_id = cell_of(rep);
+        e.offset = static_cast<uint64_t>(off);
+        formats::AppendAudioEntry(&o, e);
       }
     }
-    o.Line("");
-    std::fputs(".", o.f);
+    o += formats::kEndMark;
+    write(formats::AudioIndexName(vts, n), o);
   }
-  for (int n = 0; n < 32; ++n) {  // sub-picture indexes
-    std::vector<std::string> s = Lines(sample + "_st" + std::to_string(n) + ".qmsi");
+  for (int n = 0; n < formats::kMaxSubpictureStreams; ++n) {  // sub-picture indexes
+    std::vector<std::string> s = lines(formats::SubpictureIndexName(sample, n));
     if (s.empty()) continue;
-    Out o(vts + "_st" + std::to_string(n) + ".qmsi");
-    o.Line("qmSubpictureIndex10");
-    o.Line("");
+    std::string o;
+    formats::AppendSubpictureIndexHead(&o);
     for (int rep = 0; rep < repeats; ++rep) {
       for (const std::string& l : s) {
-        int v, c;
-        unsigned pts;
-        unsigned long long off;
-        if (std::sscanf(l.c_str(), "%d %d %x %llx", &v, &c, &pts, &off) != 4) continue;
-        char line[96];
-        std::snprintf(line, sizeof line, "1 %d %x %llx", cell_of(rep), pts, off);
-        o.Line(line);
+        formats::SubpictureEntry e;
+        if (!formats::ScanSubpictureEntry(l, &e)) continue;
+        e.vob_id = 1;
+        e.cell_id = cell_of(rep);
+        formats::AppendSubpictureEntry(&o, e);
       }
     }
-    o.Line("");
-    std::fputs(".", o.f);
+    o += formats::kEndMark;
+    write(formats::SubpictureIndexName(vts, n), o);
   }
   {  // IFO: one chain of 240 cells of 30 s
     std::string ifo(2048 * 6, '\0');
@@ -223,8 +196,9 @@ int main(int argc, char** argv) {
       be16(pgc + pos + 4 * c, 1);
       ifo[pgc + pos + 4 * c + 3] = static_cast<char>(c + 1);
     }
-    Out o(vts + ".IFO");
-    std::fwrite(ifo.data(), 1, ifo.size(), o.f);
+    FILE* o = std::fopen((vts + ".IFO").c_str(), "wb");
+    if (!o || std::fwrite(ifo.data(), 1, ifo.size(), o) != ifo.size()) return 1;
+    std::fclose(o);
   }
 
   // Peer: a plain read of the index files.

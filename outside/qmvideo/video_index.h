@@ -1,58 +1,32 @@
 // The two text files a title's video is opened through: the video index
 // (".qmvi": picture size, rate and one line of frame flags per GOP) and the
 // virtual file map (".vfm": the byte ranges of the VOB files that make up the
-// title, in playing order). Pure parsing, no file access.
+// title, in playing order), read with the index format modules; and the
+// frames a player shows for the coded frames' flags.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
+
+#include "tessmar/formats/video_index.h"
+#include "tessmar/formats/virtual_file.h"
+#include "tessmar/formats/virtual_file_map.h"
 
 namespace qmvideo {
 
+using tessmar::formats::Gop;
+using tessmar::formats::MapSegment;
+using tessmar::formats::ParseVideoIndex;
+using tessmar::formats::ParseVirtualFileMap;
+using tessmar::formats::VideoIndex;
+using tessmar::formats::VirtualFile;
+using tessmar::formats::VirtualFileMap;
+
 // Frame flag bits, one flag per coded frame in display order.
-inline constexpr uint8_t kRepeatFirstField = 0x01;
-inline constexpr uint8_t kTopFieldFirst = 0x02;
+inline constexpr uint8_t kRepeatFirstField = tessmar::formats::kFlagRepeatFirstField;
+inline constexpr uint8_t kTopFieldFirst = tessmar::formats::kFlagTopFieldFirst;
 // Clear on the leading B-frames of an open GOP: they need the previous GOP.
-inline constexpr uint8_t kDecodableInGop = 0x10;
-
-struct Gop {
-  int64_t position = 0;     // of the pack holding the I-picture, in the virtual file
-  int32_t first_frame = 0;  // coded frame number of its first frame in display order
-  int32_t frame_count = 0;
-};
-
-struct VideoIndex {
-  std::string map_name;  // the ".vfm" by bare name, beside the index
-  int width = 0;
-  int height = 0;
-  int frame_rate_milli = 0;  // 25000, 29970, 23976
-  int aspect_code = 0;
-  bool pc_scale = true;  // YUVRGB_Scale=1: luma 16-235 stretched to 0-255
-  std::vector<Gop> gops;
-  std::vector<uint8_t> flags;  // per coded frame
-};
-
-// False when the text is not a complete video index (wrong head, missing
-// size or rate, a malformed GOP line, no closing " 9").
-bool ParseVideoIndex(const std::string& text, VideoIndex* index);
-
-struct MapSegment {
-  int file = 0;
-  int64_t offset = 0;
-  int64_t length = 0;
-  int64_t start = 0;  // in the virtual file
-};
-
-struct VirtualFileMap {
-  std::vector<std::string> files;
-  std::vector<MapSegment> segments;
-  int64_t total = 0;
-};
-
-// False when the text is not a complete map (wrong head, bad segment, no
-// end mark).
-bool ParseVirtualFileMap(const std::string& text, VirtualFileMap* map);
+inline constexpr uint8_t kDecodableInGop = tessmar::formats::kFlagDecodable;
 
 // The two coded frames whose fields make up one displayed frame.
 struct FieldPair {

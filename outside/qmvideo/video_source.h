@@ -15,7 +15,6 @@
 
 #include "outside/qmvideo/qmvideo.h"
 #include "outside/qmvideo/video_index.h"
-#include "outside/qmvideo/virtual_file.h"
 
 struct AVCodecContext;
 struct AVCodecParserContext;

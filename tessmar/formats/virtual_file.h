@@ -1,14 +1,14 @@
-// The title as one stream of bytes: the segments of a virtual file map read
-// from the VOB files they name.
+// A title (or one of its audio streams) as one stream of bytes: the
+// segments of a virtual file map read from the files they name.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "outside/qmvideo/video_index.h"
+#include "tessmar/formats/virtual_file_map.h"
 
-namespace qmvideo {
+namespace tessmar::formats {
 
 class VirtualFile {
  public:
@@ -31,4 +31,4 @@ class VirtualFile {
   std::vector<int> fds_;
 };
 
-}  // namespace qmvideo
+}  // namespace tessmar::formats

@@ -1,4 +1,4 @@
-#include "outside/qmvideo/virtual_file.h"
+#include "tessmar/formats/virtual_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace qmvideo {
+namespace tessmar::formats {
 
 VirtualFile::~VirtualFile() {
   Close();
@@ -65,4 +65,4 @@ size_t VirtualFile::Read(int64_t position, uint8_t* buffer, size_t length) {
   return done;
 }
 
-}  // namespace qmvideo
+}  // namespace tessmar::formats
