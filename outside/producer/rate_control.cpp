@@ -1,0 +1,165 @@
+#include "outside/producer/rate_control.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace producer {
+namespace {
+
+// The codec's quantiser unit in its statistics (lambda per quantiser step).
+constexpr double kLambdaPerQuantizer = 118;
+// How much of the complexity shows in the quantiser: 0 is one quantiser
+// for all frames, 1 the same bits for all frames.
+constexpr double kComplexityShare = 0.5;
+// Half-life, in frames, of the correction of the model.
+constexpr double kCorrectionHalfLife = 50;
+
+// The integer after "key:" in `line`; none when it is missing.
+std::optional<double> Field(std::string_view line, std::string_view key) {
+  size_t at = 0;
+  while ((at = line.find(key, at)) != std::string_view::npos) {
+    if (at == 0 || line[at - 1] == ' ') break;
+    at += key.size();
+  }
+  if (at == std::string_view::npos) return std::nullopt;
+  const std::string number(line.substr(at + key.size(), 24));
+  char* end = nullptr;
+  const double value = std::strtod(number.c_str(), &end);
+  if (end == number.c_str() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<FrameStats> ParseFrameStatsLine(std::string_view line) {
+  if (line.rfind("in:", 0) != 0) return std::nullopt;
+  const auto type = Field(line, "type:");
+  const auto q = Field(line, "q:");
+  const auto itex = Field(line, "itex:");
+  const auto ptex = Field(line, "ptex:");
+  const auto mv = Field(line, "mv:");
+  const auto misc = Field(line, "misc:");
+  if (!type || !q || !itex || !ptex || !mv || !misc) return std::nullopt;
+  if (*q <= 0 || *itex < 0 || *ptex < 0 || *mv < 0 || *misc < 0) return std::nullopt;
+  FrameStats stats;
+  stats.key = *type == 1;  // the codec's number of an intra picture
+  stats.quantizer = *q / kLambdaPerQuantizer;
+  stats.texture_bits = *itex + *ptex;
+  stats.other_bits = *mv + *misc;
+  return stats;
+}
+
+std::optional<std::vector<FrameStats>> ParseFrameStats(std::string_view text) {
+  std::vector<FrameStats> frames;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    if (line.empty()) continue;
+    std::optional<FrameStats> stats = ParseFrameStatsLine(line);
+    if (!stats) return std::nullopt;
+    frames.push_back(*stats);
+  }
+  return frames;
+}
+
+double AnalysisQuantizer(double video_bits_per_second, int width, int height, double fps) {
+  const double bits_per_pixel =
+      video_bits_per_second / std::max(1.0, static_cast<double>(width) * height * fps);
+  if (bits_per_pixel >= 0.25) return 3;
+  if (bits_per_pixel >= 0.12) return 5;
+  if (bits_per_pixel >= 0.06) return 8;
+  if (bits_per_pixel >= 0.03) return 12;
+  return 18;
+}
+
+double QualityQuantizer(int quality_percent) {
+  const double q = std::clamp(quality_percent, 0, 100);
+  return kMinQuantizer + (100 - q) * (kMaxQuantizer - kMinQuantizer) / 100;
+}
+
+int QuantizerDither::Next(double wanted) {
+  wanted = std::clamp(wanted, kMinQuantizer, kMaxQuantizer);
+  const int low = static_cast<int>(std::floor(wanted));
+  const int high = std::min(low + 1, static_cast<int>(kMaxQuantizer));
+  const double target = 1.0 / wanted + carry_;
+  const int chosen = std::abs(target - 1.0 / low) <= std::abs(target - 1.0 / high) ? low : high;
+  const double span = 1.0 / low - 1.0 / high;
+  carry_ = std::clamp(target - 1.0 / chosen, -span, span);
+  return chosen;
+}
+
+TwoPassRateControl::TwoPassRateControl(std::vector<FrameStats> frames)
+    : frames_(std::move(frames)) {
+  const size_t n = frames_.size();
+  double mean = 0;
+  for (const FrameStats& f : frames_) mean += f.texture_bits * f.quantizer;
+  mean = n ? mean / static_cast<double>(n) : 0;
+  weight_.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    const FrameStats& f = frames_[i];
+    const double relative = mean > 0 ? std::max(f.texture_bits * f.quantizer / mean, 0.01) : 1;
+    weight_[i] = std::pow(relative, kComplexityShare) * (f.key ? kKeyFrameQuantizerFactor : 1);
+  }
+  scaled_tail_.assign(n + 1, 0);
+  other_tail_.assign(n + 1, 0);
+  texture_tail_.assign(n + 1, 0);
+  for (size_t i = n; i-- > 0;) {
+    const double complexity = frames_[i].texture_bits * frames_[i].quantizer;
+    scaled_tail_[i] = scaled_tail_[i + 1] + complexity / weight_[i];
+    other_tail_[i] = other_tail_[i + 1] + frames_[i].other_bits;
+    texture_tail_[i] = texture_tail_[i + 1] + complexity;
+  }
+}
+
+double TwoPassRateControl::PredictedBits(size_t i, double q) const {
+  const FrameStats& f = frames_[i];
+  return f.other_bits + f.texture_bits * f.quantizer / q;
+}
+
+double TwoPassRateControl::LeastBitsFrom(size_t i) const {
+  i = std::min(i, frames_.size());
+  return other_tail_[i] + texture_tail_[i] / kMaxQuantizer;
+}
+
+double TwoPassRateControl::Quantizer(size_t i, double bits_left) const {
+  if (i >= frames_.size()) return kMaxQuantizer;
+  const double correction = predicted_ > 0 ? actual_ / predicted_ : 1.0;
+  // correction * (other + scaled / s) = bits_left, solved for the scale s.
+  const double for_texture = bits_left / correction - other_tail_[i];
+  if (for_texture <= 0) return kMaxQuantizer;
+  const double scale = scaled_tail_[i] / for_texture;
+  return std::clamp(scale * weight_[i], kMinQuantizer, kMaxQuantizer);
+}
+
+void TwoPassRateControl::FrameDone(size_t i, double quantizer, double bits) {
+  if (i >= frames_.size() || quantizer <= 0) return;
+  const double keep = std::pow(0.5, 1.0 / kCorrectionHalfLife);
+  actual_ = actual_ * keep + bits;
+  predicted_ = predicted_ * keep + PredictedBits(i, quantizer);
+}
+
+double OnePassRateControl::Quantizer(bool key, double bits_left, int64_t frames_left) const {
+  if (frames_left <= 0 || bits_left <= 0) return kMaxQuantizer;
+  if (p_complexity_ <= 0) return last_p_quantizer_ * (key ? kKeyFrameQuantizerFactor : 1);
+  const double per_frame = bits_left / static_cast<double>(frames_left);
+  if (key)
+    return std::clamp(last_p_quantizer_ * kKeyFrameQuantizerFactor, kMinQuantizer, kMaxQuantizer);
+  return std::clamp(p_complexity_ / per_frame, kMinQuantizer, kMaxQuantizer);
+}
+
+void OnePassRateControl::FrameDone(bool key, double quantizer, double bits) {
+  const double complexity = bits * quantizer;
+  double& estimate = key ? key_complexity_ : p_complexity_;
+  // A key frame says little about the frames after it: it only seeds.
+  if (key && p_complexity_ <= 0) p_complexity_ = complexity * 0.3;
+  estimate = estimate <= 0 ? complexity : estimate * 0.9 + complexity * 0.1;
+  if (!key) last_p_quantizer_ = quantizer;
+}
+
+}  // namespace producer

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace producer {
+
+// Quantiser limits of the video codec.
+inline constexpr double kMinQuantizer = 2;
+inline constexpr double kMaxQuantizer = 31;
+// Key frames are coded finer than the frames around them.
+inline constexpr double kKeyFrameQuantizerFactor = 0.8;
+
+// One frame of the analysis pass, coded at a constant quantiser: the bits
+// that scale with the quantiser (the coefficients) and those that do not
+// (headers, motion vectors).
+struct FrameStats {
+  bool key = false;
+  double quantizer = 0;
+  double texture_bits = 0;
+  double other_bits = 0;
+};
+
+// The codec's statistics line of one frame ("in:.. out:.. type:.. q:..
+// itex:.. ptex:.. mv:.. misc:.. ..;"); none when it is not one.
+std::optional<FrameStats> ParseFrameStatsLine(std::string_view line);
+
+// The whole statistics text of a pass, in coding order. Lines that are no
+// statistics lines make it fail.
+std::optional<std::vector<FrameStats>> ParseFrameStats(std::string_view text);
+
+// The quantiser of the analysis pass for a bit rate, from the bits per
+// pixel it leaves: the model is most exact near the quantiser that the
+// second pass will use.
+double AnalysisQuantizer(double video_bits_per_second, int width, int height, double fps);
+
+// The quantiser of constant-quality encoding: 100 % is the finest.
+double QualityQuantizer(int quality_percent);
+
+// Chooses whole quantisers whose mean of 1 / q follows wanted fractional
+// ones, by carrying the remainder from frame to frame.
+class QuantizerDither {
+ public:
+  int Next(double wanted);
+
+ private:
+  double carry_ = 0;
+};
+
+// Rate control of the second pass. The analysis pass says what every frame
+// costs at its quantiser; the plan gives each frame a quantiser that grows
+// with the frame's complexity (complex frames are coded coarser, by the
+// square root, so that the bits follow the picture without starving quiet
+// scenes). Before each frame the scale of all quantisers still to come is
+// solved again from the bits that are left, and the model is corrected by
+// the ratio of the bits the frames really took to the bits it predicted.
+class TwoPassRateControl {
+ public:
+  explicit TwoPassRateControl(std::vector<FrameStats> frames);
+
+  size_t FrameCount() const { return frames_.size(); }
+  bool IsKey(size_t i) const { return frames_[i].key; }
+
+  // The bits frames i.. need at the coarsest quantiser by the model: the
+  // least they can be made to take.
+  double LeastBitsFrom(size_t i) const;
+
+  // The quantiser of frame i when `bits_left` must cover frames i.. .
+  double Quantizer(size_t i, double bits_left) const;
+
+  // Frame i was coded with `quantizer` and took `bits`.
+  void FrameDone(size_t i, double quantizer, double bits);
+
+  // The model's bits of frame i at quantiser q.
+  double PredictedBits(size_t i, double q) const;
+
+ private:
+  std::vector<FrameStats> frames_;
+  std::vector<double> weight_;        // quantiser of frame i at scale 1
+  std::vector<double> scaled_tail_;   // sum over j >= i of texture_j q1_j / weight_j
+  std::vector<double> other_tail_;    // sum over j >= i of other_bits_j
+  std::vector<double> texture_tail_;  // sum over j >= i of texture_j q1_j
+  // Decayed sums of real and predicted bits: their ratio corrects the model.
+  double actual_ = 0;
+  double predicted_ = 0;
+};
+
+// Rate control of a single pass at a bit rate: the cost of a frame is
+// learned from the frames before it.
+class OnePassRateControl {
+ public:
+  // `first_quantizer` is the guess for the first frame.
+  explicit OnePassRateControl(double first_quantizer) : last_p_quantizer_(first_quantizer) {}
+
+  // The quantiser of the next frame when `bits_left` must cover
+  // `frames_left` frames, the next one included.
+  double Quantizer(bool key, double bits_left, int64_t frames_left) const;
+  void FrameDone(bool key, double quantizer, double bits);
+
+ private:
+  double p_complexity_ = 0;  // bits times quantiser of a typical frame; 0 until known
+  double key_complexity_ = 0;
+  double last_p_quantizer_;
+};
+
+}  // namespace producer

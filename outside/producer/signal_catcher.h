@@ -1,0 +1,30 @@
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+namespace producer {
+
+// The encoder's signal catcher: the listening socket named after its
+// process id, served on a thread of its own. The stop message (1, 0) sets
+// the stop flag; other messages are ignored.
+class SignalCatcher {
+ public:
+  // False from Listening() when the socket could not be made.
+  explicit SignalCatcher(std::atomic<bool>& stop);
+  ~SignalCatcher();
+  SignalCatcher(const SignalCatcher&) = delete;
+  SignalCatcher& operator=(const SignalCatcher&) = delete;
+
+  bool Listening() const { return fd_ >= 0; }
+
+ private:
+  void Serve();
+
+  std::atomic<bool>& stop_;
+  std::atomic<bool> quit_{false};
+  int fd_ = -1;
+  std::thread thread_;
+};
+
+}  // namespace producer
