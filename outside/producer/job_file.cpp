@@ -225,6 +225,7 @@ bool CollectValues(std::string_view text, Values& values) {
         break;
     }
   }
+  if (!root_seen) return values.Fail("the file is no encoder job file (no job element)");
   if (xml.hasError()) {
     char where[64];
     std::snprintf(where, sizeof where, " (line %lld, column %lld)",
@@ -233,7 +234,6 @@ bool CollectValues(std::string_view text, Values& values) {
     return values.Fail("the file is not well-formed XML: " + xml.errorString().toStdString() +
                        where);
   }
-  if (!root_seen) return values.Fail("the file is no encoder job file (no job element)");
   return true;
 }
 

@@ -127,14 +127,42 @@ double TwoPassRateControl::LeastBitsFrom(size_t i) const {
   return other_tail_[i] + texture_tail_[i] / kMaxQuantizer;
 }
 
-double TwoPassRateControl::Quantizer(size_t i, double bits_left) const {
-  if (i >= frames_.size()) return kMaxQuantizer;
-  const double correction = predicted_ > 0 ? actual_ / predicted_ : 1.0;
+double TwoPassRateControl::ClosedFormScale(size_t i, double bits_left, double correction) const {
   // correction * (other + scaled / s) = bits_left, solved for the scale s.
   const double for_texture = bits_left / correction - other_tail_[i];
-  if (for_texture <= 0) return kMaxQuantizer;
-  const double scale = scaled_tail_[i] / for_texture;
-  return std::clamp(scale * weight_[i], kMinQuantizer, kMaxQuantizer);
+  if (for_texture <= 0) return -1;
+  return scaled_tail_[i] / for_texture;
+}
+
+double TwoPassRateControl::ExactScale(size_t i, double bits_left, double correction) const {
+  auto bits_at = [&](double scale) {
+    double bits = 0;
+    for (size_t j = i; j < frames_.size(); ++j)
+      bits += PredictedBits(j, std::clamp(scale * weight_[j], kMinQuantizer, kMaxQuantizer));
+    return bits * correction;
+  };
+  double low = 1e-6, high = 1e6;
+  if (bits_at(high) >= bits_left) return -1;
+  for (int step = 0; step < 60; ++step) {
+    const double middle = std::sqrt(low * high);
+    (bits_at(middle) > bits_left ? low : high) = middle;
+  }
+  return high;
+}
+
+double TwoPassRateControl::Quantizer(size_t i, double bits_left) {
+  if (i >= frames_.size()) return kMaxQuantizer;
+  const double correction = predicted_ > 0 ? actual_ / predicted_ : 1.0;
+  const double closed = ClosedFormScale(i, bits_left, correction);
+  if (closed <= 0) return kMaxQuantizer;
+  if (i >= next_exact_solve_) {
+    if (next_exact_solve_ == 0)
+      exact_solve_interval_ = std::max<size_t>(256, frames_.size() / 500);
+    next_exact_solve_ = i + exact_solve_interval_;
+    const double exact = ExactScale(i, bits_left, correction);
+    limit_gain_ = exact > 0 ? exact / closed : 1;
+  }
+  return std::clamp(closed * limit_gain_ * weight_[i], kMinQuantizer, kMaxQuantizer);
 }
 
 void TwoPassRateControl::FrameDone(size_t i, double quantizer, double bits) {

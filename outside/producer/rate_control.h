@@ -68,7 +68,7 @@ class TwoPassRateControl {
   double LeastBitsFrom(size_t i) const;
 
   // The quantiser of frame i when `bits_left` must cover frames i.. .
-  double Quantizer(size_t i, double bits_left) const;
+  double Quantizer(size_t i, double bits_left);
 
   // Frame i was coded with `quantizer` and took `bits`.
   void FrameDone(size_t i, double quantizer, double bits);
@@ -85,6 +85,14 @@ class TwoPassRateControl {
   // Decayed sums of real and predicted bits: their ratio corrects the model.
   double actual_ = 0;
   double predicted_ = 0;
+  // The closed-form scale ignores that quantisers stop at their limits;
+  // now and then the scale is solved with the limits, and their ratio is
+  // kept for the frames in between.
+  double limit_gain_ = 1;
+  size_t next_exact_solve_ = 0;
+  size_t exact_solve_interval_ = 256;
+  double ClosedFormScale(size_t i, double bits_left, double correction) const;
+  double ExactScale(size_t i, double bits_left, double correction) const;
 };
 
 // Rate control of a single pass at a bit rate: the cost of a frame is

@@ -236,3 +236,130 @@ TEST_F(ProducerJob, TwoPassVolumeIsRealMediaOfTheBudgetedSize) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProducerJob, AbortLeavesAFileThatPlays) {
+  WriteScript("out01.avs");
+  WriteJob(Values(false, 600 * 1024));
+  bool asked = false;
+  Encode([&](Recorder& events) {
+    if (!asked && !events.progress.empty() && events.progress.back() > 30) {
+      asked = true;
+      encoder_->RequestStop();
+    }
+  });
+  ASSERT_TRUE(asked);
+  ASSERT_TRUE(events_.stopped);
+  EXPECT_FALSE(events_.failed);
+  const Decoded decoded = DecodeToEnd(Output());
+  EXPECT_GT(decoded.frames, 0);
+  EXPECT_LT(decoded.frames, kTitleFrames);
+  EXPECT_EQ(decoded.complaints, "");
+}
+
+TEST_F(ProducerJob, ScriptErrorFailsTheVolume) {
+  WriteScript("out01.avs", "video = LanczosResize(video, 640)\r\n");
+  WriteJob(Values(true, 600 * 1024));
+  Encode();
+  ASSERT_TRUE(events_.stopped);
+  EXPECT_TRUE(events_.failed);
+  EXPECT_EQ(events_.message, "Encoding failed!");
+}
+
+// Constant quality split at 1 MB, as the wizard writes it: the encoder
+// starts a new file whenever the next frames would pass the size.
+TEST_F(ProducerJob, RollOverSplitsAtTheSizeGiven) {
+  WriteScript("out01.avs");
+  wizard::EncoderJobFileValues v = Values(false, 100000000);
+  v.MaximumBitrate = 100000000;
+  v.Quality = 85;
+  v.RollSizeMB = 1;
+  v.rcEnableCurveCompression = false;
+  WriteJob(v);
+  Encode();
+  ASSERT_TRUE(events_.finished) << events_.message;
+  int frames = 0, parts = 0;
+  for (int part = 1; part < 50; ++part) {
+    const std::string file =
+        Output(part == 1 ? "Job.rmvb" : "Job_" + std::to_string(part) + ".rmvb");
+    if (FileSize(file) < 0) break;
+    ++parts;
+    EXPECT_LE(FileSize(file), 1048576) << file;
+    const Decoded decoded = DecodeToEnd(file);
+    EXPECT_EQ(decoded.complaints, "") << file;
+    frames += decoded.frames;
+  }
+  EXPECT_GE(parts, 2);
+  EXPECT_EQ(frames, kTitleFrames);
+}
+
+// The encoder run by hand in a folder: what it refuses, and why.
+TEST(ProducerCommandLine, BrokenJobsEndWithAnError) {
+  ASSERT_TRUE(Install());
+  kv_test::TempDir dir("kv-producer-cl");
+  auto run = [&](const std::string& job_text) {
+    kv_test::WriteFile(dir.File("job.rpjf"), job_text);
+    return RunCommand("cd " + Quote(dir.Path()) + " && " + Quote(kProducer) +
+                      " -j \"job.rpjf\" -daw -lc \"e,i\" -pid pid; echo \"exit=$?\"")
+        .out;
+  };
+  wizard::EncoderJobFileValues v;
+  v.ScriptName = "clip.avs";
+  v.OutputPath = "clip.rmvb";
+  v.TwoPass = true;
+  v.AverageBitrate = 300000;
+  v.MaximumBitrate = 600000;
+  v.HasAudio = false;
+  kv_test::WriteFile(dir.File("clip.avs"),
+                     "BlankClip(length=50, width=320, height=240, "
+                     "pattern=true)\r\n");
+  const struct {
+    std::string job;
+    const char* says;
+  } cases[] = {
+      {"<job/>", "Error: job.rpjf: the file is no encoder job file"},
+      {wizard::FormatEncoderJobFile([&] {
+         auto w = v;
+         w.AverageBitrate = 5;
+         return w;
+       }()),
+       "Error: job.rpjf: avgBitrate 5 is outside 1000..100000000"},
+      {wizard::FormatEncoderJobFile([&] {
+         auto w = v;
+         w.ScriptName = "missing.avs";
+         return w;
+       }()),
+       "Error: cannot open \"missing.avs\""},
+      // A real clip at a rate that cannot hold it even at the coarsest
+      // quantiser: refused after the analysis, and no file is written.
+      {wizard::FormatEncoderJobFile([&] {
+         auto w = v;
+         w.AverageBitrate = 1000;
+         w.MaximumBitrate = 1000;
+         return w;
+       }()),
+       "Error: avgBitrate 1000 bit/s is too low for this clip"},
+  };
+  for (const auto& c : cases) {
+    const std::string out = run(c.job);
+    EXPECT_EQ(out.rfind("Helix DNA(TM) Producer 10", 0), 0u) << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    EXPECT_NE(out.find("exit=1"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Done "), std::string::npos) << out;
+  }
+  EXPECT_EQ(FileSize(dir.File("clip.rmvb")), -1);
+  // The process id is in its file; a command line without a job file is
+  // refused before anything else.
+  const std::string pid = kv_test::ReadFile(dir.File("pid"));
+  EXPECT_FALSE(pid.empty());
+  EXPECT_EQ(pid.find_first_not_of("0123456789"), std::string::npos) << pid;
+  EXPECT_NE(RunCommand(Quote(kProducer) + " -daw; echo \"exit=$?\"").out.find("exit=2"),
+            std::string::npos);
+  // A good job in the same folder encodes.
+  const std::string out = run(wizard::FormatEncoderJobFile(v));
+  EXPECT_NE(out.find("Done encoding \"clip.rmvb\""), std::string::npos) << out;
+  EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+}
+
+}  // namespace

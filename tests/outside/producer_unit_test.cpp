@@ -1,0 +1,258 @@
+// The encoder's parts that need no clip: the job file reader against the
+// wizard's writer, the rate control against a simulated codec, and the
+// console lines against the encoder control's own parser.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "outside/producer/console.h"
+#include "outside/producer/job_file.h"
+#include "outside/producer/rate_control.h"
+#include "outside/producer/rm_output.h"
+#include "queue/encoder_output.h"
+#include "wizard/encoder_job_file.h"
+
+namespace {
+
+using producer::ParseProducerJob;
+
+wizard::EncoderJobFileValues FixedSizeValues() {
+  wizard::EncoderJobFileValues v;
+  v.Title = "Holiday";
+  v.Author = "Me";
+  v.Copyright = "(C) 2024";
+  v.Keywords = "sea";
+  v.Description = "Two weeks";
+  v.Rating = 3;
+  v.ScriptName = "out02.avs";
+  v.OutputPath = "../Holiday (2of3).rmvb";
+  v.TwoPass = true;
+  v.AverageBitrate = 1077081;
+  v.MaximumBitrate = 2 * 1077081;
+  v.encoderComplexity = 85;
+  v.firstPassComplexity = 55;
+  v.FrameRate = 29.97f;
+  v.HasAudio = true;
+  v.CodecName = "cook";
+  v.CodecFlavour = 27;  // 64 Kbps surround
+  return v;
+}
+
+TEST(ProducerJobFile, ReadsWhatTheWizardWrites) {
+  std::string error;
+  auto job = ParseProducerJob(wizard::FormatEncoderJobFile(FixedSizeValues()), &error);
+  ASSERT_TRUE(job) << error;
+  EXPECT_TRUE(job->two_pass);
+  EXPECT_EQ(job->title, "Holiday");
+  EXPECT_EQ(job->author, "Me");
+  EXPECT_EQ(job->copyright, "(C) 2024");
+  EXPECT_EQ(job->keywords, "sea");
+  EXPECT_EQ(job->description, "Two weeks");
+  EXPECT_EQ(job->rating, 3);
+  EXPECT_EQ(job->input, "out02.avs");
+  EXPECT_EQ(job->output, "../Holiday (2of3).rmvb");
+  EXPECT_EQ(job->roll_size_mb, 0);
+  EXPECT_EQ(job->average_bitrate, 1077081);
+  EXPECT_EQ(job->maximum_bitrate, 2 * 1077081);
+  EXPECT_EQ(job->encoding_type, producer::EncodingType::Bitrate);
+  EXPECT_EQ(job->encoder_complexity, 85);
+  EXPECT_EQ(job->first_pass_complexity, 55);
+  EXPECT_DOUBLE_EQ(job->max_frame_rate, 30);
+  EXPECT_DOUBLE_EQ(job->max_key_frame_interval, 10);
+  EXPECT_TRUE(job->WantsAudio());
+  EXPECT_EQ(job->audio_kbps, 64);
+  EXPECT_EQ(job->audio_channels, 2);
+
+  // Constant quality, split, one pass, no sound: template B with the first
+  // pass commented out.
+  wizard::EncoderJobFileValues q = FixedSizeValues();
+  q.TwoPass = false;
+  q.rcEnableCurveCompression = false;
+  q.Quality = 85;
+  q.AverageBitrate = q.MaximumBitrate = 100000000;
+  q.RollSizeMB = 650;
+  q.HasAudio = false;
+  q.firstPassComplexity = 70;
+  job = ParseProducerJob(wizard::FormatEncoderJobFile(q), &error);
+  ASSERT_TRUE(job) << error;
+  EXPECT_FALSE(job->two_pass);
+  EXPECT_EQ(job->encoding_type, producer::EncodingType::Quality);
+  EXPECT_EQ(job->quality, 85);
+  EXPECT_EQ(job->roll_size_mb, 650);
+  EXPECT_EQ(job->first_pass_complexity, 50);  // the comment is no element
+  EXPECT_FALSE(job->WantsAudio());
+
+  // Every audio row of the settings' table is known, with its channels.
+  for (auto [codec, flavour, kbps, channels] : std::vector<std::tuple<const char*, int, int, int>>{
+           {"cook", 8, 6, 1}, {"racp", 0, 64, 2}, {"raac", 11, 320, 2}, {"cook", 33, 268, 6}}) {
+    wizard::EncoderJobFileValues a = FixedSizeValues();
+    a.CodecName = codec;
+    a.CodecFlavour = flavour;
+    job = ParseProducerJob(wizard::FormatEncoderJobFile(a), &error);
+    ASSERT_TRUE(job) << error;
+    EXPECT_EQ(job->audio_kbps, kbps) << codec << flavour;
+    EXPECT_EQ(job->audio_channels, channels) << codec << flavour;
+  }
+}
+
+// Files with one thing wrong: each gives a reason, none a job.
+TEST(ProducerJobFile, RefusesMissingAndAbsurdValues) {
+  const std::string good = wizard::FormatEncoderJobFile(FixedSizeValues());
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = good;
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+  };
+  const struct {
+    std::string text;
+    const char* reason;
+  } cases[] = {
+      {"", "no encoder job file"},
+      {"<job>", "no encoder job file"},
+      {"not xml at all", "no encoder job file"},
+      {good.substr(0, good.size() / 2), "not well-formed XML"},
+      {replaced("job.2.0\" xmlns:xsi", "job.1.0\" xmlns:xsi"), "no encoder job file"},
+      {replaced("<avgBitrate type=\"uint\">1077081", "<avgBitrate type=\"uint\">0"),
+       "avgBitrate 0 is outside 1000..100000000"},
+      {replaced("<avgBitrate type=\"uint\">1077081", "<avgBitrate type=\"uint\">-5"),
+       "avgBitrate \"-5\" is not a whole number"},
+      {replaced("<avgBitrate type=\"uint\">1077081",
+                "<avgBitrate type=\"uint\">99999999999999999999"),
+       "is not a whole number"},
+      {replaced("<avgBitrate type=\"uint\">1077081</avgBitrate>", ""), "avgBitrate is missing"},
+      {replaced("<maxBitrate type=\"uint\">2154162", "<maxBitrate type=\"uint\">1000"),
+       "maxBitrate 1000 is below avgBitrate 1077081"},
+      {replaced("<filename type=\"string\">out02.avs", "<filename type=\"string\">"),
+       "filename is missing"},
+      {replaced(">../Holiday (2of3).rmvb<", "><"), "filename is missing"},
+      {replaced(">0</destinationRollSize", ">9999999999</destinationRollSize"),
+       "destinationRollSize 9999999999 is outside"},
+      {replaced(">85</encoderComplexity", ">850</encoderComplexity"),
+       "encoderComplexity 850 is outside 0..100"},
+      {replaced(">30.000</maxFrameRate", ">nan</maxFrameRate"),
+       "maxFrameRate \"nan\" is not a number"},
+      {replaced(">30.000</maxFrameRate", ">1e308</maxFrameRate"), "maxFrameRate 1e308 is outside"},
+      {replaced(">10</maxKeyFrameInterval", ">0</maxKeyFrameInterval"),
+       "maxKeyFrameInterval 0 is outside"},
+      {replaced(">vbrBitrate<", ">cbr<"), "encoding type \"cbr\""},
+      {replaced(">27</codecFlavor", ">99</codecFlavor"), "no audio codec \"cook\" with flavour 99"},
+      {replaced(">false</disableVideo", ">true</disableVideo"), "without video"},
+      {replaced(">false</disableAudio", ">maybe</disableAudio"), "neither true nor false"},
+      {replaced(">3</value>", ">9</value>"), "content rating"},
+      {replaced("<codecName type=\"string\">rv10</codecName>", ""), "no video stream"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseProducerJob(c.text, &error)) << c.reason;
+    EXPECT_NE(error.find(c.reason), std::string::npos)
+        << "wanted \"" << c.reason << "\", got \"" << error << "\"";
+  }
+  // Deep nesting ends early, with a reason.
+  std::string deep = good.substr(0, good.find("<enableTwoPass"));
+  for (int i = 0; i < 100; ++i) deep += "<a>";
+  std::string error;
+  EXPECT_FALSE(ParseProducerJob(deep, &error));
+  EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+}
+
+TEST(ProducerConsole, LinesReadByTheEncoderControl) {
+  using queue::ClassifyEncoderLine;
+  using queue::EncoderLineKind;
+  auto kind = [](const std::string& line) {
+    // The control sees each line without its carriage return.
+    EXPECT_EQ(line.find('\r'), line.find_last_of("\r\n") - (line.back() == '\n' ? 1 : 0)) << line;
+    return ClassifyEncoderLine(line.substr(0, line.find('\r')));
+  };
+  EXPECT_EQ(kind(producer::BannerLine()).kind, EncoderLineKind::Banner);
+  EXPECT_EQ(kind(producer::StartingLine()).kind, EncoderLineKind::StartingEncode);
+  EXPECT_EQ(kind(producer::ErrorLine("cannot open \"out01.avs\"")).kind, EncoderLineKind::Error);
+  EXPECT_EQ(kind(producer::DoneLine("\"../a.rmvb\"", 1234, 5.5)).kind, EncoderLineKind::Done);
+  EXPECT_EQ(kind(producer::InfoLine("stopped by request: \"a.rmvb\" is complete up to there")).kind,
+            EncoderLineKind::Other);
+  for (int percent : {0, 35, 100}) {
+    const queue::EncoderLine analysis = kind(producer::AnalysisLine(percent));
+    EXPECT_EQ(analysis.kind, EncoderLineKind::Analysis);
+    EXPECT_EQ(analysis.percent, percent);
+    const queue::EncoderLine encoding = kind(producer::EncodingLine(2, percent, 1051));
+    EXPECT_EQ(encoding.kind, EncoderLineKind::Encoding);
+    EXPECT_EQ(encoding.percent, percent);
+  }
+  // Progress lines are rewritten in place: a bare carriage return.
+  EXPECT_EQ(producer::AnalysisLine(5).back(), '\r');
+  EXPECT_EQ(producer::BannerLine().substr(producer::BannerLine().size() - 2), "\r\n");
+}
+
+TEST(ProducerRateControl, StatisticsLinesOfTheCodec) {
+  const auto stats = producer::ParseFrameStats(
+      "in:0 out:0 type:1 q:590 itex:81234 ptex:0 mv:0 misc:1234 fcode:1 bcode:1 mc-var:0 var:9 "
+      "icount:99 hbits:70;\r\nin:1 out:1 type:2 q:590 itex:10 ptex:5000 mv:800 misc:300 fcode:1 "
+      "bcode:1 mc-var:5 var:9 icount:1 hbits:70;\n");
+  ASSERT_TRUE(stats);
+  ASSERT_EQ(stats->size(), 2u);
+  EXPECT_TRUE((*stats)[0].key);
+  EXPECT_DOUBLE_EQ((*stats)[0].quantizer, 5);
+  EXPECT_DOUBLE_EQ((*stats)[0].texture_bits, 81234);
+  EXPECT_DOUBLE_EQ((*stats)[0].other_bits, 1234);
+  EXPECT_FALSE((*stats)[1].key);
+  EXPECT_DOUBLE_EQ((*stats)[1].texture_bits, 5010);
+  EXPECT_DOUBLE_EQ((*stats)[1].other_bits, 1100);
+  EXPECT_FALSE(producer::ParseFrameStats("in:0 type:1 q:x;\n"));
+  EXPECT_FALSE(producer::ParseFrameStats("garbage\n"));
+}
+
+TEST(ProducerRateControl, DitheredQuantizersKeepTheirMean) {
+  producer::QuantizerDither dither;
+  double inverse = 0;
+  for (int i = 0; i < 1000; ++i) inverse += 1.0 / dither.Next(4.4);
+  EXPECT_NEAR(inverse / 1000, 1 / 4.4, 0.001);
+  EXPECT_EQ(dither.Next(100), 31);
+  EXPECT_EQ(dither.Next(0.5), 2);
+}
+
+// A simulated codec whose frames cost what the model says times an error
+// that drifts from scene to scene: the second pass still lands on the
+// budget, from below.
+TEST(ProducerRateControl, SecondPassMeetsTheBudget) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::vector<producer::FrameStats> frames;
+  for (int i = 0; i < 3000; ++i) {
+    const double scene = 1 + 3 * std::floor(i / 400.0) * (i % 800 < 400);  // busy and quiet scenes
+    producer::FrameStats f;
+    f.key = i % 250 == 0;
+    f.quantizer = 5;
+    f.texture_bits = (f.key ? 60000 : 8000) * scene * (0.7 + 0.6 * unit(random));
+    f.other_bits = 600 + 200 * unit(random);
+    frames.push_back(f);
+  }
+  for (double share : {0.3, 1.0, 2.0}) {
+    double total_at_q5 = 0;
+    for (const auto& f : frames) total_at_q5 += f.texture_bits + f.other_bits;
+    const double budget = total_at_q5 * share;
+    producer::TwoPassRateControl plan(frames);
+    producer::QuantizerDither dither;
+    double spent = 0, drift = 1.2;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      if (i % 500 == 0) drift = 0.85 + 0.4 * unit(random);
+      const int q = dither.Next(plan.Quantizer(i, budget * 0.995 - spent));
+      const double bits = plan.PredictedBits(i, q) * drift * (0.9 + 0.2 * unit(random));
+      plan.FrameDone(i, q, bits);
+      spent += bits;
+    }
+    EXPECT_LE(spent, budget) << share;
+    EXPECT_GE(spent, 0.98 * budget) << share;
+  }
+}
+
+TEST(ProducerOutput, RolledPartsAreNumbered) {
+  EXPECT_EQ(producer::PartFileName("../Holiday.rmvb", 1), "../Holiday.rmvb");
+  EXPECT_EQ(producer::PartFileName("../Holiday.rmvb", 3), "../Holiday_3.rmvb");
+  EXPECT_EQ(producer::PartFileName("../a.b/Holiday", 2), "../a.b/Holiday_2");
+}
+
+}  // namespace
