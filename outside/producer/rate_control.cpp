@@ -156,8 +156,7 @@ double TwoPassRateControl::Quantizer(size_t i, double bits_left) {
   const double closed = ClosedFormScale(i, bits_left, correction);
   if (closed <= 0) return kMaxQuantizer;
   if (i >= next_exact_solve_) {
-    if (next_exact_solve_ == 0)
-      exact_solve_interval_ = std::max<size_t>(256, frames_.size() / 500);
+    if (next_exact_solve_ == 0) exact_solve_interval_ = std::max<size_t>(256, frames_.size() / 500);
     next_exact_solve_ = i + exact_solve_interval_;
     const double exact = ExactScale(i, bits_left, correction);
     limit_gain_ = exact > 0 ? exact / closed : 1;
