@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "platform/file_system.h"
-#include "platform/folders.h"
 #include "queue/folder_tree.h"
 #include "queue/job_file.h"
 #include "wizard/encoder_job_file.h"
@@ -380,10 +379,6 @@ std::string JobDateText() {
   const QString text = locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
                        locale.toString(now.time(), time_format.trimmed());
   return text.simplified().toStdString();
-}
-
-bool WritePreviewScript(WizardState& state) {
-  return JobWriter(state, platform::ProgramFolder()).WriteScripts(true);
 }
 
 }  // namespace wizard

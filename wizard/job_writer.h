@@ -105,8 +105,4 @@ FinishResult FinishJob(WizardState& state, const std::string& program_folder,
 // text (the queue compares it whole and never parses it).
 std::string JobDateText();
 
-// Preview: writes "preview.avs" for the current settings with the plug-ins of
-// the running program's folder. False when it cannot be written.
-bool WritePreviewScript(WizardState& state);
-
 }  // namespace wizard

@@ -4,18 +4,25 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCursor>
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/shell_state.h"
 #include "platform/registry_access.h"
 #include "queue/job_file.h"
 #include "queue/job_store.h"
+#include "tests/support/recorders.h"
 #include "tests/support/scoped_registry.h"
 #include "tests/support/temp_dir.h"
 #include "wizard/encoder_job_file.h"
+#include "wizard/wizard_frame.h"
+#include "wizard/writer_steps.h"
 
 namespace {
 
@@ -581,6 +588,95 @@ TEST_F(JobWriterFiles, ARefusedJobKeepsItsFiles) {
   EXPECT_EQ(corrupted.message, "Job is corrupted!");
   EXPECT_EQ(corrupted.icon, MessageIcon::Error);
   EXPECT_TRUE(std::filesystem::exists(Data("out03.rpjf")));
+}
+
+// The frame around the configuration page as far as Finish uses it: the
+// state, the queue (seen with the cursor it was called under) and Release.
+class FinishFrame : public wizard::WizardFrame {
+ public:
+  FinishFrame(wizard::WizardState& state, queue::JobStore& store) : state_(state), store_(store) {}
+  wizard::WizardState& State() override { return state_; }
+  QWidget* Window() override { return nullptr; }
+  void SetHeader(int, const QString&, const QString&) override {}
+  void SetHeaderComment(const QString&) override {}
+  void SelectNotebookPage(wizard::WizardPageIndex) override {}
+  QPushButton* NextButton() override { return nullptr; }
+  QPushButton* BackButton() override { return nullptr; }
+  QPushButton* PreviewButton() override { return nullptr; }
+  void NextButtonClick() override {}
+  queue::JobStore::AddResult AddJobFromFolder(const std::string& folder) override {
+    const QCursor* cursor = QApplication::overrideCursor();
+    cursor_while_adding = cursor ? cursor->shape() : Qt::ArrowCursor;
+    if (refuse) return {};
+    return store_.AddJobFromFolder(folder);
+  }
+  void Release() override {
+    ++releases;
+    cursor_overridden_at_release = QApplication::overrideCursor() != nullptr;
+  }
+
+  Qt::CursorShape cursor_while_adding = Qt::ArrowCursor;
+  bool cursor_overridden_at_release = true;
+  int releases = 0;
+  bool refuse = false;  // the queue finds the job corrupted
+
+ private:
+  wizard::WizardState& state_;
+  queue::JobStore& store_;
+};
+
+TEST_F(JobWriterFiles, FinishOnThePageShowsTheHourglassAndAlwaysReleasesTheWizard) {
+  app::Shell().ProgramFolder = program_;
+  {
+    kv_test::MessageBoxRecorder boxes;
+    FinishFrame frame(state_, store_);
+    wizard::FinishWizard(frame);
+    EXPECT_EQ(frame.cursor_while_adding, Qt::WaitCursor);
+    EXPECT_FALSE(frame.cursor_overridden_at_release);
+    EXPECT_EQ(frame.releases, 1);
+    EXPECT_TRUE(boxes.Messages().empty());
+    EXPECT_EQ(store_.Jobs().size(), 1u);
+  }
+  {
+    // Refused by the queue: said so, the files kept.
+    kv_test::MessageBoxRecorder boxes;
+    boxes.Answer(platform::MessageAnswer::Ok);
+    FinishFrame frame(state_, store_);
+    frame.refuse = true;
+    wizard::FinishWizard(frame);
+    ASSERT_EQ(boxes.Messages().size(), 1u);
+    EXPECT_EQ(boxes.Messages()[0].text, "Job is corrupted!");
+    EXPECT_EQ(boxes.Messages()[0].icon, MessageIcon::Error);
+    EXPECT_EQ(frame.releases, 1);
+    EXPECT_TRUE(std::filesystem::exists(Data(".kvnj")));
+  }
+  {
+    kv_test::MessageBoxRecorder boxes;
+    boxes.Answer(platform::MessageAnswer::Ok);
+    FinishFrame frame(state_, store_);
+    std::filesystem::remove(program_ + "qmvideo.dll");
+    std::filesystem::remove(Data("qmvideo.dll"));
+    wizard::FinishWizard(frame);
+    ASSERT_EQ(boxes.Messages().size(), 1u);
+    EXPECT_EQ(boxes.Messages()[0].text, "Unable to save job!");
+    EXPECT_EQ(boxes.Messages()[0].icon, MessageIcon::Error);
+    EXPECT_EQ(frame.releases, 1);
+    EXPECT_FALSE(frame.cursor_overridden_at_release);
+    EXPECT_FALSE(std::filesystem::exists(state_.JobFolder));
+  }
+  app::ResetShell();
+}
+
+TEST_F(JobWriterFiles, PreviewOnThePageTakesThePluginsOfTheProgramFolder) {
+  app::Shell().ProgramFolder = program_;
+  EXPECT_TRUE(wizard::WritePreviewScript(state_));
+  EXPECT_EQ(kv_test::ReadFile(Data("VSFilter.dll")), "VSFilter.dll");
+  EXPECT_NE(kv_test::ReadFile(state_.PreviewScriptPath).find("BilinearResize"), std::string::npos);
+  // Without the plug-ins the preview cannot be had.
+  app::Shell().ProgramFolder = dir_.File("empty/");
+  std::filesystem::remove(Data("VSFilter.dll"));
+  EXPECT_FALSE(wizard::WritePreviewScript(state_));
+  app::ResetShell();
 }
 
 TEST(JobWriterDate, TheCreationTextIsOneLineWithSeconds) {
