@@ -29,3 +29,11 @@ if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
   add_test(NAME producer_job_fuzz_short
            COMMAND producer_job_fuzz -max_total_time=20 -max_len=8192)
 endif()
+
+# The preview player's window on the offscreen platform.
+kv_add_test(player_tests
+  SOURCES player_test.cpp
+  LIBS kv_player kv_app
+  WIDGETS)
+target_compile_definitions(player_tests PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}")
+add_dependencies(player_tests kv_avisynth kv_devil)
