@@ -126,7 +126,10 @@ bool RealMediaOutput::ClosePart(std::string* error) {
       ok = false;
     }
     if (context_->pb) {
-      closed_bytes_ += avio_tell(context_->pb);
+      // The trailer rewrites the header in place: the position is no size.
+      avio_flush(context_->pb);
+      const int64_t size = avio_size(context_->pb);
+      closed_bytes_ += size > 0 ? size : 0;
       if (context_->pb->error < 0 && ok) {
         *error = "cannot write \"" + files_.back() + "\": " + AvError(context_->pb->error);
         ok = false;

@@ -267,24 +267,25 @@ TEST_F(ProducerJob, ScriptErrorFailsTheVolume) {
   EXPECT_EQ(events_.message, "Encoding failed!");
 }
 
-// Constant quality split at 1 MB, as the wizard writes it: the encoder
-// starts a new file whenever the next frames would pass the size.
+// An average bit rate split at 1 MB, as the wizard writes it: the encoder
+// starts a new file whenever the next frames would pass the size, and the
+// files together meet the budget.
 TEST_F(ProducerJob, RollOverSplitsAtTheSizeGiven) {
   WriteScript("out01.avs");
-  wizard::EncoderJobFileValues v = Values(false, 100000000);
-  v.MaximumBitrate = 100000000;
-  v.Quality = 85;
+  const int32_t bitrate = 1500 * 1024;
+  wizard::EncoderJobFileValues v = Values(true, bitrate);
   v.RollSizeMB = 1;
-  v.rcEnableCurveCompression = false;
   WriteJob(v);
   Encode();
   ASSERT_TRUE(events_.finished) << events_.message;
   int frames = 0, parts = 0;
+  int64_t total = 0;
   for (int part = 1; part < 50; ++part) {
     const std::string file =
         Output(part == 1 ? "Job.rmvb" : "Job_" + std::to_string(part) + ".rmvb");
     if (FileSize(file) < 0) break;
     ++parts;
+    total += FileSize(file);
     EXPECT_LE(FileSize(file), 1048576) << file;
     const Decoded decoded = DecodeToEnd(file);
     EXPECT_EQ(decoded.complaints, "") << file;
@@ -292,6 +293,11 @@ TEST_F(ProducerJob, RollOverSplitsAtTheSizeGiven) {
   }
   EXPECT_GE(parts, 2);
   EXPECT_EQ(frames, kTitleFrames);
+  const double budget = bitrate * (kTitleFrames / 25.0) / 8;
+  std::printf("rolled two-pass size %lld of %.0f (%.2f %%) in %d files\n",
+              static_cast<long long>(total), budget, 100.0 * total / budget, parts);
+  EXPECT_LE(total, budget);
+  EXPECT_GE(total, 0.98 * budget);
 }
 
 // The encoder run by hand in a folder: what it refuses, and why.
@@ -356,10 +362,17 @@ TEST(ProducerCommandLine, BrokenJobsEndWithAnError) {
   EXPECT_EQ(pid.find_first_not_of("0123456789"), std::string::npos) << pid;
   EXPECT_NE(RunCommand(Quote(kProducer) + " -daw; echo \"exit=$?\"").out.find("exit=2"),
             std::string::npos);
-  // A good job in the same folder encodes.
-  const std::string out = run(wizard::FormatEncoderJobFile(v));
+  // A good job in the same folder encodes, at a bit rate or at a quality.
+  std::string out = run(wizard::FormatEncoderJobFile(v));
   EXPECT_NE(out.find("Done encoding \"clip.rmvb\""), std::string::npos) << out;
   EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+  v.TwoPass = false;
+  v.Quality = 85;
+  v.AverageBitrate = v.MaximumBitrate = 100000000;
+  out = run(wizard::FormatEncoderJobFile(v));
+  EXPECT_NE(out.find("Encoding@"), std::string::npos) << out;
+  EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+  EXPECT_GT(FileSize(dir.File("clip.rmvb")), 0);
 }
 
 }  // namespace

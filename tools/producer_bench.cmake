@@ -1,0 +1,9 @@
+# The encoder against the ffmpeg command line on the same frames:
+# producer_bench <VIDEO_TS folder> [pairs] [vts] [pgc].
+add_executable(producer_bench producer_bench.cpp)
+target_link_libraries(producer_bench PRIVATE kv_app kv_producer tessmar)
+target_compile_definitions(producer_bench PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}"
+                           KV_AVS2Y4M="$<TARGET_FILE:avs2y4m>")
+add_dependencies(producer_bench kv_producer_program kv_avisynth kv_devil qmvideo avs2y4m)
+set_target_properties(producer_bench PROPERTIES AUTOMOC OFF
+  RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tools")
