@@ -376,3 +376,79 @@ TEST(ProducerCommandLine, BrokenJobsEndWithAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// Clip times of the frames FFmpeg decodes from `file` whose mean luma
+// passes 128 (the white flashes), and of the first sample of each burst of
+// sound after silence.
+std::vector<double> FlashTimes(const std::string& file) {
+  std::vector<double> times;
+  const std::string out =
+      RunCommand("ffprobe -v error -f lavfi -i " + Quote("movie=" + file + ",signalstats") +
+                 " -show_entries frame=pts_time:frame_tags=lavfi.signalstats.YAVG -of csv=p=0")
+          .out;
+  std::istringstream in(out);
+  std::string line;
+  bool bright = false;
+  while (std::getline(in, line)) {
+    const size_t comma = line.find(',');
+    if (comma == std::string::npos) continue;
+    const double time = std::stod(line.substr(0, comma));
+    const bool now_bright = std::stod(line.substr(comma + 1)) > 128;
+    if (now_bright && !bright) times.push_back(time);
+    bright = now_bright;
+  }
+  return times;
+}
+
+std::vector<double> ToneOnsets(const std::string& file) {
+  const std::string pcm = file + ".pcm";
+  RunCommand("ffmpeg -nostdin -v error -y -i " + Quote(file) +
+             " -map 0:a -ac 1 -ar 48000 -f s16le " + Quote(pcm));
+  const std::string bytes = kv_test::ReadFile(pcm);
+  std::vector<double> onsets;
+  int64_t quiet = 48000;  // samples since the last loud one
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const int16_t s = static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) |
+                                           static_cast<uint8_t>(bytes[i + 1]) << 8);
+    if (std::abs(s) > 2000) {
+      if (quiet > 4800) onsets.push_back(static_cast<double>(i / 2) / 48000);
+      quiet = 0;
+    } else {
+      ++quiet;
+    }
+  }
+  return onsets;
+}
+
+// A dark picture with white flashes at 1 and 3 s (pictures written by
+// FFmpeg, served by ImageSource) and a tone that starts with the first
+// flash: after encoding and decoding, the sound starts within a frame of
+// the flash.
+TEST_F(ProducerJob, SoundStaysWithThePicture) {
+  RunCommand("cd " + Quote(data_) +
+             " && ffmpeg -nostdin -v error -f lavfi -i "
+             "\"color=c=0x202020:s=320x240:r=25:d=4,drawbox=t=fill:color=white:"
+             "enable='eq(n\\,25)+eq(n\\,75)'\" flash%03d.png");
+  kv_test::WriteFile(data_ + "/out01.avs",
+                     "video = ImageSource(\"flash%03d.png\", 1, 100, 25)\r\n"
+                     "audio = BlankClip(video, audio_rate=48000, channels=2, tone=1000)\r\n"
+                     "AudioDub(video, DelayAudio(audio, 1.0))\r\n"
+                     "\r\nWriteFileStart(\"avsdebug\", \"\"\" \"Kestrevane\" \"\"\")\r\n");
+  wizard::EncoderJobFileValues v = Values(false, 400 * 1024);
+  v.encoderComplexity = 50;
+  WriteJob(v);
+  Encode();
+  ASSERT_TRUE(events_.finished) << events_.message;
+  const std::vector<double> flashes = FlashTimes(Output());
+  const std::vector<double> onsets = ToneOnsets(Output());
+  ASSERT_EQ(flashes.size(), 2u);
+  ASSERT_EQ(onsets.size(), 1u);
+  EXPECT_NEAR(flashes[0], 1.0, 0.001);
+  EXPECT_NEAR(flashes[1], 3.0, 0.001);
+  std::printf("flash at %.3f s, tone at %.4f s\n", flashes[0], onsets[0]);
+  EXPECT_NEAR(onsets[0], flashes[0], 0.04);
+}
+
+}  // namespace
