@@ -188,6 +188,9 @@ void VideoSource::Seek(int gop) {
   read_since_seek_ = 0;
   at_end_ = false;
   sync_bytes_.clear();
+  fed_.clear();
+  fed_bytes_ = 0;
+  parsed_bytes_ = 0;
   positioned_ = parser_ != nullptr;
   stream_synced_ = false;
   picture_synced_ = false;
@@ -300,6 +303,10 @@ void VideoSource::FeedElementaryStream(const uint8_t* data, size_t size) {
     FeedElementaryStream(rest.data(), rest.size());
     return;
   }
+  if (size > 0) {
+    fed_.push_back({fed_bytes_, payload_position_});
+    fed_bytes_ += static_cast<int64_t>(size);
+  }
   while (size > 0 && parser_) {
     uint8_t* out = nullptr;
     int out_size = 0;
@@ -309,9 +316,19 @@ void VideoSource::FeedElementaryStream(const uint8_t* data, size_t size) {
     if (used < 0) return;
     data += used;
     size -= static_cast<size_t>(used);
-    if (out_size > 0) SendPicture(out, out_size);
+    if (out_size > 0) Parsed(out, out_size);
     if (used == 0 && out_size == 0) return;
   }
+}
+
+void VideoSource::Parsed(const uint8_t* data, int size) {
+  // The parser hands the elementary stream back in order and without gaps,
+  // so a picture starts where the one before it ended; the packet that
+  // holds that byte is the picture's place in the title.
+  while (fed_.size() > 1 && fed_[1].first <= parsed_bytes_) fed_.pop_front();
+  picture_position_ = fed_.empty() ? payload_position_ : fed_.front().second;
+  parsed_bytes_ += size;
+  SendPicture(data, size);
 }
 
 void VideoSource::Assign(int64_t key, int slot) {
@@ -344,7 +361,7 @@ void VideoSource::SendPicture(const uint8_t* data, int size) {
   const int type = PictureType(data, size);
   if (!picture_synced_) {
     if (type != 1) return;  // nothing decodes before the GOP's I-picture
-    if (!InPlace(table_, parser_->pos)) {
+    if (!InPlace(table_, picture_position_)) {
       beyond_index_ = true;
       return;
     }
@@ -352,7 +369,8 @@ void VideoSource::SendPicture(const uint8_t* data, int size) {
   } else if (type == 1) {
     if (pending_ >= 0) Assign(pending_, slot_++);
     pending_ = -1;
-    if (table_ + 1 >= static_cast<int>(index_.gops.size()) || !InPlace(table_ + 1, parser_->pos)) {
+    if (table_ + 1 >= static_cast<int>(index_.gops.size()) ||
+        !InPlace(table_ + 1, picture_position_)) {
       beyond_index_ = true;
       return;
     }
@@ -414,7 +432,7 @@ void VideoSource::Drain() {
   uint8_t* out = nullptr;
   int out_size = 0;
   av_parser_parse2(parser_, codec_, &out, &out_size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-  if (out_size > 0) SendPicture(out, out_size);
+  if (out_size > 0) Parsed(out, out_size);
   if (pending_ >= 0 && picture_synced_) Assign(pending_, slot_++);
   pending_ = -1;
   avcodec_send_packet(codec_, nullptr);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -58,6 +59,8 @@ class VideoSource {
   size_t Available(size_t wanted);
   void FeedElementaryStream(const uint8_t* data, size_t size);
   bool InPlace(int gop, int64_t position) const;
+  // A picture the parser cut out of the elementary stream.
+  void Parsed(const uint8_t* data, int size);
   void SendPicture(const uint8_t* data, int size);
   void ReceiveFrames();
   void Drain();
@@ -93,6 +96,12 @@ class VideoSource {
   int64_t next_read_ = 0;  // virtual position after buffer_end_
   int64_t read_since_seek_ = 0;
   int64_t payload_position_ = 0;  // of the packet last returned
+  // Elementary stream bytes given to the parser since the seek, each run
+  // with the position of its packet, and the bytes the parser gave back.
+  std::deque<std::pair<int64_t, int64_t>> fed_;
+  int64_t fed_bytes_ = 0;
+  int64_t parsed_bytes_ = 0;
+  int64_t picture_position_ = 0;  // of the packet where the picture sent starts
   bool at_end_ = false;
   std::vector<uint8_t> sync_bytes_;  // elementary stream before the first header
 

@@ -142,6 +142,13 @@ TEST_F(QmVideoSample, DisplayedFramesEqualFfmpegsRepeatedFieldsOrCodedFrames) {
   }
 }
 
+TEST_F(QmVideoSample, ShortGopsAtSceneChangesDecode) {
+  // The flashes of pal_sync made the encoder cut GOPs of a few frames, whose
+  // large I-pictures span more packets than the GOPs between them.
+  const std::string qmvi = Title({"pal_sync", 1, 1});
+  for (bool film : {false, true}) CompareWithFfmpeg(qmvi, film);
+}
+
 TEST_F(QmVideoSample, FilmFlagFrameCounts) {
   // The 3:2 cadence (top field first, repeat first field) 11, 00, 01, 10
   // gives 3 + 2 + 3 + 2 fields: 5 displayed frames for every 4 coded ones.
