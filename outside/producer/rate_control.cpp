@@ -13,6 +13,10 @@ constexpr double kLambdaPerQuantizer = 118;
 // How much of the complexity shows in the quantiser: 0 is one quantiser
 // for all frames, 1 the same bits for all frames.
 constexpr double kComplexityShare = 0.5;
+// Coefficient bits fall faster than the quantiser grows: more of them
+// become zero. Measured on this codec from quantiser 5 to 31 over noisy and
+// still pictures, bits ~ q^-1.5.
+constexpr double kTextureExponent = 1.5;
 // Half-life, in frames, of the correction of the model.
 constexpr double kCorrectionHalfLife = 50;
 
@@ -110,8 +114,9 @@ TwoPassRateControl::TwoPassRateControl(std::vector<FrameStats> frames)
   other_tail_.assign(n + 1, 0);
   texture_tail_.assign(n + 1, 0);
   for (size_t i = n; i-- > 0;) {
-    const double complexity = frames_[i].texture_bits * frames_[i].quantizer;
-    scaled_tail_[i] = scaled_tail_[i + 1] + complexity / weight_[i];
+    const double complexity =
+        frames_[i].texture_bits * std::pow(frames_[i].quantizer, kTextureExponent);
+    scaled_tail_[i] = scaled_tail_[i + 1] + complexity / std::pow(weight_[i], kTextureExponent);
     other_tail_[i] = other_tail_[i + 1] + frames_[i].other_bits;
     texture_tail_[i] = texture_tail_[i + 1] + complexity;
   }
@@ -119,19 +124,19 @@ TwoPassRateControl::TwoPassRateControl(std::vector<FrameStats> frames)
 
 double TwoPassRateControl::PredictedBits(size_t i, double q) const {
   const FrameStats& f = frames_[i];
-  return f.other_bits + f.texture_bits * f.quantizer / q;
+  return f.other_bits + f.texture_bits * std::pow(f.quantizer / q, kTextureExponent);
 }
 
 double TwoPassRateControl::LeastBitsFrom(size_t i) const {
   i = std::min(i, frames_.size());
-  return other_tail_[i] + texture_tail_[i] / kMaxQuantizer;
+  return other_tail_[i] + texture_tail_[i] / std::pow(kMaxQuantizer, kTextureExponent);
 }
 
 double TwoPassRateControl::ClosedFormScale(size_t i, double bits_left, double correction) const {
   // correction * (other + scaled / s) = bits_left, solved for the scale s.
   const double for_texture = bits_left / correction - other_tail_[i];
   if (for_texture <= 0) return -1;
-  return scaled_tail_[i] / for_texture;
+  return std::pow(scaled_tail_[i] / for_texture, 1 / kTextureExponent);
 }
 
 double TwoPassRateControl::ExactScale(size_t i, double bits_left, double correction) const {
@@ -177,11 +182,12 @@ double OnePassRateControl::Quantizer(bool key, double bits_left, int64_t frames_
   const double per_frame = bits_left / static_cast<double>(frames_left);
   if (key)
     return std::clamp(last_p_quantizer_ * kKeyFrameQuantizerFactor, kMinQuantizer, kMaxQuantizer);
-  return std::clamp(p_complexity_ / per_frame, kMinQuantizer, kMaxQuantizer);
+  return std::clamp(std::pow(p_complexity_ / per_frame, 1 / kTextureExponent), kMinQuantizer,
+                    kMaxQuantizer);
 }
 
 void OnePassRateControl::FrameDone(bool key, double quantizer, double bits) {
-  const double complexity = bits * quantizer;
+  const double complexity = bits * std::pow(quantizer, kTextureExponent);
   double& estimate = key ? key_complexity_ : p_complexity_;
   // A key frame says little about the frames after it: it only seeds.
   if (key && p_complexity_ <= 0) p_complexity_ = complexity * 0.3;

@@ -452,3 +452,62 @@ TEST_F(ProducerJob, SoundStaysWithThePicture) {
 }
 
 }  // namespace
+
+namespace {
+
+// The three-minute title in two fixed-size volumes of 5 MB, with the bit
+// rate the settings compute for them: each volume lands just under its
+// size, though its scenes are of very unequal difficulty.
+TEST_F(ProducerJob, FixedSizeVolumesOfALongTitleStayUnderTheirSize) {
+  const std::string qmvi = kv_test::PrepareSampleTitle(data_, {"pal_long", 1, 1});
+  ASSERT_FALSE(qmvi.empty());
+  const int frames = std::stoi(kv_test::SampleFact("pal_long", "frames"));
+  const int volumes = 2, size_mb = 5, per_volume = frames / volumes;
+  const double duration = frames / 25.0;
+  const auto bitrate = static_cast<int32_t>(volumes * size_mb * 1048576.0 * 8 / duration * 0.9905);
+  for (int k = 1; k <= volumes; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "out%02d", k);
+    const std::string trim = "Trim(" + std::to_string((k - 1) * per_volume) + ", " +
+                             std::to_string(k < volumes ? k * per_volume - 1 : 0) + ")\r\n";
+    kv_test::WriteFile(data_ + "/" + name + ".avs",
+                       "LoadPlugin(\"qmvideo.dll\")\r\n\r\nvideo = qmVideoSource(\"" +
+                           qmvi.substr(qmvi.rfind('/') + 1) +
+                           "\", idct=4, force_film=false)\r\nvideo = LanczosResize(video, 352, "
+                           "288)\r\naudio = BlankClip(video, audio_rate=48000, channels=2, "
+                           "tone=440)\r\nAudioDub(video, audio)\r\n" +
+                           trim +
+                           "\r\nWriteFileStart(\"avsdebug\", \"\"\" \"Kestrevane\" \"\"\")\r\n");
+    wizard::EncoderJobFileValues v = Values(true, bitrate);
+    v.ScriptName = std::string(name) + ".avs";
+    v.OutputPath = "../Job (" + std::to_string(k) + "of2).rmvb";
+    v.encoderComplexity = 60;
+    WriteJob(v, std::string(name) + ".rpjf");
+  }
+  for (int k = 1; k <= volumes; ++k) {
+    events_ = Recorder();
+    encoder_ = std::make_unique<queue::TKVNEncoder>();
+    encoder_->SetEvents(&events_);
+    char job[32];
+    std::snprintf(job, sizeof job, "out%02d.rpjf", k);
+    ASSERT_TRUE(encoder_->StartVolume(kProducer, job, k, volumes, queue::PriorityClass::Normal));
+    ASSERT_TRUE(ServeUntil([&] { return events_.Ended(); }));
+    ASSERT_TRUE(events_.finished)
+        << events_.message
+        << RunCommand(Quote(kProducer) + " -j " + job + " 2>&1 | tr '\\r' '\\n' | tail -3").out;
+    const std::string file = Output("Job (" + std::to_string(k) + "of2).rmvb");
+    const int64_t size = FileSize(file);
+    const double budget = bitrate * (per_volume / 25.0) / 8;
+    std::printf("volume %d: %lld bytes, %.2f %% of its budget, %.2f %% of %d MB\n", k,
+                static_cast<long long>(size), 100.0 * size / budget,
+                100.0 * size / (size_mb * 1048576.0), size_mb);
+    EXPECT_LE(size, size_mb * 1048576);
+    EXPECT_LE(size, budget);
+    EXPECT_GE(size, 0.98 * budget);
+    const Decoded decoded = DecodeToEnd(file);
+    EXPECT_EQ(decoded.frames, per_volume);
+    EXPECT_EQ(decoded.complaints, "");
+  }
+}
+
+}  // namespace

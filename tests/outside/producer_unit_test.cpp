@@ -230,7 +230,7 @@ TEST(ProducerRateControl, SecondPassMeetsTheBudget) {
     f.other_bits = 600 + 200 * unit(random);
     frames.push_back(f);
   }
-  for (double share : {0.3, 1.0, 2.0}) {
+  for (double share : {0.3, 1.0, 1.5}) {
     double total_at_q5 = 0;
     for (const auto& f : frames) total_at_q5 += f.texture_bits + f.other_bits;
     const double budget = total_at_q5 * share;
