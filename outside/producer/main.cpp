@@ -4,6 +4,7 @@
 //
 // It writes its process id into FILE, prints its banner and progress lines,
 // and ends its run early when its signal catcher gets the stop message.
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
   }
   if (job.empty()) return Usage();
   av_log_set_level(AV_LOG_ERROR);
+  // Nobody reading the console any more is no reason to leave a broken file.
+  signal(SIGPIPE, SIG_IGN);
 
   // The process id is in place before the banner, which is when the
   // controller reads it.

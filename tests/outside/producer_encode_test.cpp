@@ -319,7 +319,7 @@ TEST(ProducerCommandLine, BrokenJobsEndWithAnError) {
   v.HasAudio = false;
   kv_test::WriteFile(dir.File("clip.avs"),
                      "BlankClip(length=50, width=320, height=240, "
-                     "pattern=true)\r\n");
+                     "pattern=true, channels=6, tone=440)\r\n");
   const struct {
     std::string job;
     const char* says;
@@ -362,10 +362,16 @@ TEST(ProducerCommandLine, BrokenJobsEndWithAnError) {
   EXPECT_EQ(pid.find_first_not_of("0123456789"), std::string::npos) << pid;
   EXPECT_NE(RunCommand(Quote(kProducer) + " -daw; echo \"exit=$?\"").out.find("exit=2"),
             std::string::npos);
-  // A good job in the same folder encodes, at a bit rate or at a quality.
+  // A good job in the same folder encodes, at a bit rate or at a quality;
+  // the multichannel row gives six channels of AAC.
+  v.HasAudio = true;
+  v.CodecName = "cook";
+  v.CodecFlavour = 30;
   std::string out = run(wizard::FormatEncoderJobFile(v));
   EXPECT_NE(out.find("Done encoding \"clip.rmvb\""), std::string::npos) << out;
   EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+  EXPECT_EQ(Probe(dir.File("clip.rmvb"), "a:0", "codec_name,channels"),
+            "codec_name=aac\nchannels=6\n");
   v.TwoPass = false;
   v.Quality = 85;
   v.AverageBitrate = v.MaximumBitrate = 100000000;
