@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "app/application_queue_shell.h"
 #include "app/shell_state.h"
 #include "app/splash_form.h"
 #include "queue/queue_window.h"
@@ -50,7 +51,8 @@ void TKVNMainForm::FormShow() {
 }
 
 void TKVNMainForm::ShowQueueWindow() {
-  auto* queue_window = new queue::TKVNMenuForm(queue::MakeEncoderController());
+  auto* queue_window =
+      new queue::TKVNMenuForm(ApplicationQueueShell(), queue::MakeEncoderController());
   Shell().QueueWindow = queue_window;
   queue_window->show();
 }

@@ -2,19 +2,15 @@
 
 #include <cstdio>
 
-#include "queue/job_store.h"
+#include "queue/job_file.h"
 
 namespace queue {
 
-namespace {
-
-std::string VolumeCaption(int volume, int total) {
+std::string VolumeCaption(int volume, int volumes) {
   char text[64];
-  std::snprintf(text, sizeof text, "Volume %d / %d:", volume, total);
+  std::snprintf(text, sizeof text, "Volume %d / %d:", volume, volumes);
   return text;
 }
-
-}  // namespace
 
 std::string FormatPercent(double percent) {
   char text[32];
@@ -26,10 +22,12 @@ JobDetails DetailsOf(const JobEntry& row) {
   JobDetails details;
   details.job = row.Name;
   details.date = row.Date;
-  details.time = row.Time;
-  details.left = row.Left;
+  details.time = TimeText(row.Time);
+  details.left = TimeText(row.Left);
   int done = 0, total = 1;
-  if (row.Progress != "--" && ParseProgress(row.Progress, done, total) && total > 0) {
+  if (row.Progress && row.Progress->total > 0) {
+    done = row.Progress->done;
+    total = row.Progress->total;
     if (done == total) {
       details.volume_caption = VolumeCaption(done, total);
       details.volume_percent = "100.0 %";

@@ -21,5 +21,7 @@ JobDetails DetailsOf(const JobEntry& row);
 
 // "%.1f %%" of a percentage, the form every percentage label uses.
 std::string FormatPercent(double percent);
+// "Volume %d / %d:", the caption of the volume line.
+std::string VolumeCaption(int volume, int volumes);
 
 }  // namespace queue

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace queue {
@@ -7,15 +8,36 @@ namespace queue {
 // The numbering is stored nowhere but kept for the state pictures' order.
 enum class JobState { Pending = 0, Running = 1, Done = 2, Broken = 3 };
 
-// One row of the in-memory job list, in queue order.
+// Hours and minutes of an encoding time; hours may exceed 99.
+struct HoursMinutes {
+  int hours = 0;
+  int minutes = 0;
+  bool operator==(const HoursMinutes&) const = default;
+};
+
+// Volumes encoded so far and volumes in the job.
+struct VolumeProgress {
+  int done = 0;
+  int total = 0;
+  int Remaining() const { return total - done; }
+  bool operator==(const VolumeProgress&) const = default;
+};
+
+// One row of the in-memory job list, in queue order. The values are kept as
+// numbers; they become text only where they are shown or written.
 struct JobEntry {
   std::string Name;
   std::string Date;
-  std::string Progress = "--";  // "%d / %d" or "--"
-  std::string Time = "--";      // "%.2d:%.2d" or "--"
-  std::string Left = "--";      // "%.2d:%.2d" or "--"
-  std::string Path;             // the JobFolder, without trailing "/"
+  std::optional<VolumeProgress> Progress;  // none: the JobFile could not be read
+  std::optional<HoursMinutes> Time;        // none: nothing encoded yet
+  std::optional<HoursMinutes> Left;        // none: no estimate
+  std::string Path;  // the JobFolder, without trailing "/"; the job's identity
   JobState State = JobState::Pending;
+
+  // Still has volumes to encode: Pending, or Running during a run.
+  bool HasWorkLeft() const { return State == JobState::Pending || State == JobState::Running; }
+  // The volumes a job with work left still has to encode (0 without progress).
+  int VolumesLeft() const { return HasWorkLeft() && Progress ? Progress->Remaining() : 0; }
 };
 
 }  // namespace queue

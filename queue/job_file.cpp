@@ -31,7 +31,7 @@ bool NextLine(const std::string& text, size_t& pos, std::string& line) {
 
 std::optional<HoursMinutes> ParseTime(const std::string& line, bool& ok) {
   ok = true;
-  if (line == "--") return std::nullopt;
+  if (line == kNoValue) return std::nullopt;
   HoursMinutes value;
   if (std::sscanf(line.c_str(), "%d:%d", &value.hours, &value.minutes) != 2 || value.hours < 0 ||
       value.minutes < 0 || value.minutes > 59) {
@@ -49,6 +49,12 @@ std::string JobDataFolderOf(const std::string& job_folder) {
 
 std::string JobFilePathOf(const std::string& job_folder) {
   return JobDataFolderOf(job_folder) + ".kvnj";
+}
+
+std::string EncoderJobFileName(int volume) {
+  char name[32];
+  std::snprintf(name, sizeof name, "out%.2d.rpjf", volume);
+  return name;
 }
 
 std::optional<JobFileLines> ParseJobFileText(const std::string& text) {
@@ -73,8 +79,9 @@ std::optional<JobFileLines> ReadJobFileLines(const std::string& path) {
 
 std::optional<JobProgress> ValidateJobFileLines(const JobFileLines& lines) {
   JobProgress progress;
-  if (std::sscanf(lines.progress.c_str(), "%d / %d", &progress.done, &progress.total) != 2 ||
-      progress.done < 0 || progress.total <= 0 || progress.done > progress.total) {
+  VolumeProgress& volumes = progress.volumes;
+  if (std::sscanf(lines.progress.c_str(), "%d / %d", &volumes.done, &volumes.total) != 2 ||
+      volumes.done < 0 || volumes.total <= 0 || volumes.done > volumes.total) {
     return std::nullopt;
   }
   bool ok = false;
@@ -97,6 +104,14 @@ std::string FormatProgress(int done, int total) {
   return text;
 }
 
+std::string TimeText(const std::optional<HoursMinutes>& value) {
+  return value ? FormatHoursMinutes(*value) : kNoValue;
+}
+
+std::string ProgressText(const std::optional<VolumeProgress>& value) {
+  return value ? FormatProgress(value->done, value->total) : kNoValue;
+}
+
 std::string FormatJobFileText(const std::string& name, const std::string& date,
                               const std::string& progress, const std::string& time,
                               const std::string& left) {
@@ -110,7 +125,8 @@ bool WriteJobFile(const JobEntry& entry) {
   // Replaced as a whole, so that a crash never leaves half a JobFile.
   return platform::ReplaceFileContents(
       JobFilePathOf(entry.Path),
-      FormatJobFileText(entry.Name, entry.Date, entry.Progress, entry.Time, entry.Left));
+      FormatJobFileText(entry.Name, entry.Date, ProgressText(entry.Progress), TimeText(entry.Time),
+                        TimeText(entry.Left)));
 }
 
 JobEntry EntryFromJobFile(const JobFileLines& lines, const JobProgress& progress,
@@ -119,15 +135,15 @@ JobEntry EntryFromJobFile(const JobFileLines& lines, const JobProgress& progress
   entry.Name = lines.name;
   entry.Date = lines.date;
   entry.Path = path;
-  entry.Progress = FormatProgress(progress.done, progress.total);
-  entry.Time = progress.time ? FormatHoursMinutes(*progress.time) : "--";
-  entry.Left = progress.left ? FormatHoursMinutes(*progress.left) : "--";
-  if (progress.done == progress.total) {
+  entry.Progress = progress.volumes;
+  entry.Time = progress.time;
+  entry.Left = progress.left;
+  if (progress.volumes.done == progress.volumes.total) {
     entry.State = JobState::Done;
-    entry.Left = "--";
+    entry.Left.reset();
   } else {
     entry.State = JobState::Pending;
-    if (progress.done == 0) entry.Time = entry.Left = "--";
+    if (progress.volumes.done == 0) entry.Time = entry.Left = std::nullopt;
   }
   return entry;
 }

@@ -16,24 +16,24 @@ struct JobFileLines {
   std::string left;
 };
 
-// Hours and minutes of a "%d:%d" time line.
-struct HoursMinutes {
-  int hours = 0;
-  int minutes = 0;
-};
-
 // The validated values of a JobFile.
 struct JobProgress {
-  int done = 0;
-  int total = 0;
+  VolumeProgress volumes;
   std::optional<HoursMinutes> time;  // nullopt: "--"
   std::optional<HoursMinutes> left;
 };
+
+// The text of a value that is not there: a time not taken yet, an estimate
+// not made, a progress that could not be read.
+inline constexpr const char* kNoValue = "--";
 
 // folder + "/.kvnj/": the hidden folder with every work file of a job.
 std::string JobDataFolderOf(const std::string& job_folder);
 // The JobFile ".kvnj" inside the JobDataFolder.
 std::string JobFilePathOf(const std::string& job_folder);
+// "out%.2d.rpjf": the encoder job file of volume `volume` (from 1), in the
+// JobDataFolder.
+std::string EncoderJobFileName(int volume);
 
 // Reads a JobFile by the reading rules: marker line ".kvnj", then five value
 // lines, blank lines and leading white space skipped, each line 1 to 255
@@ -49,6 +49,10 @@ std::optional<JobProgress> ValidateJobFileLines(const JobFileLines& lines);
 // "%.2d:%.2d"; hours may have more digits.
 std::string FormatHoursMinutes(const HoursMinutes& value);
 std::string FormatProgress(int done, int total);
+// The texts of a row's values, in the JobFile and in the list alike: the
+// formats above, or "--" for a value that is not there.
+std::string TimeText(const std::optional<HoursMinutes>& value);
+std::string ProgressText(const std::optional<VolumeProgress>& value);
 
 // The file text: ".kvnj", an empty line, then name, date, progress, time and
 // left, with CR LF between lines and none after the last.

@@ -1,348 +1,324 @@
-// The runner half of the queue window: it encodes the selected job, or every
-// pending job from the top, volume after volume through the encoder
-// controller, keeps the times and the JobFile up to date, and switches the
-// computer off when asked.
-#include <QApplication>
-#include <QEventLoop>
-#include <cmath>
-#include <cstdio>
+#include "queue/job_runner.h"
 
-#include "app/shell_state.h"
+#include <utility>
+
 #include "platform/file_system.h"
-#include "platform/message_box.h"
 #include "platform/power_off.h"
 #include "platform/sounds.h"
 #include "queue/folder_tree.h"
-#include "queue/job_details.h"
 #include "queue/job_file.h"
-#include "queue/queue_window.h"
 
 namespace queue {
 
-void TKVNMenuForm::SetJobCommandsForRun() {
-  encoding_active_ = true;
-  for (QAction* action : {StartItem, StartAllItem, NewItem, AddItem, DelItem, UpItem, DownItem})
-    action->setEnabled(false);
-  AbortItem->setEnabled(true);
-  SetPanelLabelsEnabled(true);
+JobRunner::JobRunner(platform::RegistryAccess& registry, std::unique_ptr<EncoderController> encoder,
+                     std::unique_ptr<RunnerClock> clock, std::string encoder_path)
+    : store_(registry),
+      encoder_(std::move(encoder)),
+      clock_(std::move(clock)),
+      encoder_path_(std::move(encoder_path)) {
+  encoder_->SetEvents(this);
 }
 
-void TKVNMenuForm::StartItemClick() {
-  const int row = SelectedRow();
-  if (row < 0 || encoding_active_ ||
-      store_.Jobs()[static_cast<size_t>(row)].State != JobState::Pending)
-    return;
-  SetJobCommandsForRun();
-  batch_mode_ = false;
-  saved_job_max_ = ShutJobUpDown->Maximum();
-  saved_vol_max_ = ShutVolUpDown->Maximum();
-  int done = 0, total = 0;
-  ParseProgress(store_.Jobs()[static_cast<size_t>(row)].Progress, done, total);
+JobRunner::~JobRunner() {
+  clock_->StopTicks();
+  encoder_->SetEvents(nullptr);
+  encoder_->Close();
+}
+
+void JobRunner::SetObserver(RunnerObserver* observer) {
+  observer_ = observer ? observer : &no_observer_;
+}
+
+// --- the list --------------------------------------------------------------
+
+bool JobRunner::LoadList() {
+  if (running_) return true;
+  if (!store_.InitJobRegistry() || !store_.LoadJobList()) return false;
+  observer_->ListLoaded();
+  shutdown_.jobs.maximum = store_.PendingJobCount();
+  shutdown_.volumes.maximum = store_.RemainingVolumeCount();
+  NormaliseShutdown();
+  return true;
+}
+
+bool JobRunner::SaveList() {
+  if (store_.SaveJobList()) return true;
+  observer_->ListSaveFailed();
+  return false;
+}
+
+JobStore::AddResult JobRunner::AddJobFromFolder(const std::string& folder) {
+  const JobStore::AddResult result = store_.AddJobFromFolder(folder);
+  if (!result.valid || result.already_listed) return result;
+  if (!result.saved) observer_->ListSaveFailed();
+  const size_t row = store_.Jobs().size() - 1;
+  observer_->RowAdded(row);
+  const JobEntry& job = store_.Jobs()[row];
+  if (job.State == JobState::Pending) {
+    shutdown_.jobs.maximum += 1;
+    shutdown_.volumes.maximum += job.VolumesLeft();
+    NormaliseShutdown();
+  }
+  return result;
+}
+
+bool JobRunner::RemoveJob(size_t row) {
+  if (running_ || row >= store_.Jobs().size()) return false;
+  const JobEntry& job = store_.Jobs()[row];
+  if (job.State == JobState::Pending) {
+    shutdown_.jobs.maximum -= 1;
+    shutdown_.volumes.maximum -= job.VolumesLeft();
+    NormaliseShutdown();
+  }
+  // The job's folders on disk stay untouched.
+  const bool saved = store_.RemoveJob(row);
+  observer_->RowRemoved(row);
+  if (!saved) observer_->ListSaveFailed();
+  return true;
+}
+
+bool JobRunner::SwapJobs(size_t first, size_t second) {
+  const size_t rows = store_.Jobs().size();
+  if (running_ || first >= rows || second >= rows || first == second) return false;
+  const bool saved = store_.SwapJobs(first, second);
+  observer_->RowsSwapped(first, second);
+  if (!saved) observer_->ListSaveFailed();
+  return true;
+}
+
+// --- options ---------------------------------------------------------------
+
+void JobRunner::SetShutdownCount(ShutdownChoice counter, int position) {
+  if (counter == ShutdownChoice::Jobs) shutdown_.jobs.SetPosition(position);
+  if (counter == ShutdownChoice::Volumes) shutdown_.volumes.SetPosition(position);
+}
+
+void JobRunner::NormaliseShutdown() {
+  shutdown_.Normalise();
+  observer_->ShutdownCountsChanged();
+}
+
+void JobRunner::SetPriority(PriorityClass priority) {
+  priority_ = priority;
+  if (encoder_->ChildRunning()) encoder_->SetChildPriority(priority);
+}
+
+// --- runs ------------------------------------------------------------------
+
+std::optional<size_t> JobRunner::RunningRow() const {
+  if (!running_ || running_path_.empty()) return std::nullopt;
+  return store_.IndexOf(running_path_);
+}
+
+std::optional<size_t> JobRunner::FirstPendingRowBelow(std::optional<size_t> row) const {
+  for (size_t i = row ? *row + 1 : 0; i < store_.Jobs().size(); ++i)
+    if (store_.Jobs()[i].State == JobState::Pending) return i;
+  return std::nullopt;
+}
+
+int JobRunner::ElapsedSeconds() const {
+  const auto taken = std::chrono::duration_cast<std::chrono::seconds>(clock_->Now() - job_start_);
+  return static_cast<int>(taken.count()) + time_base_;
+}
+
+void JobRunner::BeginRun(bool batch) {
+  running_ = true;
+  batch_mode_ = batch;
+  saved_job_max_ = shutdown_.jobs.maximum;
+  saved_vol_max_ = shutdown_.volumes.maximum;
+  observer_->RunStarted();
+}
+
+bool JobRunner::EncodeJob(size_t row) {
+  if (running_ || row >= store_.Jobs().size() || store_.Jobs()[row].State != JobState::Pending)
+    return false;
+  BeginRun(false);
   // A single job: the options count within this job only.
-  ShutJobUpDown->SetMaximum(1);
-  ShutVolUpDown->SetMaximum(total - done);
-  NormaliseShutdownControls();
+  shutdown_.jobs.maximum = 1;
+  shutdown_.volumes.maximum = store_.Jobs()[row].VolumesLeft();
+  NormaliseShutdown();
   StartJob(row);
+  return true;
 }
 
-void TKVNMenuForm::StartAllItemClick() {
-  if (encoding_active_) return;
-  const int row = FirstPendingRowBelow(-1);
-  if (row < 0) return;
-  SetJobCommandsForRun();
-  saved_job_max_ = ShutJobUpDown->Maximum();
-  saved_vol_max_ = ShutVolUpDown->Maximum();
-  batch_mode_ = true;
-  StartJob(row);
+bool JobRunner::EncodeAll() {
+  if (running_) return false;
+  const std::optional<size_t> row = FirstPendingRowBelow(std::nullopt);
+  if (!row) return false;
+  BeginRun(true);
+  StartJob(*row);
+  return true;
 }
 
-int TKVNMenuForm::FirstPendingRowBelow(int row) const {
-  for (size_t i = static_cast<size_t>(row + 1); i < store_.Jobs().size(); ++i)
-    if (store_.Jobs()[i].State == JobState::Pending) return static_cast<int>(i);
-  return -1;
-}
-
-void TKVNMenuForm::StartJob(int row) {
-  running_row_ = row;
-  // The row is shown as a selection of the runner's own: commands stay as
-  // they are and the labels stay enabled.
-  encoding_active_ = false;
-  selection_from_runner_ = true;
-  if (SelectedRow() == row)
-    JobListSelectItem(row, true);
-  else
-    SelectRow(row);
-  selection_from_runner_ = false;
-  encoding_active_ = true;
-
-  JobEntry& job = store_.Job(static_cast<size_t>(row));
+void JobRunner::StartJob(size_t row) {
+  JobEntry& job = store_.Job(row);
+  running_path_ = job.Path;
   job.State = JobState::Running;
   // The encoder runs in the job's data folder ("pid", "avsdebug").
   platform::SetCurrentFolder(JobDataFolderOf(job.Path));
-  int done = 0, total = 0;
-  ParseProgress(job.Progress, done, total);
+  const VolumeProgress progress = job.Progress.value_or(VolumeProgress{});
   time_at_last_volume_ = job.Time;
   left_at_last_volume_ = job.Left;
-  if (job.Time == "--") {
-    time_base_ = elapsed_counter_ = 0;
-    job.Time = "00:00";
-    ProgTimeLabel->setText(QStringLiteral("00:00"));
-  } else {
-    int hours = 0, minutes = 0;
-    std::sscanf(job.Time.c_str(), "%d:%d", &hours, &minutes);
-    time_base_ = elapsed_counter_ = hours * 3600 + minutes * 60;
-    ProgTimeLabel->setText(QString::fromStdString(job.Time));
-  }
-  ProgLeftLabel->setText(QString::fromStdString(job.Left));
-  RefreshRow(row);
-  job_start_time_ = QDateTime::currentDateTime();
-  rate_sample_percent_ = -1.0;
-  rate_sample_seconds_ = -1;
-  Timer->start();
-  StartVolumeRun(done + 1, total);
+  time_base_ = job.Time ? SecondsOf(*job.Time) : 0;
+  elapsed_counter_ = time_base_;
+  if (!job.Time) job.Time = HoursMinutes{};
+  job_start_ = clock_->Now();
+  rate_sample_ = RateSample{};
+  observer_->JobStarted(row);
+  clock_->StartTicks(kTickInterval, [this] { Tick(); });
+  StartVolumeRun(progress.done + 1, progress.total);
 }
 
-void TKVNMenuForm::StartVolumeRun(int volume, int volumes) {
-  running_volume_ = volume;
-  running_volumes_ = volumes;
-  char caption[64];
-  std::snprintf(caption, sizeof caption, "Volume %d / %d:", volume, volumes);
-  ProgVolLabel1->setText(QString::fromUtf8(caption));
-  ProgVolBar->setValue(0);
-  ProgVolLabel2->setText(QStringLiteral("0.0 %"));
-  ProgVolLabel2->repaint();
+void JobRunner::StartVolumeRun(int volume, int volumes) {
+  volume_ = volume;
+  volumes_ = volumes;
+  volume_percent_ = 0.0;
+  observer_->VolumeStarted(volume, volumes);
   encoder_->Close();
-  char job_file[32];
-  std::snprintf(job_file, sizeof job_file, "out%.2d.rpjf", volume);
-  if (!encoder_->StartVolume(app::Shell().EncoderPath, job_file, volume, volumes,
-                             PriorityClassOf(PriorityCombo->currentIndex())))
+  if (!encoder_->StartVolume(encoder_path_, EncoderJobFileName(volume), volume, volumes, priority_))
     RunStopped(true, "Unable to initialize encoder!");
 }
 
-int TKVNMenuForm::ElapsedSecondsNow() const {
-  return static_cast<int>(job_start_time_.secsTo(QDateTime::currentDateTime())) + time_base_;
+void JobRunner::ShowTitles(std::optional<double> job_percent) {
+  observer_->TitlesChanged(job_percent);
 }
 
-void TKVNMenuForm::ShowRunningTitles(double job_percent) {
-  app::ShellState& shell = app::Shell();
-  if (std::ceil(job_percent) == 100.0) {
-    RestoreTitles();
-    return;
-  }
-  char suffix[48];
-  std::snprintf(suffix, sizeof suffix, " - %.1f%%", job_percent);
-  if (shell.MainWindow) shell.MainWindow->setWindowTitle(QStringLiteral("Kestrevane") + suffix);
-  std::snprintf(suffix, sizeof suffix, " - Encoding %.1f%%", job_percent);
-  setWindowTitle(initial_caption_ + QString::fromUtf8(suffix));
+void JobRunner::ShowVolumeProgress(double percent, bool changed) {
+  if (!RunningRow()) return;
+  volume_percent_ = percent;
+  job_percent_ = JobPercent(volume_, volumes_, percent);
+  observer_->ProgressChanged(volume_percent_, job_percent_);
+  ShowTitles(TitlesShowPercent(job_percent_) ? std::optional(job_percent_) : std::nullopt);
+  if (changed) rate_sample_ = RateSample{job_percent_, ElapsedSeconds()};
 }
 
-void TKVNMenuForm::RestoreTitles() {
-  app::ShellState& shell = app::Shell();
-  if (shell.MainWindow)
-    shell.MainWindow->setWindowTitle(QString::fromStdString(shell.ApplicationTitle));
-  setWindowTitle(initial_caption_);
+void JobRunner::Tick() {
+  const std::optional<size_t> row = RunningRow();
+  if (!row) return;
+  // The shown time steps by the tick from the job's stored time; the
+  // estimate reads the clock.
+  elapsed_counter_ += static_cast<int>(kTickInterval.count());
+  JobEntry& job = store_.Job(*row);
+  job.Time = HoursMinutesOf(elapsed_counter_);
+  if (const std::optional<HoursMinutes> left = EstimateTimeLeft(rate_sample_, ElapsedSeconds()))
+    job.Left = left;
+  observer_->RowChanged(*row);
 }
 
-void TKVNMenuForm::ShowVolumeProgress(double percent, bool changed) {
-  ProgVolBar->setValue(static_cast<int>(percent));
-  ProgVolLabel2->setText(QString::fromStdString(FormatPercent(percent)));
-  const double job_percent =
-      ((running_volume_ - 1) * 100.0 + percent) / std::max(running_volumes_, 1);
-  ProgTotalBar->setValue(static_cast<int>(job_percent));
-  ProgTotalLabel2->setText(QString::fromStdString(FormatPercent(job_percent)));
-  ShowRunningTitles(job_percent);
-  if (changed) {
-    rate_sample_percent_ = job_percent;
-    rate_sample_seconds_ = ElapsedSecondsNow();
-  }
-}
-
-void TKVNMenuForm::TimerTimer() {
-  if (running_row_ < 0) return;
-  elapsed_counter_ += Timer->interval() / 1000;
-  const int hours = elapsed_counter_ / 3600;
-  const std::string elapsed = FormatHoursMinutes({hours, elapsed_counter_ / 60 - hours * 60});
-  std::optional<std::string> left;
-  if (rate_sample_percent_ > 0.01 && rate_sample_seconds_ >= 1) {
-    const double d = ElapsedSecondsNow();
-    const double e = d * rate_sample_percent_ / rate_sample_seconds_;
-    if (e > 0.01) {
-      const int r = static_cast<int>(d * (100.0 - e) / e);
-      const int left_hours = r / 3600;
-      left = FormatHoursMinutes({left_hours, static_cast<int>(r / 60.0) - left_hours * 60});
-    }
-  }
-  JobEntry& job = store_.Job(static_cast<size_t>(running_row_));
-  job.Time = elapsed;
-  ProgTimeLabel->setText(QString::fromStdString(elapsed));
-  if (left) {
-    job.Left = *left;
-    ProgLeftLabel->setText(QString::fromStdString(*left));
-  }
-  RefreshRow(running_row_);
-}
-
-void TKVNMenuForm::VolumeFinished(int volume, int volumes) {
-  if (running_row_ < 0) return;
-  // The encoder has ended: the titles are plain until the next volume reports.
-  RestoreTitles();
-  JobEntry& job = store_.Job(static_cast<size_t>(running_row_));
-  char progress[32];
-  std::snprintf(progress, sizeof progress, "%d / %d", volume, volumes);
-  job.Progress = progress;
-  if (volume == volumes) {
-    job.Left = "--";
-    ProgLeftLabel->setText(QStringLiteral("--"));
-  }
-  const bool volume_stop =
-      ShutCheck->isChecked() && ShutVolRadio->isChecked() && ShutVolUpDown->Position() == 1;
-  if (ShutCheck->isChecked() && ShutVolRadio->isChecked())
-    ShutVolUpDown->SetPosition(ShutVolUpDown->Position() - 1);
-  ShutVolUpDown->SetMaximum(ShutVolUpDown->Maximum() - 1);
+void JobRunner::VolumeFinished(int volume, int volumes) {
+  const std::optional<size_t> row = RunningRow();
+  if (!row) return;
+  const bool last = volume == volumes;
+  JobEntry& job = store_.Job(*row);
+  job.Progress = VolumeProgress{volume, volumes};
+  if (last) job.Left.reset();
+  observer_->RowChanged(*row);
+  const bool volume_stop = shutdown_.CountFinishedVolume();
   saved_vol_max_ -= 1;
+  // Between two volumes of a job the titles keep the finished volume's
+  // percentage until the next volume reports; any other end puts them back.
+  if (last || volume_stop) ShowTitles(std::nullopt);
   // A JobFile that cannot be written keeps its previous state; the run goes on.
   WriteJobFile(job);
   time_at_last_volume_ = job.Time;
   left_at_last_volume_ = job.Left;
-  if (volume == volumes) {
+  if (last) {
     job.State = JobState::Done;
     platform::SetCurrentFolder(job.Path);
     RemoveFolderTree(JobDataFolderOf(job.Path));
-    if (!store_.SaveJobList()) {
-      platform::ShowMessage(this, "Error updating configuration!", platform::MessageIcon::Error);
-      app::EndApplication();
-    }
+    SaveList();
   }
-  RefreshRow(running_row_);
+  observer_->RowChanged(*row);
+  observer_->VolumeFinished(*row, volume, volumes);
 
   if (volume_stop) {
-    if (volume < volumes) {
-      RestoreTitles();
-      job.State = JobState::Pending;
-      RefreshRow(running_row_);
+    if (!last) {
+      store_.Job(*row).State = JobState::Pending;
+      observer_->RowChanged(*row);
     }
-    Timer->stop();
-    NormaliseShutdownControls();
+    clock_->StopTicks();
+    NormaliseShutdown();
     platform::TheSounds().Play(platform::SystemSound::Default);
+    observer_->JobEnded(*row, {last ? JobEnd::Completed : JobEnd::Stopped, {}, false});
     ReturnToIdle();
     PowerOff();
     return;
   }
-  if (volume == volumes) {
-    Timer->stop();
-    const bool job_stop =
-        ShutCheck->isChecked() && ShutJobRadio->isChecked() && ShutJobUpDown->Position() == 1;
-    if (ShutCheck->isChecked() && ShutJobRadio->isChecked())
-      ShutJobUpDown->SetPosition(ShutJobUpDown->Position() - 1);
-    ShutJobUpDown->SetMaximum(ShutJobUpDown->Maximum() - 1);
+  if (last) {
+    clock_->StopTicks();
+    const bool job_stop = shutdown_.CountCompletedJob();
     saved_job_max_ -= 1;
-    NormaliseShutdownControls();
-    ProgTotalBar->setValue(100);
-    ProgTotalLabel2->setText(QStringLiteral("100.0 %"));
+    NormaliseShutdown();
+    observer_->JobEnded(*row, {JobEnd::Completed, {}, false});
     platform::TheSounds().Play(platform::SystemSound::Default);
     if (batch_mode_ && !job_stop) {
-      const int next = FirstPendingRowBelow(running_row_);
-      if (next >= 0) {
-        StartJob(next);
+      if (const std::optional<size_t> next = FirstPendingRowBelow(*row)) {
+        StartJob(*next);
         return;
       }
     }
     ReturnToIdle();
-    if (job_stop || (ShutCheck->isChecked() && ShutAllRadio->isChecked())) PowerOff();
+    if (job_stop || shutdown_.Counts(ShutdownChoice::All)) PowerOff();
     return;
   }
-  NormaliseShutdownControls();
-  repaint();
+  NormaliseShutdown();
   StartVolumeRun(volume + 1, volumes);
 }
 
-void TKVNMenuForm::RunStopped(bool failed, const std::string& message) {
-  if (running_row_ < 0) return;
-  RestoreTitles();
-  Timer->stop();
-  JobEntry& job = store_.Job(static_cast<size_t>(running_row_));
+void JobRunner::RunStopped(bool failed, const std::string& message) {
+  const std::optional<size_t> row = RunningRow();
+  if (!row) return;
+  ShowTitles(std::nullopt);
+  clock_->StopTicks();
   bool stop = false;
   if (!failed) {
-    job.State = JobState::Pending;
+    store_.Job(*row).State = JobState::Pending;
     platform::TheSounds().Play(platform::SystemSound::Exclamation);
+    observer_->JobEnded(*row, {JobEnd::Aborted, {}, false});
   } else {
     // Unattended runs only sound the failure.
-    if (batch_mode_ || ShutCheck->isChecked())
-      platform::TheSounds().Play(platform::SystemSound::Error);
-    else
-      platform::ShowMessage(this, message, platform::MessageIcon::Error);
+    const bool attended = !batch_mode_ && !shutdown_.enabled;
+    if (!attended) platform::TheSounds().Play(platform::SystemSound::Error);
+    observer_->JobEnded(*row, {JobEnd::Failed, message, attended});
+    JobEntry& job = store_.Job(*row);
     job.State = JobState::Pending;
-    int done = 0, total = 0;
-    ParseProgress(job.Progress, done, total);
-    const int remaining = total - done;
-    if (ShutCheck->isChecked()) {
-      if (ShutJobRadio->isChecked()) {
-        if (ShutJobUpDown->Position() == 1)
-          stop = true;
-        else
-          ShutJobUpDown->SetPosition(ShutJobUpDown->Position() - 1);
-      } else if (ShutVolRadio->isChecked()) {
-        if (remaining < ShutVolUpDown->Position())
-          ShutVolUpDown->SetPosition(ShutVolUpDown->Position() - remaining);
-        else
-          stop = true;
-      }
-    }
-    ShutVolUpDown->SetMaximum(ShutVolUpDown->Maximum() - remaining);
-    ShutJobUpDown->SetMaximum(ShutJobUpDown->Maximum() - 1);
-    NormaliseShutdownControls();
+    stop = shutdown_.CountFailedJob(job.VolumesLeft());
+    NormaliseShutdown();
   }
-  RefreshRow(running_row_);
+  observer_->RowChanged(*row);
   if (failed && batch_mode_ && !stop) {
-    const int next = FirstPendingRowBelow(running_row_);
-    if (next >= 0) {
-      StartJob(next);
+    // The failed row keeps the times the last tick gave it.
+    if (const std::optional<size_t> next = FirstPendingRowBelow(*row)) {
+      StartJob(*next);
       return;
     }
   }
+  JobEntry& job = store_.Job(*row);
   job.Time = time_at_last_volume_;
   job.Left = left_at_last_volume_;
-  RefreshRow(running_row_);
-  ProgVolBar->setValue(0);
-  ProgVolLabel2->setText(QStringLiteral("0.0 %"));
-  RestoreTitles();
+  observer_->RowChanged(*row);
   ReturnToIdle();
-  if (stop || (failed && ShutCheck->isChecked() && ShutAllRadio->isChecked())) PowerOff();
+  if (stop || (failed && shutdown_.Counts(ShutdownChoice::All))) PowerOff();
 }
 
-void TKVNMenuForm::ReturnToIdle() {
-  StartItem->setEnabled(true);
-  NewItem->setEnabled(WizardAvailable());
-  AddItem->setEnabled(true);
-  AbortItem->setEnabled(false);
-  StartAllItem->setEnabled(FirstPendingRowBelow(-1) >= 0);
-  encoding_active_ = false;
-  running_row_ = -1;
-  ShutVolUpDown->SetMaximum(saved_vol_max_);
-  ShutJobUpDown->SetMaximum(saved_job_max_);
-  NormaliseShutdownControls();
-  const int row = SelectedRow();
-  if (row >= 0)
-    JobListSelectItem(row, true);
-  else
-    JobListSelectItem(-1, false);
-  repaint();
+void JobRunner::ReturnToIdle() {
+  running_ = false;
+  batch_mode_ = false;
+  running_path_.clear();
+  shutdown_.volumes.maximum = saved_vol_max_;
+  shutdown_.jobs.maximum = saved_job_max_;
+  NormaliseShutdown();
+  observer_->RunEnded();
 }
 
-void TKVNMenuForm::AbortRun() {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+void JobRunner::Abort() {
   // Until the encoder has announced itself it cannot be asked to stop; its
   // notifications are still handled, so a run that ends meanwhile ends here.
-  while (encoding_active_ && !encoder_->BannerSeen()) {
-    QEventLoop wait;
-    QTimer::singleShot(50, &wait, &QEventLoop::quit);
-    wait.exec(QEventLoop::ExcludeUserInputEvents);
-  }
-  if (encoding_active_) encoder_->RequestStop();
-  QApplication::restoreOverrideCursor();
+  while (running_ && !encoder_->BannerSeen()) clock_->Wait(kBannerPoll);
+  if (running_) encoder_->RequestStop();
 }
 
-void TKVNMenuForm::PowerOff() {
+void JobRunner::PowerOff() {
   // A refused power-off leaves the program idle; nothing is shown.
   platform::ThePowerOff().Request(nullptr);
 }

@@ -1,7 +1,6 @@
 #include "queue/job_store.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -37,10 +36,6 @@ std::string Child(const std::string& key, const std::string& name) {
 }
 
 }  // namespace
-
-bool ParseProgress(const std::string& progress, int& done, int& total) {
-  return std::sscanf(progress.c_str(), "%d / %d", &done, &total) == 2;
-}
 
 bool DeleteRegistryTree(platform::RegistryAccess& registry, const std::string& key) {
   const std::string full = registry.Resolve(key);
@@ -171,10 +166,8 @@ JobStore::AddResult JobStore::AddJobFromFolder(const std::string& folder) {
   }
   const auto progress = ValidateJobFileLines(*lines);
   if (!progress) return result;
-  for (int k = 1; k <= progress->total; ++k) {
-    char name[32];
-    std::snprintf(name, sizeof name, "out%.2d.rpjf", k);
-    if (!platform::FileExists(JobDataFolderOf(folder) + name)) return result;
+  for (int k = 1; k <= progress->volumes.total; ++k) {
+    if (!platform::FileExists(JobDataFolderOf(folder) + EncoderJobFileName(k))) return result;
   }
   jobs_.push_back(EntryFromJobFile(*lines, *progress, folder));
   result.valid = true;
@@ -195,20 +188,20 @@ bool JobStore::RemoveJob(size_t index) {
 }
 
 int JobStore::PendingJobCount() const {
-  return static_cast<int>(std::count_if(jobs_.begin(), jobs_.end(), [](const JobEntry& job) {
-    return job.State == JobState::Pending || job.State == JobState::Running;
-  }));
+  return static_cast<int>(std::count_if(jobs_.begin(), jobs_.end(),
+                                        [](const JobEntry& job) { return job.HasWorkLeft(); }));
 }
 
 int JobStore::RemainingVolumeCount() const {
   int remaining = 0;
-  for (const JobEntry& job : jobs_) {
-    int done = 0, total = 0;
-    if ((job.State == JobState::Pending || job.State == JobState::Running) &&
-        ParseProgress(job.Progress, done, total))
-      remaining += total - done;
-  }
+  for (const JobEntry& job : jobs_) remaining += job.VolumesLeft();
   return remaining;
+}
+
+std::optional<size_t> JobStore::IndexOf(const std::string& path) const {
+  for (size_t i = 0; i < jobs_.size(); ++i)
+    if (jobs_[i].Path == path) return i;
+  return std::nullopt;
 }
 
 }  // namespace queue

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,9 @@ class JobStore {
   int PendingJobCount() const;
   int RemainingVolumeCount() const;
 
+  // The row of the job in `path` (its JobFolder, the job's identity).
+  std::optional<size_t> IndexOf(const std::string& path) const;
+
  private:
   platform::RegistryAccess& registry_;
   std::vector<JobEntry> jobs_;
@@ -60,8 +64,5 @@ class JobStore {
 // Deletes a key with everything below it; false if it does not exist or any
 // part could not be deleted.
 bool DeleteRegistryTree(platform::RegistryAccess& registry, const std::string& key);
-
-// Volumes done and in all of a "%d / %d" progress text; false for "--".
-bool ParseProgress(const std::string& progress, int& done, int& total);
 
 }  // namespace queue

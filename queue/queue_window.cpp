@@ -1,5 +1,6 @@
 #include "queue/queue_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -9,14 +10,15 @@
 #include <QMenu>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
 
-#include "app/shell_state.h"
-#include "app/splash_form.h"
 #include "platform/drive.h"
 #include "platform/folder_chooser.h"
 #include "platform/message_box.h"
 #include "platform/shell.h"
 #include "queue/job_details.h"
+#include "queue/job_file.h"
 
 namespace queue {
 
@@ -55,12 +57,14 @@ bool TKVNMenuForm::WizardAvailable() {
   return static_cast<bool>(WizardFactoryHolder());
 }
 
-TKVNMenuForm::TKVNMenuForm(std::unique_ptr<EncoderController> encoder)
+TKVNMenuForm::TKVNMenuForm(QueueShell& shell, std::unique_ptr<EncoderController> encoder,
+                           std::unique_ptr<RunnerClock> clock)
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
-      store_(*app::Shell().RegistryAccess),
-      encoder_(std::move(encoder)) {
+      shell_(shell),
+      runner_(std::make_unique<JobRunner>(shell.Registry(), std::move(encoder), std::move(clock),
+                                          shell.EncoderPath())) {
   setObjectName(QStringLiteral("TKVNMenuForm"));
   setWindowTitle(QStringLiteral("Kestrevane"));
   setFixedSize(kClientWidth, kClientHeight);
@@ -94,27 +98,19 @@ TKVNMenuForm::TKVNMenuForm(std::unique_ptr<EncoderController> encoder)
   bottom->addLayout(right);
   layout->addLayout(bottom);
 
-  Timer = new QTimer(this);
-  Timer->setObjectName(QStringLiteral("Timer"));
-  Timer->setInterval(10000);
-  connect(Timer, &QTimer::timeout, this, &TKVNMenuForm::TimerTimer);
-
-  new app::WorkingWindowTracker(this);
-  if (encoder_) encoder_->SetEvents(this);
+  shell_.AttachWorkingWindow(this);
+  runner_->SetObserver(this);
 
   initial_caption_ = windowTitle();
-  encoding_active_ = false;
-  selection_from_runner_ = false;
   ShutCheck->setChecked(false);
   ApplyShutdownEnabling();
 }
 
 TKVNMenuForm::~TKVNMenuForm() {
-  // Releasing the controller ends an encoder that still runs.
-  if (encoder_) {
-    encoder_->SetEvents(nullptr);
-    encoder_->Close();
-  }
+  // Releasing the runner releases the encoder controller, which ends an
+  // encoder that still runs.
+  runner_->SetObserver(nullptr);
+  runner_.reset();
 }
 
 void TKVNMenuForm::BuildToolbar() {
@@ -299,6 +295,21 @@ void TKVNMenuForm::BuildShutdownBox() {
   grid->addWidget(ShutVolEdit, 3, 1);
   grid->addWidget(ShutVolUpDown, 3, 2);
   grid->setColumnStretch(3, 1);
+  // The options reach the runner however they are set; the clicks also
+  // bring the controls' enabling up to date.
+  connect(ShutCheck, &QCheckBox::toggled, this,
+          [this](bool checked) { runner_->SetShutdownEnabled(checked); });
+  for (auto [radio, choice] :
+       {std::pair{ShutAllRadio, ShutdownChoice::All}, std::pair{ShutJobRadio, ShutdownChoice::Jobs},
+        std::pair{ShutVolRadio, ShutdownChoice::Volumes}}) {
+    connect(radio, &QRadioButton::toggled, this, [this, choice = choice](bool checked) {
+      if (checked) runner_->SetShutdownChoice(choice);
+    });
+  }
+  connect(ShutJobUpDown, &UpDown::PositionChanged, this,
+          [this](int position) { runner_->SetShutdownCount(ShutdownChoice::Jobs, position); });
+  connect(ShutVolUpDown, &UpDown::PositionChanged, this,
+          [this](int position) { runner_->SetShutdownCount(ShutdownChoice::Volumes, position); });
   connect(ShutCheck, &QCheckBox::clicked, this, &TKVNMenuForm::ShutCheckClick);
   connect(ShutAllRadio, &QRadioButton::clicked, this, &TKVNMenuForm::ShutAllRadioClick);
   connect(ShutJobRadio, &QRadioButton::clicked, this, &TKVNMenuForm::ShutJobRadioClick);
@@ -322,48 +333,42 @@ void TKVNMenuForm::closeEvent(QCloseEvent* event) {
 }
 
 void TKVNMenuForm::FormShow() {
-  encoding_active_ = false;
+  // A run keeps its list and commands; only an idle window starts afresh.
+  if (runner_->Running()) return;
   for (QAction* action : {StartItem, DelItem, UpItem, DownItem, AbortItem})
     action->setEnabled(false);
   NewItem->setEnabled(WizardAvailable());
   PriorityCombo->setCurrentIndex(1);
   accepted_priority_ = 1;
+  runner_->SetPriority(PriorityClassOf(1));
   ResetDetailsPanel();
-  if (!store_.InitJobRegistry() || !store_.LoadJobList()) {
+  if (!runner_->LoadList()) {
     platform::ShowMessage(this, "Registry entries are corrupted! Please restart Kestrevane.",
                           platform::MessageIcon::Error);
-    app::EndApplication();
+    shell_.EndApplication();
     return;
   }
-  RebuildList();
-  StartAllItem->setEnabled(store_.PendingJobCount() > 0);
-  ShutJobUpDown->SetMaximum(store_.PendingJobCount());
-  ShutVolUpDown->SetMaximum(store_.RemainingVolumeCount());
-  NormaliseShutdownControls();
+  StartAllItem->setEnabled(Jobs().PendingJobCount() > 0);
 }
 
 void TKVNMenuForm::FormHide() {
-  if (!store_.SaveJobList()) {
-    platform::ShowMessage(this, "Error updating configuration!", platform::MessageIcon::Error);
-    app::EndApplication();
-  }
+  runner_->SaveList();
 }
 
 void TKVNMenuForm::FormClose(QCloseEvent* event) {
-  app::ShellState& shell = app::Shell();
-  if (encoding_active_) {
+  if (runner_->Running()) {
     if (!platform::AskYesNo(this, "Do you really want to abort the transcoding process?",
                             platform::MessageIcon::Warning)) {
-      shell.ClosingInProgress = false;
+      shell_.SetClosingInProgress(false);
       event->ignore();
       return;
     }
     AbortRun();
   }
-  shell.ClosingInProgress = true;
+  shell_.SetClosingInProgress(true);
   event->accept();
   deleteLater();
-  app::EndApplication();
+  shell_.EndApplication();
 }
 
 // --- list and details ----------------------------------------------------
@@ -371,7 +376,7 @@ void TKVNMenuForm::FormClose(QCloseEvent* event) {
 void TKVNMenuForm::RebuildList() {
   const QSignalBlocker blocker(JobList->selectionModel());
   JobList->clear();
-  for (size_t i = 0; i < store_.Jobs().size(); ++i) {
+  for (size_t i = 0; i < Jobs().Jobs().size(); ++i) {
     auto* item = new QTreeWidgetItem(JobList);
     item->setTextAlignment(3, Qt::AlignCenter);
     RefreshRow(static_cast<int>(i));
@@ -381,14 +386,14 @@ void TKVNMenuForm::RebuildList() {
 void TKVNMenuForm::RefreshRow(int row) {
   QTreeWidgetItem* item = JobList->topLevelItem(row);
   if (!item) return;
-  const JobEntry& job = store_.Jobs().at(static_cast<size_t>(row));
+  const JobEntry& job = Jobs().Jobs().at(static_cast<size_t>(row));
   item->setIcon(0, StatusPicture(static_cast<int>(job.State)));
   item->setData(0, Qt::UserRole, static_cast<int>(job.State));
   item->setText(1, QString::fromStdString(job.Name));
   item->setText(2, QString::fromStdString(job.Date));
-  item->setText(3, QString::fromStdString(job.Progress));
-  item->setText(4, QString::fromStdString(job.Time));
-  item->setText(5, QString::fromStdString(job.Left));
+  item->setText(3, QString::fromStdString(ProgressText(job.Progress)));
+  item->setText(4, QString::fromStdString(TimeText(job.Time)));
+  item->setText(5, QString::fromStdString(TimeText(job.Left)));
   item->setText(6, QString::fromStdString(job.Path));
 }
 
@@ -407,7 +412,6 @@ void TKVNMenuForm::SelectRow(int row) {
 void TKVNMenuForm::OnSelectionChanged(const QItemSelection& selected,
                                       const QItemSelection& deselected) {
   // A deselection comes before the selection that replaces it.
-  QList<int> rows;
   for (const QModelIndex& index : deselected.indexes())
     if (index.column() == 0) JobListSelectItem(index.row(), false);
   for (const QModelIndex& index : selected.indexes())
@@ -433,7 +437,7 @@ void TKVNMenuForm::ResetDetailsPanel() {
 }
 
 void TKVNMenuForm::ShowRowDetails(int row) {
-  const JobDetails details = DetailsOf(store_.Jobs().at(static_cast<size_t>(row)));
+  const JobDetails details = DetailsOf(Jobs().Jobs().at(static_cast<size_t>(row)));
   ProgJobLabel->setText(QString::fromStdString(details.job));
   ProgDateLabel->setText(QString::fromStdString(details.date));
   ProgTimeLabel->setText(QString::fromStdString(details.time));
@@ -446,36 +450,46 @@ void TKVNMenuForm::ShowRowDetails(int row) {
 }
 
 void TKVNMenuForm::JobListSelectItem(int row, bool selected) {
-  if (encoding_active_) {
-    // The panel keeps showing the running job.
-    selection_from_runner_ = false;
-    return;
-  }
-  if (selected && (row < 0 || static_cast<size_t>(row) >= store_.Jobs().size())) return;
+  // While a run goes on the panel keeps showing the running job and the
+  // commands stay as the run set them.
+  if (runner_->Running()) return;
+  const std::vector<JobEntry>& jobs = Jobs().Jobs();
+  if (selected && (row < 0 || static_cast<size_t>(row) >= jobs.size())) return;
   if (selected) {
-    if (!selection_from_runner_) {
-      const JobEntry& job = store_.Jobs()[static_cast<size_t>(row)];
-      StartItem->setEnabled(job.State == JobState::Pending);
-      DelItem->setEnabled(true);
-      UpItem->setEnabled(row > 0);
-      DownItem->setEnabled(row + 1 < static_cast<int>(store_.Jobs().size()));
-    }
+    StartItem->setEnabled(jobs[static_cast<size_t>(row)].State == JobState::Pending);
+    DelItem->setEnabled(true);
+    UpItem->setEnabled(row > 0);
+    DownItem->setEnabled(row + 1 < static_cast<int>(jobs.size()));
     ShowRowDetails(row);
-    // An idle job is shown in grey; the runner's own display stays enabled.
-    if (!selection_from_runner_) SetPanelLabelsEnabled(false);
+    // An idle job is shown in grey.
+    SetPanelLabelsEnabled(false);
   } else {
     for (QAction* action : {StartItem, DelItem, UpItem, DownItem}) action->setEnabled(false);
     ResetDetailsPanel();
   }
-  selection_from_runner_ = false;
 }
 
 // --- commands ------------------------------------------------------------
+
+void TKVNMenuForm::StartItemClick() {
+  const int row = SelectedRow();
+  if (row >= 0) runner_->EncodeJob(static_cast<size_t>(row));
+}
+
+void TKVNMenuForm::StartAllItemClick() {
+  runner_->EncodeAll();
+}
 
 void TKVNMenuForm::AbortItemClick() {
   if (platform::AskYesNo(this, "Do you really want to abort the transcoding process?",
                          platform::MessageIcon::Warning))
     AbortRun();
+}
+
+void TKVNMenuForm::AbortRun() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  runner_->Abort();
+  QApplication::restoreOverrideCursor();
 }
 
 void TKVNMenuForm::NewItemClick() {
@@ -510,95 +524,31 @@ void TKVNMenuForm::AddItemClick() {
 }
 
 JobStore::AddResult TKVNMenuForm::AddJobFromFolder(const std::string& folder) {
-  const JobStore::AddResult result = store_.AddJobFromFolder(folder);
-  if (!result.valid || result.already_listed) return result;
-  if (!result.saved) {
-    platform::ShowMessage(this, "Error updating configuration!", platform::MessageIcon::Error);
-    app::EndApplication();
-  }
-  auto* item = new QTreeWidgetItem(JobList);
-  item->setTextAlignment(3, Qt::AlignCenter);
-  const int row = static_cast<int>(store_.Jobs().size()) - 1;
-  RefreshRow(row);
-  // A new last row makes Down possible for the row selected above it.
-  const int selected = SelectedRow();
-  if (selected >= 0 && !encoding_active_) DownItem->setEnabled(selected < row);
-  const JobEntry& job = store_.Jobs().back();
-  if (job.State == JobState::Pending) {
-    ShutJobUpDown->SetMaximum(ShutJobUpDown->Maximum() + 1);
-    int done = 0, total = 0;
-    if (ParseProgress(job.Progress, done, total))
-      ShutVolUpDown->SetMaximum(ShutVolUpDown->Maximum() + total - done);
-    NormaliseShutdownControls();
-  }
-  if (!encoding_active_) StartAllItem->setEnabled(store_.PendingJobCount() > 0);
-  return result;
+  return runner_->AddJobFromFolder(folder);
 }
 
 void TKVNMenuForm::DelItemClick() {
   const int row = SelectedRow();
-  if (row < 0 || encoding_active_) return;
-  const JobEntry job = store_.Jobs()[static_cast<size_t>(row)];
-  if (job.State == JobState::Pending) {
-    if (!platform::AskYesNo(this, "Do you really want remove this job from the queue?",
-                            platform::MessageIcon::Information))
-      return;
-    ShutJobUpDown->SetMaximum(ShutJobUpDown->Maximum() - 1);
-    int done = 0, total = 0;
-    if (ParseProgress(job.Progress, done, total))
-      ShutVolUpDown->SetMaximum(ShutVolUpDown->Maximum() - (total - done));
-    NormaliseShutdownControls();
-  }
-  // The list is saved before the row goes from the screen; the job's folders
-  // on disk stay untouched.
-  const bool saved = store_.RemoveJob(static_cast<size_t>(row));
-  StartAllItem->setEnabled(store_.PendingJobCount() > 0);
-  {
-    // The removed row leaves no selection behind.
-    const QSignalBlocker blocker(JobList->selectionModel());
-    delete JobList->takeTopLevelItem(row);
-    JobList->clearSelection();
-    JobList->setCurrentItem(nullptr);
-  }
-  JobListSelectItem(row, false);
-  if (!saved) {
-    platform::ShowMessage(this, "Error updating configuration!", platform::MessageIcon::Error);
-    app::EndApplication();
-  }
+  if (row < 0 || runner_->Running()) return;
+  if (Jobs().Jobs()[static_cast<size_t>(row)].State == JobState::Pending &&
+      !platform::AskYesNo(this, "Do you really want remove this job from the queue?",
+                          platform::MessageIcon::Information))
+    return;
+  runner_->RemoveJob(static_cast<size_t>(row));
 }
 
 void TKVNMenuForm::UpItemClick() {
   const int row = SelectedRow();
-  if (row <= 0) return;
-  const bool had_focus = JobList->hasFocus();
-  const bool saved = store_.SwapJobs(static_cast<size_t>(row), static_cast<size_t>(row - 1));
-  RefreshRow(row);
-  RefreshRow(row - 1);
-  SelectRow(row - 1);
-  if (had_focus) JobList->setFocus();
-  if (!saved) {
-    platform::ShowMessage(this, "Error updating configuration!", platform::MessageIcon::Error);
-    app::EndApplication();
-  }
+  if (row > 0) runner_->SwapJobs(static_cast<size_t>(row), static_cast<size_t>(row - 1));
 }
 
 void TKVNMenuForm::DownItemClick() {
   const int row = SelectedRow();
-  if (row < 0 || row + 1 >= static_cast<int>(store_.Jobs().size())) return;
-  const bool had_focus = JobList->hasFocus();
-  const bool saved = store_.SwapJobs(static_cast<size_t>(row), static_cast<size_t>(row + 1));
-  RefreshRow(row);
-  RefreshRow(row + 1);
-  SelectRow(row + 1);
-  if (had_focus) JobList->setFocus();
-  if (!saved) {
-    platform::ShowMessage(this, "Error updating configuration!", platform::MessageIcon::Error);
-    app::EndApplication();
-  }
+  if (row >= 0) runner_->SwapJobs(static_cast<size_t>(row), static_cast<size_t>(row + 1));
 }
 
 void TKVNMenuForm::OpenHelpFile(const char* file_name) {
-  if (!platform::TheShell().OpenDocument(app::Shell().ProgramFolder + file_name)) {
+  if (!platform::TheShell().OpenDocument(shell_.ProgramFolder() + file_name)) {
     platform::ShowMessage(this, std::string("Unable to open file \"") + file_name + "\"!",
                           platform::MessageIcon::Error);
   }
@@ -613,7 +563,7 @@ void TKVNMenuForm::HelpLicenseItemClick() {
 }
 
 void TKVNMenuForm::HelpAboutItemClick() {
-  if (app::TKVNSplashForm* about = app::Shell().SplashWindow) about->ShowAsAbout(this);
+  shell_.ShowAbout(this);
 }
 
 // --- priority and shutdown options ---------------------------------------
@@ -628,14 +578,13 @@ void TKVNMenuForm::PriorityComboChange(int index) {
       return;
     }
   }
-  if (encoder_ && encoder_->ChildRunning()) encoder_->SetChildPriority(PriorityClassOf(index));
+  runner_->SetPriority(PriorityClassOf(index));
   accepted_priority_ = index;
 }
 
 void TKVNMenuForm::ApplyShutdownEnabling() {
-  const bool usable =
-      ShutCheck->isChecked() && ShutJobUpDown->Position() != 0 && ShutVolUpDown->Position() != 0;
-  if (!usable) {
+  const ShutdownOptions& options = runner_->Shutdown();
+  if (!options.Usable()) {
     for (QWidget* widget :
          std::initializer_list<QWidget*>{ShutAllRadio, ShutJobRadio, ShutVolRadio, ShutJobEdit,
                                          ShutVolEdit, ShutJobUpDown, ShutVolUpDown})
@@ -643,12 +592,12 @@ void TKVNMenuForm::ApplyShutdownEnabling() {
     return;
   }
   for (QWidget* widget : {ShutAllRadio, ShutJobRadio, ShutVolRadio}) widget->setEnabled(true);
-  const bool jobs = ShutJobRadio->isChecked();
+  const bool jobs = options.choice == ShutdownChoice::Jobs;
   ShutJobEdit->setEnabled(jobs);
-  ShutJobUpDown->setEnabled(jobs && ShutJobUpDown->Maximum() != 1);
-  const bool volumes = ShutVolRadio->isChecked();
+  ShutJobUpDown->setEnabled(jobs && options.jobs.maximum != 1);
+  const bool volumes = options.choice == ShutdownChoice::Volumes;
   ShutVolEdit->setEnabled(volumes);
-  ShutVolUpDown->setEnabled(volumes && ShutVolUpDown->Maximum() != 1);
+  ShutVolUpDown->setEnabled(volumes && options.volumes.maximum != 1);
 }
 
 void TKVNMenuForm::ShutCheckClick() {
@@ -676,16 +625,141 @@ void TKVNMenuForm::ShutVolRadioClick() {
 }
 
 void TKVNMenuForm::NormaliseShutdownControls() {
-  for (auto [edit, up_down] :
-       {std::pair{ShutJobEdit, ShutJobUpDown}, std::pair{ShutVolEdit, ShutVolUpDown}}) {
-    if (up_down->Maximum() != 0) {
-      if (up_down->Position() > up_down->Maximum()) up_down->SetPosition(up_down->Maximum());
-      if (up_down->Position() == 0) edit->setText(QStringLiteral("1"));
-    } else {
-      edit->setText(QStringLiteral("0"));
-    }
+  runner_->NormaliseShutdown();
+}
+
+// --- what the runner reports ---------------------------------------------
+
+void TKVNMenuForm::ListLoaded() {
+  RebuildList();
+}
+
+void TKVNMenuForm::RowAdded(size_t row) {
+  auto* item = new QTreeWidgetItem();
+  item->setTextAlignment(3, Qt::AlignCenter);
+  JobList->insertTopLevelItem(static_cast<int>(row), item);
+  RefreshRow(static_cast<int>(row));
+  if (runner_->Running()) return;
+  // A new last row makes Down possible for the row selected above it.
+  const int selected = SelectedRow();
+  if (selected >= 0) DownItem->setEnabled(selected + 1 < JobList->topLevelItemCount());
+  StartAllItem->setEnabled(Jobs().PendingJobCount() > 0);
+}
+
+void TKVNMenuForm::RowRemoved(size_t row) {
+  if (!runner_->Running()) StartAllItem->setEnabled(Jobs().PendingJobCount() > 0);
+  {
+    // The removed row leaves no selection behind.
+    const QSignalBlocker blocker(JobList->selectionModel());
+    delete JobList->takeTopLevelItem(static_cast<int>(row));
+    JobList->clearSelection();
+    JobList->setCurrentItem(nullptr);
   }
+  JobListSelectItem(static_cast<int>(row), false);
+}
+
+void TKVNMenuForm::RowsSwapped(size_t first, size_t second) {
+  RefreshRow(static_cast<int>(first));
+  RefreshRow(static_cast<int>(second));
+  // The selection follows its job, and so does the keyboard focus.
+  const int selected = SelectedRow();
+  const bool had_focus = JobList->hasFocus();
+  if (selected == static_cast<int>(first))
+    SelectRow(static_cast<int>(second));
+  else if (selected == static_cast<int>(second))
+    SelectRow(static_cast<int>(first));
+  if (had_focus) JobList->setFocus();
+}
+
+void TKVNMenuForm::RowChanged(size_t row) {
+  RefreshRow(static_cast<int>(row));
+  if (runner_->RunningRow() == row) {
+    const JobEntry& job = Jobs().Jobs()[row];
+    ProgTimeLabel->setText(QString::fromStdString(TimeText(job.Time)));
+    ProgLeftLabel->setText(QString::fromStdString(TimeText(job.Left)));
+  }
+}
+
+void TKVNMenuForm::ListSaveFailed() {
+  // The list on disk no longer matches the one shown: end rather than go on.
+  platform::ShowMessage(this, "Error updating configuration!", platform::MessageIcon::Error);
+  shell_.EndApplication();
+}
+
+void TKVNMenuForm::ShutdownCountsChanged() {
+  const ShutdownOptions& options = runner_->Shutdown();
+  ShutJobUpDown->ShowState(options.jobs.position, options.jobs.maximum);
+  ShutVolUpDown->ShowState(options.volumes.position, options.volumes.maximum);
   ApplyShutdownEnabling();
+}
+
+void TKVNMenuForm::RunStarted() {
+  for (QAction* action : {StartItem, StartAllItem, NewItem, AddItem, DelItem, UpItem, DownItem})
+    action->setEnabled(false);
+  AbortItem->setEnabled(true);
+  SetPanelLabelsEnabled(true);
+}
+
+void TKVNMenuForm::JobStarted(size_t row) {
+  // The runner's own selection: whatever the user had selected, the run
+  // keeps its commands and the panel shows the running job in full colour.
+  SelectRow(static_cast<int>(row));
+  ShowRowDetails(static_cast<int>(row));
+  SetPanelLabelsEnabled(true);
+  RefreshRow(static_cast<int>(row));
+}
+
+void TKVNMenuForm::VolumeStarted(int volume, int volumes) {
+  ProgVolLabel1->setText(QString::fromStdString(VolumeCaption(volume, volumes)));
+  ProgVolBar->setValue(0);
+  ProgVolLabel2->setText(QStringLiteral("0.0 %"));
+  ProgVolLabel2->repaint();
+}
+
+void TKVNMenuForm::ProgressChanged(double volume_percent, double job_percent) {
+  ProgVolBar->setValue(static_cast<int>(volume_percent));
+  ProgVolLabel2->setText(QString::fromStdString(FormatPercent(volume_percent)));
+  ProgTotalBar->setValue(static_cast<int>(job_percent));
+  ProgTotalLabel2->setText(QString::fromStdString(FormatPercent(job_percent)));
+}
+
+void TKVNMenuForm::TitlesChanged(std::optional<double> job_percent) {
+  if (!job_percent) {
+    shell_.SetApplicationTitle(shell_.ApplicationTitle());
+    setWindowTitle(initial_caption_);
+    return;
+  }
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, " - %.1f%%", *job_percent);
+  shell_.SetApplicationTitle(std::string("Kestrevane") + suffix);
+  std::snprintf(suffix, sizeof suffix, " - Encoding %.1f%%", *job_percent);
+  setWindowTitle(initial_caption_ + QString::fromUtf8(suffix));
+}
+
+void TKVNMenuForm::JobEnded(size_t, const JobOutcome& outcome) {
+  if (outcome.end == JobEnd::Completed) {
+    ProgTotalBar->setValue(100);
+    ProgTotalLabel2->setText(QStringLiteral("100.0 %"));
+  }
+  if (outcome.end == JobEnd::Failed && outcome.attended)
+    platform::ShowMessage(this, outcome.message, platform::MessageIcon::Error);
+}
+
+void TKVNMenuForm::RunEnded() {
+  StartItem->setEnabled(true);
+  NewItem->setEnabled(WizardAvailable());
+  AddItem->setEnabled(true);
+  AbortItem->setEnabled(false);
+  const std::vector<JobEntry>& jobs = Jobs().Jobs();
+  StartAllItem->setEnabled(std::any_of(jobs.begin(), jobs.end(), [](const JobEntry& job) {
+    return job.State == JobState::Pending;
+  }));
+  const int row = SelectedRow();
+  if (row >= 0)
+    JobListSelectItem(row, true);
+  else
+    JobListSelectItem(-1, false);
+  repaint();
 }
 
 }  // namespace queue

@@ -3,14 +3,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTime>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QRadioButton>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -21,26 +19,28 @@
 #include <string>
 
 #include "queue/encoder_controller.h"
+#include "queue/job_runner.h"
 #include "queue/job_store.h"
-#include "queue/priority_class.h"
+#include "queue/queue_shell.h"
+#include "queue/runner_clock.h"
 #include "queue/up_down.h"
 
 namespace queue {
 
 // The working window: the job list, the commands on it, the details of the
 // selected or running job, the encoder priority and the power-off options.
-// It owns the in-memory job list and one encoder controller for its life,
-// and runs the encoder over the queue (the runner half lives in
-// job_runner.cpp).
-class TKVNMenuForm : public QWidget, public EncoderEvents {
+// It shows the state of its JobRunner and hands the user's commands to it.
+class TKVNMenuForm : public QWidget, private RunnerObserver {
   Q_OBJECT
  public:
-  // Needs the shell's RegistryAccess; `encoder` is the controller the runner
-  // drives.
-  explicit TKVNMenuForm(std::unique_ptr<EncoderController> encoder);
+  // `shell` is the application around the window; `encoder` the controller
+  // the runner drives; `clock` the runner's clock.
+  TKVNMenuForm(QueueShell& shell, std::unique_ptr<EncoderController> encoder,
+               std::unique_ptr<RunnerClock> clock = MakeRunnerClock());
   ~TKVNMenuForm() override;
 
-  const JobStore& Jobs() const { return store_; }
+  const JobStore& Jobs() const { return runner_->Jobs(); }
+  JobRunner& Runner() { return *runner_; }
 
   // Appends the job in `folder` to the list, as Add Job and the wizard's
   // finish step do, and updates the commands and the shutdown controls.
@@ -49,18 +49,13 @@ class TKVNMenuForm : public QWidget, public EncoderEvents {
   void ResetDetailsPanel();
   void NormaliseShutdownControls();
 
-  bool EncodingActive() const { return encoding_active_; }
+  bool EncodingActive() const { return runner_->Running(); }
 
   // Creates the new-job wizard for the queue window (owner); none until the
   // wizard is part of the program, and New Job is greyed then.
   using WizardFactory = std::function<QWidget*(TKVNMenuForm* owner)>;
   static void SetWizardFactory(WizardFactory factory);
   static bool WizardAvailable();
-
-  // Notifications of the encoder controller, on the user-interface thread.
-  void ShowVolumeProgress(double percent, bool changed) override;
-  void VolumeFinished(int volume, int volumes) override;
-  void RunStopped(bool failed, const std::string& message) override;
 
   // Stops the run: waits for the encoder's banner, then asks it to stop.
   void AbortRun();
@@ -77,7 +72,6 @@ class TKVNMenuForm : public QWidget, public EncoderEvents {
   void HelpReadmeItemClick();
   void HelpLicenseItemClick();
   void HelpAboutItemClick();
-  void TimerTimer();
   void ShutCheckClick();
   void ShutAllRadioClick();
   void ShutJobRadioClick();
@@ -109,19 +103,22 @@ class TKVNMenuForm : public QWidget, public EncoderEvents {
   int SelectedRow() const;
   void SelectRow(int row);
   void OpenHelpFile(const char* file_name);
-  // Saves the job list; a failure ends the application.
-  void SaveJobListOrEnd();
 
-  // Runner.
-  void StartJob(int row);
-  void StartVolumeRun(int volume, int volumes);
-  void ReturnToIdle();
-  void PowerOff();
-  void ShowRunningTitles(double job_percent);
-  void RestoreTitles();
-  int FirstPendingRowBelow(int row) const;
-  int ElapsedSecondsNow() const;
-  void SetJobCommandsForRun();
+  // What the runner reports.
+  void ListLoaded() override;
+  void RowAdded(size_t row) override;
+  void RowRemoved(size_t row) override;
+  void RowsSwapped(size_t first, size_t second) override;
+  void RowChanged(size_t row) override;
+  void ListSaveFailed() override;
+  void ShutdownCountsChanged() override;
+  void RunStarted() override;
+  void JobStarted(size_t row) override;
+  void VolumeStarted(int volume, int volumes) override;
+  void ProgressChanged(double volume_percent, double job_percent) override;
+  void TitlesChanged(std::optional<double> job_percent) override;
+  void JobEnded(size_t row, const JobOutcome& outcome) override;
+  void RunEnded() override;
 
   // Controls; the names are those of the window's design.
   QWidget* Dock;
@@ -151,29 +148,12 @@ class TKVNMenuForm : public QWidget, public EncoderEvents {
   UpDown *ShutJobUpDown, *ShutVolUpDown;
   QLabel* PriorityLabel;
   QComboBox* PriorityCombo;
-  QTimer* Timer;
 
-  JobStore store_;
-  std::unique_ptr<EncoderController> encoder_;
+  QueueShell& shell_;
+  std::unique_ptr<JobRunner> runner_;
   QString initial_caption_;
-  bool encoding_active_ = false;
-  bool selection_from_runner_ = false;
   int accepted_priority_ = 1;
   QPointer<QWidget> wizard_;
-
-  // Run state.
-  bool batch_mode_ = false;
-  int running_row_ = -1;
-  int running_volume_ = 0;
-  int running_volumes_ = 0;
-  QDateTime job_start_time_;
-  int time_base_ = 0;
-  int elapsed_counter_ = 0;
-  std::string time_at_last_volume_, left_at_last_volume_;
-  int saved_job_max_ = 0;
-  int saved_vol_max_ = 0;
-  double rate_sample_percent_ = -1.0;
-  int rate_sample_seconds_ = -1;
 };
 
 }  // namespace queue

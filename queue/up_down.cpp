@@ -32,6 +32,14 @@ int UpDown::Position() const {
 
 void UpDown::SetPosition(int position) {
   if (minimum_ <= maximum_) position = std::clamp(position, minimum_, maximum_);
+  const QString text = QString::number(position);
+  if (buddy_->text() == text) return;
+  buddy_->setText(text);
+  emit PositionChanged(position);
+}
+
+void UpDown::ShowState(int position, int maximum) {
+  maximum_ = maximum;
   buddy_->setText(QString::number(position));
 }
 

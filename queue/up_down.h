@@ -24,9 +24,15 @@ class UpDown : public QWidget {
   int Position() const;
   // Shows `position`, kept within the range when the range is not empty.
   void SetPosition(int position);
+  // Shows a position and maximum kept elsewhere, as they are.
+  void ShowState(int position, int maximum);
 
   void StepUp();
   void StepDown();
+
+ signals:
+  // SetPosition or an arrow changed the number shown.
+  void PositionChanged(int position);
 
  private:
   QLineEdit* buddy_;

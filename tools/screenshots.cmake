@@ -1,5 +1,5 @@
 # Pictures of the windows for the documentation: run under Xvfb.
 add_executable(queue_window_shot screenshots/queue_window_shot.cpp)
-target_link_libraries(queue_window_shot PRIVATE kv_queue)
+target_link_libraries(queue_window_shot PRIVATE kv_app kv_queue)
 set_target_properties(queue_window_shot PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tools")

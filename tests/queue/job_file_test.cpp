@@ -60,15 +60,15 @@ TEST(JobFileRows, PendingWithNothingEncodedShowsNoTimesAndDoneShowsNoTimeLeft) {
   auto lines = Lines("0 / 3", "00:10", "02:00");
   auto row = queue::EntryFromJobFile(lines, *ValidateJobFileLines(lines), "/jobs/Holiday");
   EXPECT_EQ(row.State, queue::JobState::Pending);
-  EXPECT_EQ(row.Progress, "0 / 3");
-  EXPECT_EQ(row.Time, "--");
-  EXPECT_EQ(row.Left, "--");
+  EXPECT_EQ(queue::ProgressText(row.Progress), "0 / 3");
+  EXPECT_EQ(queue::TimeText(row.Time), "--");
+  EXPECT_EQ(queue::TimeText(row.Left), "--");
 
   lines = Lines("3 / 3", "4:5", "00:20");
   row = queue::EntryFromJobFile(lines, *ValidateJobFileLines(lines), "/jobs/Holiday");
   EXPECT_EQ(row.State, queue::JobState::Done);
-  EXPECT_EQ(row.Time, "04:05");
-  EXPECT_EQ(row.Left, "--");
+  EXPECT_EQ(queue::TimeText(row.Time), "04:05");
+  EXPECT_EQ(queue::TimeText(row.Left), "--");
 }
 
 TEST(JobFileWriting, WritesTheFormatByteForByteAndReadsBack) {
@@ -77,9 +77,9 @@ TEST(JobFileWriting, WritesTheFormatByteForByteAndReadsBack) {
   queue::JobEntry entry;
   entry.Name = "Holiday";
   entry.Date = "the creation text";
-  entry.Progress = "1 / 3";
-  entry.Time = "01:05";
-  entry.Left = "02:10";
+  entry.Progress = queue::VolumeProgress{1, 3};
+  entry.Time = queue::HoursMinutes{1, 5};
+  entry.Left = queue::HoursMinutes{2, 10};
   entry.Path = dir.Path();
   ASSERT_TRUE(queue::WriteJobFile(entry));
   const std::string text = kv_test::ReadFile(dir.Path() + "/.kvnj/.kvnj");

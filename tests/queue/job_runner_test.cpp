@@ -1,12 +1,12 @@
-// The runner in the queue window: Encode and Batch Encode over real job
+// The runner behind the queue window: Encode and Batch Encode over real job
 // folders and a real registry store, the encoder's notifications played by
-// the test, the power-off and the sounds answered by recorders.
+// the test through the recording controller, the clock moved by hand, the
+// power-off and the sounds answered by recorders.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QTest>
-#include <QTimer>
+#include <chrono>
 
 #include "app/shell_state.h"
 #include "platform/file_system.h"
@@ -18,13 +18,10 @@ namespace {
 using platform::MessageAnswer;
 using platform::SystemSound;
 using queue::JobState;
+using namespace std::chrono_literals;
 
 class JobRunner : public kv_test::QueueWindowTest {
  protected:
-  JobState StateOf(int row) { return Window().Jobs().Jobs().at(static_cast<size_t>(row)).State; }
-  const queue::JobEntry& Row(int row) {
-    return Window().Jobs().Jobs().at(static_cast<size_t>(row));
-  }
   void ShutdownAfter(const char* radio, int count) {
     ClickShutCheck();
     auto* button = Window().findChild<QRadioButton*>(radio);
@@ -34,10 +31,7 @@ class JobRunner : public kv_test::QueueWindowTest {
     if (spinner) spinner->SetPosition(count);
   }
   // The encoder ran volume `volume` of `volumes` to its end.
-  void FinishVolume(int volume, int volumes) {
-    Window().ShowVolumeProgress(100.0, true);
-    Window().VolumeFinished(volume, volumes);
-  }
+  void FinishVolume(int volume, int volumes) { encoder_->Finish(volume, volumes); }
 };
 
 TEST_F(JobRunner, EncodesTheRemainingVolumesOfTheSelectedJobAndCompletesIt) {
@@ -95,7 +89,7 @@ TEST_F(JobRunner, ShowsTheJobPercentageInTheTitlesAndPutsThemBack) {
   app::Shell().MainWindow = main_window.get();
   Select(0);
   Action("StartItem")->trigger();
-  Window().ShowVolumeProgress(50.0, true);
+  encoder_->Progress(50.0, true);
   EXPECT_EQ(Text("ProgVolLabel2"), "50.0 %");
   EXPECT_EQ(Text("ProgTotalLabel2"), "37.5 %");
   EXPECT_EQ(Bar("ProgTotalBar"), 37);
@@ -103,7 +97,7 @@ TEST_F(JobRunner, ShowsTheJobPercentageInTheTitlesAndPutsThemBack) {
   EXPECT_EQ(main_window->windowTitle(), "Kestrevane - 37.5%");
   FinishVolume(2, 4);
   FinishVolume(3, 4);
-  Window().ShowVolumeProgress(99.95, false);  // 99.99 % of the job rounds up to 100
+  encoder_->Progress(99.95, false);  // 99.99 % of the job rounds up to 100
   EXPECT_EQ(Window().windowTitle(), "Kestrevane");
   EXPECT_EQ(main_window->windowTitle(), "Kestrevane");
   app::Shell().MainWindow = nullptr;
@@ -114,10 +108,10 @@ TEST_F(JobRunner, TheElapsedTimeStartsFromTheStoredTimeAndGrowsByTenSeconds) {
   Open();
   Select(0);
   Action("StartItem")->trigger();
-  for (int tick = 0; tick < 5; ++tick) Window().TimerTimer();  // 01:05:50
+  clock_->Advance(50s);  // 01:05:50
   EXPECT_EQ(Text("ProgTimeLabel"), "01:05");
   EXPECT_EQ(Text("ProgLeftLabel"), "02:10") << "no percentage yet: the stored estimate stays";
-  Window().TimerTimer();  // 01:06:00
+  clock_->Advance(10s);  // 01:06:00
   EXPECT_EQ(Text("ProgTimeLabel"), "01:06");
   EXPECT_EQ(Row(0).Time, "01:06");
 }
@@ -130,9 +124,9 @@ TEST_F(JobRunner, TheEstimateFollowsTheSampledRate) {
   EXPECT_EQ(Text("ProgTimeLabel"), "00:00");
   // 25 % of the job in the first second (at least one whole second must
   // have passed for a sample to count).
-  QTest::qWait(1100);
-  Window().ShowVolumeProgress(50.0, true);
-  Window().TimerTimer();
+  clock_->Advance(1100ms);
+  encoder_->Progress(50.0, true);
+  clock_->Tick();
   // d = 1 s, e = 1 * 25 / 1 = 25 %, r = 1 * 75 / 25 = 3 s: "00:00".
   EXPECT_EQ(Text("ProgLeftLabel"), "00:00");
   EXPECT_EQ(Row(0).Left, "00:00");
@@ -164,7 +158,7 @@ TEST_F(JobRunner, AJobCountOfTwoSwitchesOffAfterTheSecondJobAFailureCountingAsOn
   ShutdownAfter("ShutJobRadio", 2);
   Action("StartAllItem")->trigger();
   ASSERT_EQ(encoder_->starts.size(), 1u);
-  Window().RunStopped(true, "Encoding failed!");
+  encoder_->Stop(true, "Encoding failed!");
   EXPECT_TRUE(boxes_.Messages().empty()) << "unattended: only the sound";
   EXPECT_EQ(sounds_.played, (std::vector<SystemSound>{SystemSound::Error}));
   ASSERT_EQ(encoder_->starts.size(), 2u) << "the batch goes on with the next job";
@@ -185,7 +179,7 @@ TEST_F(JobRunner, ABatchSkipsRowsThatAreNotPendingAndGoesOnAfterAFailure) {
   Action("StartAllItem")->trigger();
   ASSERT_EQ(encoder_->starts.size(), 1u);
   EXPECT_EQ(StateOf(2), JobState::Running);
-  Window().RunStopped(true, "Encoder was abnormally terminated!");
+  encoder_->Stop(true, "Encoder was abnormally terminated!");
   ASSERT_EQ(encoder_->starts.size(), 2u);
   EXPECT_EQ(StateOf(2), JobState::Pending);
   EXPECT_EQ(StateOf(3), JobState::Running);
@@ -204,9 +198,9 @@ TEST_F(JobRunner, AFailedSingleJobShowsTheMessageAndKeepsItsJobFile) {
   Open();
   Select(0);
   Action("StartItem")->trigger();
-  Window().TimerTimer();
+  clock_->Advance(10s);
   boxes_.Answer(MessageAnswer::Ok);
-  Window().RunStopped(true, "Encoding failed!");
+  encoder_->Stop(true, "Encoding failed!");
   ASSERT_EQ(boxes_.Messages().size(), 1u);
   EXPECT_EQ(boxes_.Messages()[0].text, "Encoding failed!");
   EXPECT_EQ(boxes_.Messages()[0].icon, platform::MessageIcon::Error);
@@ -240,14 +234,14 @@ TEST_F(JobRunner, AllSwitchesOffAfterAFailedSingleJobButNeverAfterAnAbort) {
   boxes_.Answer(MessageAnswer::Yes);
   Action("AbortItem")->trigger();
   EXPECT_EQ(encoder_->stop_requests, 1);
-  Window().RunStopped(false, "");
+  encoder_->Stop(false, "");
   EXPECT_EQ(sounds_.played, (std::vector<SystemSound>{SystemSound::Exclamation}));
   EXPECT_EQ(power_off_.requests, 0);
   EXPECT_EQ(StateOf(0), JobState::Pending);
 
   Select(0);
   Action("StartItem")->trigger();
-  Window().RunStopped(true, "Encoding failed!");
+  encoder_->Stop(true, "Encoding failed!");
   EXPECT_TRUE(boxes_.Messages().size() == 1u) << "power-off chosen: no message box";
   EXPECT_EQ(power_off_.requests, 1);
 }
@@ -258,11 +252,14 @@ TEST_F(JobRunner, AbortBeforeTheBannerWaitsForIt) {
   Select(0);
   encoder_->banner_seen = false;
   Action("StartItem")->trigger();
-  QTimer::singleShot(150, [this] { encoder_->banner_seen = true; });
+  clock_->on_wait = [this] {
+    if (clock_->waits == 3) encoder_->banner_seen = true;
+  };
   boxes_.Answer(MessageAnswer::Yes);
   Action("AbortItem")->trigger();
   EXPECT_TRUE(encoder_->banner_seen);
   EXPECT_EQ(encoder_->stop_requests, 1);
+  EXPECT_EQ(clock_->waits, 3) << "it asked as soon as the banner was there";
 }
 
 TEST_F(JobRunner, AbortBeforeTheBannerEndsWithTheRunWhenTheEncoderEndsFirst) {
@@ -271,7 +268,9 @@ TEST_F(JobRunner, AbortBeforeTheBannerEndsWithTheRunWhenTheEncoderEndsFirst) {
   Select(0);
   encoder_->banner_seen = false;
   Action("StartItem")->trigger();
-  QTimer::singleShot(100, [this] { Window().RunStopped(true, "Encoding failed!"); });
+  clock_->on_wait = [this] {
+    if (clock_->waits == 2) encoder_->Stop(true, "Encoding failed!");
+  };
   boxes_.Answer(MessageAnswer::Yes);  // the abort question
   boxes_.Answer(MessageAnswer::Ok);   // the failure
   Action("AbortItem")->trigger();

@@ -132,14 +132,14 @@ TEST_F(JobStoreTest, LoadBuildsRowsFromValidJobFilesAndMarksTheRest) {
 
   EXPECT_EQ(jobs[0].State, JobState::Pending);
   EXPECT_EQ(jobs[0].Path, pending) << "trailing separators are dropped";
-  EXPECT_EQ(jobs[0].Time, "01:05");
-  EXPECT_EQ(jobs[0].Left, "02:10");
-  EXPECT_EQ(jobs[1].Time, "--");
-  EXPECT_EQ(jobs[1].Left, "--");
+  EXPECT_EQ(queue::TimeText(jobs[0].Time), "01:05");
+  EXPECT_EQ(queue::TimeText(jobs[0].Left), "02:10");
+  EXPECT_EQ(queue::TimeText(jobs[1].Time), "--");
+  EXPECT_EQ(queue::TimeText(jobs[1].Left), "--");
   EXPECT_EQ(jobs[2].State, JobState::Broken);
-  EXPECT_EQ(jobs[2].Progress, "--");
+  EXPECT_EQ(queue::ProgressText(jobs[2].Progress), "--");
   EXPECT_EQ(jobs[3].State, JobState::Done);
-  EXPECT_EQ(jobs[3].Progress, "--");
+  EXPECT_EQ(queue::ProgressText(jobs[3].Progress), "--");
 
   EXPECT_EQ(store_.PendingJobCount(), 2);
   EXPECT_EQ(store_.RemainingVolumeCount(), 2 + 2);

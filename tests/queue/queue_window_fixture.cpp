@@ -1,8 +1,8 @@
 #include "tests/queue/queue_window_fixture.h"
 
 #include <QTest>
-#include <cstdio>
 
+#include "app/application_queue_shell.h"
 #include "app/shell_state.h"
 #include "platform/file_system.h"
 #include "queue/job_file.h"
@@ -10,14 +10,7 @@
 
 namespace kv_test {
 
-bool RecordingEncoder::StartVolume(const std::string& encoder_path, const std::string& job_file,
-                                   int volume, int volumes, queue::PriorityClass priority) {
-  starts.push_back({encoder_path, job_file, platform::CurrentFolder(), volume, volumes, priority});
-  return start_result;
-}
-
 QueueWindowTest::QueueWindowTest() {
-  previous_folder_ = platform::CurrentFolder();
   app::ResetShell();
   app::ShellState& shell = app::Shell();
   shell.ProgramFolder = dir_.File("program") + "/";
@@ -31,34 +24,6 @@ QueueWindowTest::QueueWindowTest() {
 QueueWindowTest::~QueueWindowTest() {
   window_.reset();
   app::ResetShell();
-  platform::SetCurrentFolder(previous_folder_);
-}
-
-std::string QueueWindowTest::MakeJob(const std::string& name, const std::string& progress,
-                                     int volumes, const std::string& time,
-                                     const std::string& left) {
-  const std::string folder = dir_.File("jobs/" + name);
-  WriteFile(queue::JobFilePathOf(folder),
-            queue::FormatJobFileText(name, "09.12.2026 10:00", progress, time, left));
-  for (int k = 1; k <= volumes; ++k) {
-    char file[32];
-    std::snprintf(file, sizeof file, "out%.2d.rpjf", k);
-    WriteFile(queue::JobDataFolderOf(folder) + file, "<job/>");
-  }
-  ListJob(folder, name);
-  return folder;
-}
-
-void QueueWindowTest::ListJob(const std::string& folder, const std::string& name, bool done) {
-  auto& store = registry_.Store();
-  const auto root = platform::RegistryRoot::LocalMachine;
-  const std::string entry = std::string(queue::kJobsKey) + "\\" + std::to_string(listed_++);
-  ASSERT_TRUE(store.CreateKey(root, entry));
-  ASSERT_TRUE(store.WriteString(root, entry, "Name", name));
-  ASSERT_TRUE(store.WriteString(root, entry, "Date", "09.12.2026 10:00"));
-  ASSERT_TRUE(store.WriteString(root, entry, "Path", folder));
-  ASSERT_TRUE(store.WriteDWord(root, entry, "Done", done ? 1 : 0));
-  ASSERT_TRUE(store.WriteDWord(root, queue::kJobsKey, "Count", static_cast<uint32_t>(listed_)));
 }
 
 void QueueWindowTest::Open() {
@@ -67,8 +32,15 @@ void QueueWindowTest::Open() {
   OpenWith(std::move(encoder));
 }
 
-void QueueWindowTest::OpenWith(std::unique_ptr<queue::EncoderController> encoder) {
-  window_ = std::make_unique<queue::TKVNMenuForm>(std::move(encoder));
+void QueueWindowTest::OpenWith(std::unique_ptr<queue::EncoderController> encoder,
+                               std::unique_ptr<queue::RunnerClock> clock) {
+  if (!clock) {
+    auto fake = std::make_unique<FakeRunnerClock>();
+    clock_ = fake.get();
+    clock = std::move(fake);
+  }
+  window_ = std::make_unique<queue::TKVNMenuForm>(app::ApplicationQueueShell(), std::move(encoder),
+                                                  std::move(clock));
   window_->show();
 }
 
@@ -104,6 +76,7 @@ void QueueWindowTest::Select(int row) {
   auto* list = window_->findChild<QTreeWidget*>("JobList");
   QTreeWidgetItem* item = list->topLevelItem(row);
   ASSERT_NE(item, nullptr);
+  list->scrollToItem(item);
   QRect rect = list->visualItemRect(item);
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
   ASSERT_TRUE(item->isSelected());
@@ -113,21 +86,13 @@ void QueueWindowTest::ClickShutCheck() {
   QTest::mouseClick(window_->findChild<QCheckBox*>("ShutCheck"), Qt::LeftButton, {}, QPoint(6, 6));
 }
 
-std::string QueueWindowTest::JobFileText(const std::string& folder) {
-  return ReadFile(queue::JobFilePathOf(folder));
+QueueWindowTest::RowTexts QueueWindowTest::Row(int row) {
+  const queue::JobEntry& job = window_->Jobs().Jobs().at(static_cast<size_t>(row));
+  return {queue::ProgressText(job.Progress), queue::TimeText(job.Time), queue::TimeText(job.Left)};
 }
 
-std::vector<std::string> QueueWindowTest::RegistryNames() {
-  std::vector<std::string> names;
-  auto& store = registry_.Store();
-  const auto root = platform::RegistryRoot::LocalMachine;
-  const uint32_t count = store.ReadDWord(root, queue::kJobsKey, "Count").value_or(0);
-  for (uint32_t i = 0; i < count; ++i) {
-    names.push_back(
-        store.ReadString(root, std::string(queue::kJobsKey) + "\\" + std::to_string(i), "Name")
-            .value_or("<none>"));
-  }
-  return names;
+queue::JobState QueueWindowTest::StateOf(int row) {
+  return window_->Jobs().Jobs().at(static_cast<size_t>(row)).State;
 }
 
 }  // namespace kv_test

@@ -73,14 +73,13 @@ class RunnerWithEncoder : public kv_test::QueueWindowTest {
   bool WaitForIdle() {
     return ServeUntil([this] { return !Window().EncodingActive(); });
   }
-  JobState StateOf(int row) { return Window().Jobs().Jobs().at(static_cast<size_t>(row)).State; }
 };
 
 TEST_F(RunnerWithEncoder, EncodesAThreeVolumeJobEndToEnd) {
   const std::string job =
       MakeScriptedJob("Three", "0 / 3", {VolumeScript(25), VolumeScript(20), VolumeScript(50)});
   kv_test::WriteFile(job + "/Three_01.rmvb", "video");
-  OpenWith(queue::MakeEncoderController());
+  OpenWith(queue::MakeEncoderController(), queue::MakeRunnerClock());
   Select(0);
   Action("StartItem")->trigger();
   std::vector<std::string> volume_captions;
@@ -107,7 +106,7 @@ TEST_F(RunnerWithEncoder, AFailedVolumeLeavesTheJobFileAsAfterTheLastFinishedOne
   const std::string job = MakeScriptedJob(
       "Fails", "0 / 3",
       {VolumeScript(50), VolumeScript(50), kStarted + "line Error: the script cannot be read\n"});
-  OpenWith(queue::MakeEncoderController());
+  OpenWith(queue::MakeEncoderController(), queue::MakeRunnerClock());
   Select(0);
   boxes_.Answer(MessageAnswer::Ok);
   Action("StartItem")->trigger();
@@ -122,7 +121,7 @@ TEST_F(RunnerWithEncoder, AFailedVolumeLeavesTheJobFileAsAfterTheLastFinishedOne
 TEST_F(RunnerWithEncoder, AbortStopsTheEncoderThroughItsSignalCatcher) {
   const std::string job =
       MakeScriptedJob("Aborted", "1 / 3", {"", kStarted + "wait_stop\n", VolumeScript(50)});
-  OpenWith(queue::MakeEncoderController());
+  OpenWith(queue::MakeEncoderController(), queue::MakeRunnerClock());
   Select(0);
   Action("StartItem")->trigger();
   boxes_.Answer(MessageAnswer::Yes);
@@ -139,7 +138,7 @@ TEST_F(RunnerWithEncoder, AbortStopsTheEncoderThroughItsSignalCatcher) {
 TEST_F(RunnerWithEncoder, AMissingEncoderCannotStart) {
   MakeScriptedJob("NoEncoder", "0 / 1", {VolumeScript(50)});
   app::Shell().EncoderPath = dir_.File("program/helix/producer");
-  OpenWith(queue::MakeEncoderController());
+  OpenWith(queue::MakeEncoderController(), queue::MakeRunnerClock());
   Select(0);
   boxes_.Answer(MessageAnswer::Ok);
   Action("StartItem")->trigger();

@@ -479,7 +479,7 @@ TEST_F(JobWriterFiles, FinishWritesACompleteJobAndQueuesIt) {
   ASSERT_EQ(store_.Jobs().size(), 1u);
   EXPECT_EQ(store_.Jobs()[0].Name, "Holiday");
   EXPECT_EQ(store_.Jobs()[0].Date, "1/2/26 10:11:12");
-  EXPECT_EQ(store_.Jobs()[0].Progress, "0 / 3");
+  EXPECT_EQ(queue::ProgressText(store_.Jobs()[0].Progress), "0 / 3");
   EXPECT_EQ(store_.Jobs()[0].Path, state_.JobFolder);
   EXPECT_EQ(store_.Jobs()[0].State, queue::JobState::Pending);
 }
@@ -497,7 +497,7 @@ TEST_F(JobWriterFiles, SplitByTheEncoderWritesOneVolumeWithARollOverSize) {
   EXPECT_NE(job.find("<filename type=\"string\">../Holiday.rmvb</filename>"), std::string::npos);
   EXPECT_NE(job.find("<destinationRollSize type=\"uint\">650</destinationRollSize>"),
             std::string::npos);
-  EXPECT_EQ(store_.Jobs().at(0).Progress, "0 / 1");
+  EXPECT_EQ(queue::ProgressText(store_.Jobs().at(0).Progress), "0 / 1");
   // Without subtitles neither VSFilter.dll nor a renamed data file.
   EXPECT_FALSE(std::filesystem::exists(Data("VSFilter.dll")));
   EXPECT_TRUE(std::filesystem::exists(Data("vts01_pgc00_a0_st0.sub")));

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/application_queue_shell.h"
 #include "app/shell_state.h"
 #include "platform/file_system.h"
 #include "platform/registry_access.h"
@@ -83,7 +84,8 @@ int main(int argc, char** argv) {
   shell.ProgramFolder = base + "/";
   shell.RegistryAccess =
       std::make_unique<platform::RegistryAccess>(*store, platform::RegistryRoot::LocalMachine);
-  auto window = std::make_unique<queue::TKVNMenuForm>(queue::MakeEncoderController());
+  auto window = std::make_unique<queue::TKVNMenuForm>(app::ApplicationQueueShell(),
+                                                      queue::MakeEncoderController());
   window->show();
   auto* list = window->findChild<QTreeWidget*>(QStringLiteral("JobList"));
   list->setCurrentItem(list->topLevelItem(1));
