@@ -48,7 +48,7 @@ bool InstallFrameserver() {
   return installation.InstallFrameserver(KV_PROGRAM_FOLDER);
 }
 
-ServedClip Serve(const std::string& script, Pictures pictures, bool sound) {
+ServedClip Serve(const std::string& script, Pictures pictures, bool sound, const EachFrame& each) {
   ServedClip clip;
   auto file = kv_video_file::VideoFile::Open(script, &clip.error);
   if (!file) return clip;
@@ -86,7 +86,10 @@ ServedClip Serve(const std::string& script, Pictures pictures, bool sound) {
             reinterpret_cast<const char*>(f->data[p]) + static_cast<ptrdiff_t>(y) * f->pitch[p],
             static_cast<size_t>(width));
     }
-    clip.frame.push_back(std::move(planes));
+    if (each)
+      each(n, planes);
+    else
+      clip.frame.push_back(std::move(planes));
   }
   if (sound && info.audio_rate > 0) {
     clip.sound.resize(static_cast<size_t>(info.sample_count) * info.channels);

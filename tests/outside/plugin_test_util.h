@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,11 @@ struct ServedClip {
 };
 enum class Pictures { kNone, kMeanLuma, kAll };
 // Opens `script` and serves its frames (as asked) and its sound (when
-// `sound` is set), in order.
-ServedClip Serve(const std::string& script, Pictures pictures, bool sound);
+// `sound` is set), in order. With `each`, the frames' planes are handed to
+// it one by one instead of being kept.
+using EachFrame = std::function<void(int64_t n, const std::string& planes)>;
+ServedClip Serve(const std::string& script, Pictures pictures, bool sound,
+                 const EachFrame& each = nullptr);
 
 // FFmpeg's float samples (interleaved) for `input_args` with `filter`.
 std::vector<float> FfmpegSamples(const std::string& input_args, const std::string& filter);

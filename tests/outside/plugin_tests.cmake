@@ -14,3 +14,11 @@ kv_add_test(qmaudio_tests
 set_target_properties(qmaudio_tests PROPERTIES AUTOMOC OFF)
 add_dependencies(qmaudio_tests kv_avisynth kv_devil qmvideo kv_qmaudio_ac3 kv_qmaudio_dts
   kv_qmaudio_mpa kv_qmaudio_lpcm)
+
+kv_add_test(decomb_tests
+  SOURCES decomb_test.cpp
+  LIBS kv_plugin_test_util
+  DVDS)
+set_target_properties(decomb_tests PROPERTIES AUTOMOC OFF)
+target_compile_definitions(decomb_tests PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}")
+add_dependencies(decomb_tests kv_avisynth kv_devil qmvideo kv_decomb_plugin)
