@@ -44,11 +44,11 @@ void UpDown::ShowState(int position, int maximum) {
 }
 
 void UpDown::StepUp() {
-  if (Position() < maximum_) SetPosition(Position() + 1);
+  if (Position() < maximum_) SetPosition(Position() + increment_);
 }
 
 void UpDown::StepDown() {
-  if (Position() > minimum_) SetPosition(Position() - 1);
+  if (Position() > minimum_) SetPosition(Position() - increment_);
 }
 
 }  // namespace queue

@@ -6,9 +6,9 @@
 
 namespace queue {
 
-// An up-down control bound to a read-only edit: its position is the number
-// the edit shows, its arrows step it by one between the minimum and the
-// maximum without wrapping. The maximum may be set below the minimum (an
+// An up-down control bound to an edit: its position is the number the edit
+// shows, its arrows step it by the increment (one unless set) between the
+// minimum and the maximum without wrapping. The maximum may be set below the minimum (an
 // empty queue), which leaves the arrows without effect.
 class UpDown : public QWidget {
   Q_OBJECT
@@ -19,6 +19,8 @@ class UpDown : public QWidget {
   int Maximum() const { return maximum_; }
   void SetMinimum(int minimum) { minimum_ = minimum; }
   void SetMaximum(int maximum) { maximum_ = maximum; }
+  int Increment() const { return increment_; }
+  void SetIncrement(int increment) { increment_ = increment > 0 ? increment : 1; }
 
   // The number in the edit (0 when it holds none).
   int Position() const;
@@ -40,6 +42,7 @@ class UpDown : public QWidget {
   QToolButton* down_;
   int minimum_ = 1;
   int maximum_ = 1;
+  int increment_ = 1;
 };
 
 }  // namespace queue
