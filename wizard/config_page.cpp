@@ -12,11 +12,13 @@
 #include <cmath>
 
 #include "app/shell_state.h"
+#include "platform/folders.h"
 #include "platform/message_box.h"
 #include "platform/shell.h"
 #include "wizard/codec_form.h"
 #include "wizard/config_texts.h"
 #include "wizard/filters_form.h"
+#include "wizard/writer_steps.h"
 
 namespace wizard {
 
@@ -97,7 +99,8 @@ void SetDigitWidth(QLineEdit* edit, int chars) {
 
 }  // namespace
 
-ConfigPage::ConfigPage(WizardFrame& frame, QWidget* parent) : QWidget(parent), frame_(frame) {
+ConfigPage::ConfigPage(WizardFrame& frame, QWidget* parent)
+    : QWidget(parent), frame_(frame), write_preview_(WritePreviewScript) {
   setObjectName(QStringLiteral("Step5"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -650,6 +653,7 @@ void ConfigPage::Enter() {
 }
 
 bool ConfigPage::Leave(bool forward) {
+  // Forwards is Finish: the job writer's step, run by the frame.
   if (forward) return true;
   // A return to the same title keeps everything.
   frame_.State().SelectionChanged = false;
@@ -1401,10 +1405,12 @@ void ConfigPage::InfoRatingComboChange() {
 
 void ConfigPage::PreviewButtonClick() {
   WizardState& state = frame_.State();
+  std::string program_folder = app::Shell().ProgramFolder;
+  if (program_folder.empty()) program_folder = platform::ProgramFolder();
   const bool written = write_preview_ && write_preview_(state);
   const bool started =
-      written && platform::TheShell().StartProgram(app::Shell().ProgramFolder + "mplayer2",
-                                                   {"preview.avs"}, state.JobDataFolder);
+      written && platform::TheShell().StartProgram(program_folder + "mplayer2", {"preview.avs"},
+                                                   state.JobDataFolder);
   if (!started) {
     platform::ShowMessage(frame_.Window(), "Unable to preview selected title!",
                           platform::MessageIcon::Error);

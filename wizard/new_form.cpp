@@ -11,6 +11,7 @@
 #include "platform/message_box.h"
 #include "queue/folder_tree.h"
 #include "queue/queue_window.h"
+#include "wizard/config_page.h"
 #include "wizard/source_page.h"
 
 namespace wizard {
@@ -191,7 +192,7 @@ void TKVNNewForm::BuildPages() {
   AddPage(kAnalysisPage, "Step2", analysis, analysis);
   auto* title = new EmptyPage(*this, kTitlePage);
   AddPage(kTitlePage, "Step3", title, title);
-  auto* config = new EmptyPage(*this, kConfigPage);
+  auto* config = new ConfigPage(*this, nullptr);
   AddPage(kConfigPage, "Step5", config, config);
 }
 

@@ -46,6 +46,7 @@ class TestFrame : public wizard::WizardFrame {
   QPushButton* BackButton() override { return back_; }
   QPushButton* PreviewButton() override { return preview_; }
   void NextButtonClick() override {}
+  queue::JobStore::AddResult AddJobFromFolder(const std::string&) override { return {}; }
   void Release() override {}
 
   int header_icon = -1;

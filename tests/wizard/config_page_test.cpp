@@ -233,6 +233,10 @@ const NumberField kNumberFields[] = {
      &JobSettings::firstPassComplexity},
 };
 
+void PrintTo(const NumberField& field, std::ostream* out) {
+  *out << field.edit;
+}
+
 class NumberFieldRules : public ConfigPageTest,
                          public ::testing::WithParamInterface<NumberField> {};
 

@@ -1,4 +1,4 @@
-// Draws the configuration page of the new-job wizard, sheet by sheet, and
+// Draws the new-job wizard on its configuration page, sheet by sheet, and
 // its filter and codec option dialogs into PNG files:
 //
 //   config_page_shot <out-folder>
@@ -10,44 +10,16 @@
 // and one subtitle stream, as a prepared disc would give it.
 #include <QApplication>
 #include <QDir>
-#include <QHBoxLayout>
 #include <QPixmap>
-#include <QPushButton>
 #include <QTabWidget>
-#include <QVBoxLayout>
 #include <cstdio>
 
 #include "wizard/codec_form.h"
 #include "wizard/config_page.h"
 #include "wizard/filters_form.h"
-#include "wizard/wizard_frame.h"
+#include "wizard/new_form.h"
 
 namespace {
-
-// The wizard's button row around the page, at the wizard's notebook size.
-class ShotFrame : public wizard::WizardFrame {
- public:
-  ShotFrame() {
-    window_.setWindowTitle(QStringLiteral("Kestrevane - New Job"));
-    preview_ = new QPushButton(QStringLiteral("Preview"), &window_);
-    back_ = new QPushButton(QStringLiteral("< Back"), &window_);
-    next_ = new QPushButton(QStringLiteral("Next >"), &window_);
-  }
-  wizard::WizardState& State() override { return state_; }
-  QWidget* Window() override { return &window_; }
-  void SetHeader(int, const QString&, const QString&) override {}
-  void SetHeaderComment(const QString&) override {}
-  void SelectNotebookPage(wizard::WizardPageIndex) override {}
-  QPushButton* NextButton() override { return next_; }
-  QPushButton* BackButton() override { return back_; }
-  QPushButton* PreviewButton() override { return preview_; }
-  void NextButtonClick() override {}
-  void Release() override {}
-
-  QWidget window_;
-  wizard::WizardState state_;
-  QPushButton *preview_, *back_, *next_;
-};
 
 constexpr uint16_t Language(char first, char second) {
   return static_cast<uint16_t>((first << 8) | second);
@@ -103,21 +75,15 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   const QString folder = QString::fromLocal8Bit(argv[1]);
 
-  ShotFrame frame;
-  ChooseSampleTitle(frame.state_);
-  auto* page = new wizard::ConfigPage(frame, &frame.window_);
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(frame.preview_);
-  buttons->addStretch(1);
-  buttons->addWidget(frame.back_);
-  buttons->addWidget(frame.next_);
-  auto* layout = new QVBoxLayout(&frame.window_);
-  layout->setContentsMargins(0, 0, 0, 8);
-  page->setFixedSize(460, 240);
-  layout->addWidget(page);
-  layout->addLayout(buttons);
-  frame.window_.show();
-  page->Enter();
+  // The wizard window on its configuration page, as page 3 leaves it.
+  wizard::TKVNNewForm wizard_window(nullptr);
+  wizard_window.show();
+  ChooseSampleTitle(wizard_window.State());
+  wizard_window.Page(wizard::kConfigPage)->Enter();
+  wizard_window.BackButton()->show();
+  wizard_window.BackButton()->setEnabled(true);
+  auto* page = wizard_window.findChild<wizard::ConfigPage*>();
+  QWidget* window = &wizard_window;
 
   bool saved = true;
   auto* tabs = page->findChild<QTabWidget*>(QStringLiteral("ConfigTabs"));
@@ -125,16 +91,16 @@ int main(int argc, char** argv) {
                                "config-subtitles.png", "config-summary.png"};
   for (int i = 0; i < tabs->count(); ++i) {
     tabs->setCurrentIndex(i);
-    saved = Save(&frame.window_, folder, names[i]) && saved;
+    saved = Save(window, folder, names[i]) && saved;
   }
 
   tabs->setCurrentIndex(1);
   page->VideoFiltersButtonClick();
-  auto* filters = frame.window_.findChild<wizard::TKVNNewFiltersForm*>();
+  auto* filters = window->findChild<wizard::TKVNNewFiltersForm*>();
   saved = filters != nullptr && Save(filters, folder, "filter-options.png") && saved;
   if (filters) filters->close();
   page->VideoCodecButtonClick();
-  auto* codec = frame.window_.findChild<wizard::TKVNNewCodecForm*>();
+  auto* codec = window->findChild<wizard::TKVNNewCodecForm*>();
   saved = codec != nullptr && Save(codec, folder, "codec-options.png") && saved;
   if (codec) codec->close();
   return saved ? 0 : 1;
