@@ -574,7 +574,14 @@ void IndexRun::Extensions() {
         int rff = static_cast<int>(GetBits(1));
         GetBits(1);  // chroma 420 type
         current_.progressive = static_cast<int>(GetBits(1));
-        current_.flags = tff * 2 + rff;
+        // A field picture's top_field_first is 0; which field a pair shows
+        // first is the parity of its first field.
+        if (picture_structure_ == kFramePicture)
+          current_.flags = tff * 2 + rff;
+        else if (!second_field_)
+          current_.flags = pair_flags_ = (picture_structure_ == kTopField ? 2 : 0) + rff;
+        else
+          current_.flags = pair_flags_;
       }
     } else if (code == kUserDataStartCode) {
       GetBits(32);  // user data: passed over by the next search
@@ -645,9 +652,10 @@ void IndexRun::PictureHeader(const Location& pack_at_search, int64_t start_code_
   if (picture_type_ == kBPicture) GetBits(4);
   while (GetBits(1)) GetBits(8);
   Extensions();
-  // The I-picture's position: the pack in which the search for its start
-  // code began (the file index goes with that pack).
-  if (picture_type_ == kIPicture && picture_structure_ != kBottomField)
+  // The position of an I-picture that begins a frame (a frame picture or the
+  // first field of a pair, of either parity): the pack in which the search
+  // for its start code began (the file index goes with that pack).
+  if (picture_type_ == kIPicture && (picture_structure_ == kFramePicture || !second_field_))
     current_.last_i = stream_type_ == 1 ? pack_at_search : Locate(start_code_at);
 }
 

@@ -225,6 +225,7 @@ class IndexRun {
   PictureRecord previous_ref_;
   PictureRecord before_previous_;
   bool second_field_ = false;
+  int pair_flags_ = 0;  // field flags of the pair whose first field came last
   int64_t frame_number_ = 0;
   int64_t film_ = 0;
   int64_t video_ = 0;

@@ -85,7 +85,9 @@ int32_t Tessmar(const char* files, const char* outBase, int32_t wantAudio, int32
   for (;;) {
     size_t bar = list.find('|', from);
     std::string name = list.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
-    if (name.find('/') == std::string::npos) {
+    // Relative names are taken from the current folder and recorded whole,
+    // as given otherwise: the index files must name the files the run read.
+    if (name.empty() || name[0] != '/') {
       char cwd[4096];
       if (!::getcwd(cwd, sizeof cwd)) {
         CloseInputs(inputs);
@@ -108,7 +110,6 @@ int32_t Tessmar(const char* files, const char* outBase, int32_t wantAudio, int32
       return 1;
     }
     ::posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
     in.path = name;
     in.size = st.st_size;
     inputs.push_back(std::move(in));
@@ -122,7 +123,7 @@ int32_t Tessmar(const char* files, const char* outBase, int32_t wantAudio, int32
     return 2;
   }
   std::string out_base = g_out_base;
-  if (out_base.find('/') == std::string::npos) {
+  if (out_base[0] != '/') {
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd)) out_base = std::string(cwd) + "/" + out_base;
   }

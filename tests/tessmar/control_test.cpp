@@ -123,6 +123,54 @@ TEST_F(Control, RelativeNamesAreTakenFromTheCurrentFolder) {
   EXPECT_EQ(CrLfLines(ReadFile(folder + "/rel_at0.qmai"))[2], full);
 }
 
+TEST_F(Control, EveryPathFormIsRecordedAsTheFileReadAndRebuilds) {
+  // Two title sets whose folder names differ only in the first letter's
+  // case: a path recorded with its first letter changed names the other.
+  const std::string video_ts = kv_test::SampleVideoTs("pal_letterbox");
+  for (const char* folder : {"lower", "Lower"}) {
+    kv_test::MakeFolders(dir_.File(folder));
+    std::filesystem::copy_file(video_ts + "/VTS_01_0.IFO", dir_.File(folder) + "/VTS_01_0.IFO");
+  }
+  std::filesystem::copy_file(video_ts + "/VTS_01_1.VOB", dir_.File("lower/VTS_01_1.VOB"));
+  std::filesystem::copy_file(vob_, dir_.File("Lower/VTS_01_1.VOB"));
+  // Back to the folder it was in whatever an assertion does.
+  struct InFolder {
+    explicit InFolder(const std::string& to) : from(std::filesystem::current_path()) {
+      std::filesystem::current_path(to);
+    }
+    ~InFolder() { std::filesystem::current_path(from); }
+    std::filesystem::path from;
+  } in_folder(dir_.Path());
+  const std::string cwd = std::filesystem::current_path().string();
+  struct Form {
+    const char* vob;
+    const char* out;
+    std::string recorded;
+  } forms[] = {{"lower/VTS_01_1.VOB", "lower/rel", cwd + "/lower/VTS_01_1.VOB"},
+               {"./lower/VTS_01_1.VOB", "./lower/dot", cwd + "/./lower/VTS_01_1.VOB"},
+               {"", "", cwd + "/lower/VTS_01_1.VOB"}};
+  const std::string absolute = forms[2].recorded;
+  forms[2].vob = absolute.c_str();
+  const std::string absolute_out = cwd + "/lower/abs";
+  forms[2].out = absolute_out.c_str();
+  for (const Form& f : forms) {
+    SCOPED_TRACE(f.vob);
+    TessmarStatus status{};
+    ASSERT_EQ(kv_test::IndexAndWait({f.vob}, f.out, 1, 0, &status), 0);
+    EXPECT_EQ(Peek(status.finished), 1);
+    const std::string out = f.out;
+    EXPECT_EQ(CrLfLines(ReadFile(out + ".d2v"))[2],
+              std::to_string(f.recorded.size()) + " " + f.recorded);
+    EXPECT_EQ(CrLfLines(ReadFile(out + ".qmci"))[2], f.recorded);
+    EXPECT_EQ(CrLfLines(ReadFile(out + "_at0.qmai"))[2], f.recorded);
+    // The rebuild from relative names, and its map names the file read.
+    ASSERT_EQ(qmRebuild(f.out, "lower/VTS_01_0.IFO", "lower/title", 1, 1, 0, 1, 0), 1);
+    EXPECT_EQ(CrLfLines(ReadFile("lower/title.vfm"))[2], f.recorded);
+    EXPECT_EQ(CrLfLines(ReadFile("lower/title_at0.vfm"))[2], f.recorded);
+    EXPECT_EQ(CrLfLines(ReadFile("lower/title.qmvi"))[2], "9 title.vfm");
+  }
+}
+
 TEST_F(Control, StreamWithoutMpeg2VideoEndsInterruptedWithoutHeader) {
   std::string mpg = dir_.File("mpeg1.mpg");
   kv_test::RunCommand(

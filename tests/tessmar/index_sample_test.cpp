@@ -47,11 +47,13 @@ struct TitleSet {
   const char* disc;
   int vts;
 };
-const TitleSet kTitleSets[] = {{"pal_letterbox", 1},
-                               {"ntsc_multi", 1},
-                               {"ntsc_multi", 2},
-                               {"ntsc_film", 1},
-                               {"ntsc_mixed", 1}};
+// The title sets coded as field pictures come last: a GOP line's position
+// is the pack of the first field's start code, of either parity.
+const TitleSet kTitleSets[] = {{"pal_letterbox", 1},      {"ntsc_multi", 1},
+                               {"ntsc_multi", 2},         {"ntsc_film", 1},
+                               {"ntsc_mixed", 1},         {"pal_bff_progressive", 1},
+                               {"pal_bff_interlaced", 1}, {"ntsc_film_bff", 1},
+                               {"pal_fields_bff", 1},     {"ntsc_fields_tff", 1}};
 
 TEST_F(SampleIndex, GopLinesImplyFfprobesFrameCountAndKeyFramePositions) {
   for (const TitleSet& ts : kTitleSets) {
@@ -98,7 +100,7 @@ TEST_F(SampleIndex, D2vHeaderAndStreamFactsAgreeWithFfprobe) {
     int w = 0, h = 0, an = 0, ad = 0;
     ASSERT_EQ(std::sscanf(video.c_str(), "video,%d,%d,%d:%d", &w, &h, &an, &ad), 4) << video;
     // The coded rate: PAL 25, the NTSC samples (soft telecine included) 30000/1001.
-    const bool pal = std::string(ts.disc) == "pal_letterbox";
+    const bool pal = std::string(ts.disc).rfind("pal_", 0) == 0;
     const int rn = pal ? 25 : 30000, rd = pal ? 1 : 1001;
     EXPECT_EQ(Peek(status.codedWidth), (w + 15) / 16 * 16);
     EXPECT_EQ(Peek(status.codedHeight), (h + 31) / 32 * 32);  // interlaced sequences here
@@ -366,6 +368,18 @@ TEST_F(SampleIndex, ProgressiveShareAndFieldOrder) {
   Index("ntsc_mixed", 1, &status);
   EXPECT_EQ(Peek(status.mostlyProgressive), 1);
   EXPECT_FLOAT_EQ(Peek(status.majorityPercent), static_cast<float>(120 * 100.0 / 239));
+  // Bottom field first, in frame pictures and in field pictures (whose
+  // top_field_first is always 0: the first field's parity tells), and top
+  // field first in field pictures.
+  for (const auto& [disc, top_first] : {std::pair<const char*, int>{"pal_bff_interlaced", 0},
+                                        {"pal_fields_bff", 0},
+                                        {"ntsc_fields_tff", 1}}) {
+    SCOPED_TRACE(disc);
+    Index(disc, 1, &status);
+    EXPECT_EQ(Peek(status.topFieldFirst), top_first);
+    EXPECT_EQ(Peek(status.mostlyProgressive), 0);
+    EXPECT_EQ(Peek(status.videoKind), 1 + (disc[0] == 'n'));  // PAL or NTSC video
+  }
 }
 
 TEST_F(SampleIndex, TruncatedVobEndsAtItsLastByteAsFinished) {

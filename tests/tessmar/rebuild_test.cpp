@@ -70,7 +70,10 @@ const Pgc kPgcs[] = {{"pal_letterbox", 1, 1, 25.0},
                      {"ntsc_multi", 1, 1, 30000.0 / 1001.0},
                      {"ntsc_multi", 2, 1, 30000.0 / 1001.0},
                      {"ntsc_film", 1, 1, 0},
-                     {"ntsc_mixed", 1, 1, 0}};
+                     {"ntsc_mixed", 1, 1, 0},
+                     {"pal_bff_interlaced", 1, 1, 25.0},
+                     {"pal_fields_bff", 1, 1, 25.0},
+                     {"ntsc_fields_tff", 1, 1, 30000.0 / 1001.0}};
 
 // Playing time of a program chain as libdvdread reads it, in seconds.
 double PgcSeconds(const std::string& disc, int vts, int pgc) {
