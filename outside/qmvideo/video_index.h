@@ -34,11 +34,14 @@ struct FieldPair {
   int32_t bottom = 0;
 };
 
-// The frames a player shows for the coded frames with these flags: each
-// coded frame gives its two fields, and the first again when it repeats it;
-// consecutive fields pair into frames, starting with the stream's first
-// field. A field whose order contradicts the flags before it is dropped (the
-// same rule as FFmpeg's repeatfields, which starts with a top field).
+// The frames a player shows for the coded frames with these flags. The
+// title is a sequence of fields: each coded frame gives its first field, its
+// second, and its first again when it repeats it (the first is the top field
+// when the frame is flagged top field first). Shown frames pair these fields
+// in order from the title's first field, so frames without repeated fields
+// are shown as coded, whatever their field order. A field followed by one of
+// its own parity (flags that contradict each other) is dropped; a last field
+// without a partner is not shown.
 std::vector<FieldPair> DisplayedFrames(const std::vector<uint8_t>& flags);
 
 }  // namespace qmvideo

@@ -1,7 +1,8 @@
 // qmvideo.dll over the titles of the sample discs as tessmar cuts them out:
 // every frame against FFmpeg's own sequential decode of the title's bytes
-// (coded frames, or its repeatfields filter for the displayed frames), the
-// film sample's frame counts, the letterbox bars, and damaged inputs.
+// (coded frames, or for the displayed frames its frames' fields paired in
+// order), the frame counts of film and of the playing times, the letterbox
+// bars, and damaged inputs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,10 +10,14 @@
 #include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <random>
 #include <set>
 
+#include "dvd/ifo_reader.h"
 #include "outside/qmvideo/qmvideo.h"
+#include "outside/qmvideo/video_index.h"
 #include "tests/outside/qmvideo_test_util.h"
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
@@ -36,12 +41,6 @@ std::vector<int> GopStarts(const std::string& qmvi) {
     frame += flags;
   }
   return starts;
-}
-
-// Whether the title's first frame is flagged top field first.
-bool StartsTopFieldFirst(const std::string& qmvi) {
-  const auto fields = kv_test::ReadGops(qmvi).fields;
-  return !fields.empty() && fields[0].size() > 5 && (std::stoi(fields[0][5], nullptr, 16) & 2);
 }
 
 class QmVideoSample : public ::testing::Test {
@@ -87,11 +86,7 @@ void CompareWithFfmpeg(const std::string& qmvi, bool film) {
   const std::string mpg = kv_test::WriteTitleBytes(qmvi);
   int width = 0, height = 0;
   ASSERT_TRUE(kv_test::FfprobePictureSize(mpg, &width, &height));
-  // FFmpeg's repeatfields pairs fields from a top field on; a stream that
-  // starts bottom field first (the PAL samples, without repeated fields)
-  // shows its coded frames.
-  const std::vector<uint32_t> theirs =
-      kv_test::FfmpegFrameCrcs(mpg, !film && StartsTopFieldFirst(qmvi), width, height);
+  const std::vector<uint32_t> theirs = kv_test::FfmpegFrameCrcs(mpg, !film, width, height);
   ASSERT_FALSE(theirs.empty());
 
   const QmVideoRecord* r = openMPEG2Source(qmvi.c_str(), film ? 1 : 0);
@@ -134,7 +129,7 @@ TEST_F(QmVideoSample, CodedFramesEqualFfmpegsDecode) {
   }
 }
 
-TEST_F(QmVideoSample, DisplayedFramesEqualFfmpegsRepeatedFieldsOrCodedFrames) {
+TEST_F(QmVideoSample, DisplayedFramesEqualFfmpegsFieldsPairedInOrder) {
   for (const SampleTitle& t : kv_test::AllSampleTitles()) {
     SCOPED_TRACE(kv_test::TitleName(t));
     std::string qmvi = Title(t);
@@ -151,10 +146,12 @@ TEST_F(QmVideoSample, ShortGopsAtSceneChangesDecode) {
 
 TEST_F(QmVideoSample, FilmFlagFrameCounts) {
   // The 3:2 cadence (top field first, repeat first field) 11, 00, 01, 10
-  // gives 3 + 2 + 3 + 2 fields: 5 displayed frames for every 4 coded ones.
-  for (const char* disc : {"ntsc_film", "ntsc_mixed"}) {
+  // gives 3 + 2 + 3 + 2 fields: 5 displayed frames for every 4 coded ones,
+  // and so does the cadence 01, 10, 11, 00 that starts on a bottom field.
+  const std::set<std::string> pulldown_discs = {"ntsc_film", "ntsc_mixed", "ntsc_film_bff"};
+  for (const std::string& disc : pulldown_discs) {
     SCOPED_TRACE(disc);
-    const std::string qmvi = Title({disc, 1, 1});
+    const std::string qmvi = Title({disc.c_str(), 1, 1});
     const int coded = std::stoi(kv_test::SampleFact(disc, "frames"));
     const int pulldown = std::stoi(kv_test::SampleFact(disc, "pulldown_frames"));
     ASSERT_EQ(pulldown % 4, 0);
@@ -168,7 +165,7 @@ TEST_F(QmVideoSample, FilmFlagFrameCounts) {
   }
   // Without repeated fields both modes deliver the same frames.
   for (const SampleTitle& t : kv_test::AllSampleTitles()) {
-    if (std::string(t.disc).rfind("ntsc_", 0) == 0 && std::string(t.disc) != "ntsc_multi") continue;
+    if (pulldown_discs.count(t.disc)) continue;
     SCOPED_TRACE(kv_test::TitleName(t));
     const std::string qmvi = Title(t);
     const QmVideoRecord* r = openMPEG2Source(qmvi.c_str(), 1);
@@ -177,6 +174,49 @@ TEST_F(QmVideoSample, FilmFlagFrameCounts) {
     r = openMPEG2Source(qmvi.c_str(), 0);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->frames, coded);
+  }
+}
+
+TEST_F(QmVideoSample, DisplayedFramesLastThePlayingTime) {
+  for (const SampleTitle& t : kv_test::AllSampleTitles()) {
+    SCOPED_TRACE(kv_test::TitleName(t));
+    const std::unique_ptr<dvd::IfoFile> ifo =
+        dvd::IfoFile::Open(kv_test::SampleVideoTs(t.disc), t.vts);
+    ASSERT_NE(ifo, nullptr);
+    const std::optional<dvd::PgcSummary> time = ifo->Summary(t.pgc - 1);
+    ASSERT_TRUE(time.has_value());
+    const double rate = time->RateCode() == 1 ? 25.0 : 30000.0 / 1001.0;
+    const double seconds =
+        time->hours * 3600 + time->minutes * 60 + time->seconds + time->Frames() / rate;
+    const QmVideoRecord* r = openMPEG2Source(Title(t).c_str(), 0);
+    ASSERT_NE(r, nullptr);
+    EXPECT_NEAR(r->frames, seconds * rate, 1.0);
+  }
+}
+
+// The fields a player shows, paired in order, for flag sequences the
+// samples do not hold: field orders that change, contradictions, a field
+// left over at the end.
+TEST(DisplayedFrames, FieldsPairInOrderFromTheFirst) {
+  using qmvideo::FieldPair;
+  const uint8_t t = qmvideo::kTopFieldFirst, r = qmvideo::kRepeatFirstField;
+  const struct {
+    std::vector<uint8_t> flags;
+    std::vector<std::pair<int, int>> shown;  // top, bottom
+  } cases[] = {
+      {{}, {}},
+      {{t, t, t}, {{0, 0}, {1, 1}, {2, 2}}},
+      {{0, 0, 0}, {{0, 0}, {1, 1}, {2, 2}}},
+      {{t | r, 0, r, t}, {{0, 0}, {0, 1}, {1, 2}, {2, 2}, {3, 3}}},  // T B T, B T, B T B, T B
+      {{r, t, t | r, 0}, {{0, 0}, {1, 0}, {2, 1}, {2, 2}, {3, 3}}},  // B T B, T B, T B T, B T
+      {{t, 0, 0, t}, {{0, 0}, {1, 1}, {2, 2}, {3, 3}}},              // the order changes
+      {{t | r, t}, {{0, 0}, {1, 1}}},  // T B T, T B: the repeated T is dropped
+      {{t | r}, {{0, 0}}},             // the repeated field has no partner
+  };
+  for (const auto& c : cases) {
+    std::vector<std::pair<int, int>> shown;
+    for (const FieldPair& p : qmvideo::DisplayedFrames(c.flags)) shown.push_back({p.top, p.bottom});
+    EXPECT_EQ(shown, c.shown) << ::testing::PrintToString(c.flags);
   }
 }
 

@@ -25,16 +25,17 @@ std::string PrepareSampleTitle(const std::string& folder, const SampleTitle& t);
 std::string WriteTitleBytes(const std::string& qmvi_path);
 
 // CRC-32 of every frame FFmpeg decodes from `mpg` in order, converted to
-// blue-green-red rows of width x height: the coded frames, or with
-// `repeat_fields` the frames of its repeatfields filter. Empty on failure.
-std::vector<uint32_t> FfmpegFrameCrcs(const std::string& mpg, bool repeat_fields, int width,
-                                      int height);
+// blue-green-red rows of width x height: the coded frames, or with `shown`
+// the frames a player shows: FFmpeg's frames split into fields in the order
+// their flags give (first field, second field, the first again when
+// repeated) and paired in order from the first field. Empty on failure.
+std::vector<uint32_t> FfmpegFrameCrcs(const std::string& mpg, bool shown, int width, int height);
 
 uint32_t FrameCrc(const uint8_t* bgr, int width, int height);
 
 // The same for FFmpeg's planar 4:2:0 pictures (the decoder's own format):
 // CRC-32 of each frame's three planes without padding.
-std::vector<uint32_t> FfmpegPlanarFrameCrcs(const std::string& mpg, bool repeat_fields, int width,
+std::vector<uint32_t> FfmpegPlanarFrameCrcs(const std::string& mpg, bool shown, int width,
                                             int height);
 
 // Width and height of the first video stream by ffprobe.
