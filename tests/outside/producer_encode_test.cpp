@@ -20,6 +20,7 @@
 #include "platform/folders.h"
 #include "platform/registry_store.h"
 #include "queue/encoder_control.h"
+#include "tests/outside/plugin_test_util.h"
 #include "tests/outside/qmvideo_test_util.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tessmar/tessmar_test_util.h"
@@ -428,33 +429,52 @@ std::vector<double> ToneOnsets(const std::string& file) {
   return onsets;
 }
 
-// A dark picture with white flashes at 1 and 3 s (pictures written by
-// FFmpeg, served by ImageSource) and a tone that starts with the first
-// flash: after encoding and decoding, the sound starts within a frame of
-// the flash.
+// The sync title as a job encodes it: its picture, and a sound stream read
+// by its plug-in with the stream's delay, as the job writer's script has
+// them. After encoding and decoding, every tone starts within one frame
+// period of its flash.
 TEST_F(ProducerJob, SoundStaysWithThePicture) {
-  RunCommand("cd " + Quote(data_) +
-             " && ffmpeg -nostdin -v error -f lavfi -i "
-             "\"color=c=0x202020:s=320x240:r=25:d=4,drawbox=t=fill:color=white:"
-             "enable='eq(n\\,25)+eq(n\\,75)'\" flash%03d.png");
-  kv_test::WriteFile(data_ + "/out01.avs",
-                     "video = ImageSource(\"flash%03d.png\", 1, 100, 25)\r\n"
-                     "audio = BlankClip(video, audio_rate=48000, channels=2, tone=1000)\r\n"
-                     "AudioDub(video, DelayAudio(audio, 1.0))\r\n"
-                     "\r\nWriteFileStart(\"avsdebug\", \"\"\" \"Kestrevane\" \"\"\")\r\n");
-  wizard::EncoderJobFileValues v = Values(false, 400 * 1024);
-  v.encoderComplexity = 50;
-  WriteJob(v);
-  Encode();
-  ASSERT_TRUE(events_.finished) << events_.message;
-  const std::vector<double> flashes = FlashTimes(Output());
-  const std::vector<double> onsets = ToneOnsets(Output());
-  ASSERT_EQ(flashes.size(), 2u);
-  ASSERT_EQ(onsets.size(), 1u);
-  EXPECT_NEAR(flashes[0], 1.0, 0.001);
-  EXPECT_NEAR(flashes[1], 3.0, 0.001);
-  std::printf("flash at %.3f s, tone at %.4f s\n", flashes[0], onsets[0]);
-  EXPECT_NEAR(onsets[0], flashes[0], 0.04);
+  kv_test::PluginTitle title;
+  ASSERT_TRUE(kv_test::PreparePluginTitle(data_, "pal_sync", 1, 1, &title));
+  const struct {
+    int stream;
+    const char* plugin;
+    const char* source;
+  } streams[] = {{3, "qmaudio_mpa.dll", "qmAudioMPASource"},
+                 {0, "qmaudio_ac3.dll", "qmAudioAC3Source"}};  // 5.1, tone in the centre
+  for (const auto& s : streams) {
+    char delay[32];
+    std::snprintf(
+        delay, sizeof delay, "%f",
+        static_cast<double>(static_cast<float>(title.status.audio[s.stream].delayMs) * 0.001f));
+    kv_test::WriteFile(
+        data_ + "/out01.avs",
+        std::string("LoadPlugin(\"qmvideo.dll\")\r\nLoadPlugin(\"") + s.plugin +
+            "\")\r\n\r\nvideo = qmVideoSource(\"" + title.key +
+            ".qmvi\", idct=4, force_film=false)\r\nvideo = LanczosResize(video, 352, "
+            "288)\r\n\r\naudio = " +
+            s.source + "(\"" + title.key + "_at" + std::to_string(s.stream) +
+            ".vfm\", channels=2)\r\n\r\n"
+            "AudioDub(video, DelayAudio(audio, " +
+            delay +
+            "))\r\n"
+            "\r\nWriteFileStart(\"avsdebug\", \"\"\" \"Kestrevane\" \"\"\")\r\n");
+    wizard::EncoderJobFileValues v = Values(false, 400 * 1024);
+    v.encoderComplexity = 50;
+    WriteJob(v);
+    events_ = Recorder();
+    Encode();
+    ASSERT_TRUE(events_.finished) << s.source << ": " << events_.message;
+    const std::vector<double> flashes = FlashTimes(Output());
+    const std::vector<double> onsets = ToneOnsets(Output());
+    ASSERT_EQ(flashes.size(), 5u) << s.source;  // 1, 3, 5, 7 and 9 s
+    ASSERT_EQ(onsets.size(), flashes.size()) << s.source;
+    for (size_t i = 0; i < flashes.size(); ++i) {
+      std::printf("%s: flash at %.3f s, tone at %.4f s\n", s.source, flashes[i], onsets[i]);
+      EXPECT_NEAR(flashes[i], 1.0 + 2.0 * static_cast<double>(i), 0.001);
+      EXPECT_NEAR(onsets[i], flashes[i], 0.04) << s.source;
+    }
+  }
 }
 
 }  // namespace

@@ -3,10 +3,11 @@
 # frameserver, started by the real encoder control.
 kv_add_test(producer_encode_tests
   SOURCES producer_encode_test.cpp
-  LIBS kv_app kv_queue kv_wizard kv_qmvideo_test_util qmvideo
+  LIBS kv_app kv_queue kv_wizard kv_qmvideo_test_util kv_plugin_test_util qmvideo
   DVDS WIDGETS)
 target_compile_definitions(producer_encode_tests PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}")
-add_dependencies(producer_encode_tests kv_producer_program kv_avisynth kv_devil qmvideo)
+add_dependencies(producer_encode_tests kv_producer_program kv_avisynth kv_devil qmvideo
+                 kv_qmaudio_mpa kv_qmaudio_ac3)
 
 kv_add_test(producer_unit_tests
   SOURCES producer_unit_test.cpp
