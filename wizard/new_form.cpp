@@ -13,6 +13,7 @@
 #include "queue/queue_window.h"
 #include "wizard/config_page.h"
 #include "wizard/source_page.h"
+#include "wizard/title_page.h"
 
 namespace wizard {
 
@@ -190,7 +191,7 @@ void TKVNNewForm::BuildPages() {
   AddPage(kSourcePage, "Step1", source, source);
   auto* analysis = new EmptyPage(*this, kAnalysisPage);
   AddPage(kAnalysisPage, "Step2", analysis, analysis);
-  auto* title = new EmptyPage(*this, kTitlePage);
+  auto* title = new TitlePage(*this);
   AddPage(kTitlePage, "Step3", title, title);
   auto* config = new ConfigPage(*this, nullptr);
   AddPage(kConfigPage, "Step5", config, config);
