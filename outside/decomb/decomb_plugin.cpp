@@ -1,6 +1,6 @@
 // Decomb.dll: inverse telecine and deinterlacing for the job scripts.
 #include "outside/decomb/decomb.h"
-#include "outside/decomb/host_clip.h"
+#include "outside/plugin_support/host_clip.h"
 
 extern "C" KVFS_PLUGIN_EXPORT int kvfs_register_plugin(const kvfs_host* host,
                                                        kvfs_registrar* registrar) {

@@ -2,7 +2,7 @@
 
 #include "outside/decomb/decomb.h"
 #include "outside/decomb/fields.h"
-#include "outside/decomb/host_clip.h"
+#include "outside/plugin_support/host_clip.h"
 
 namespace decomb {
 

@@ -29,44 +29,47 @@ inline int Beyond(int above, int mid, int below, int threshold) {
   return ((d1 > threshold) & (d2 > threshold)) | ((d1 < -threshold) & (d2 < -threshold));
 }
 
-// 1 where `mid` lies beyond both `above` and `below` (the other field), while its own field's
-// pixels two rows up and down are close to it: combing, not a fine texture or noise, which differs
-// from its own field's neighbours as much.
-inline int Combed(int up2, int above, int mid, int below, int down2) {
-  return Beyond(above, mid, below, kCombThreshold) & (std::abs(mid - up2) <= kCombThreshold) &
-         (std::abs(mid - down2) <= kCombThreshold);
-}
-
-// Rows y - 2 .. y + 2 of a plane, rows outside the picture taken from the
-// nearest of the same field (or the row itself).
+// Row y of a plane and the other field's rows above and below it; at the
+// picture's edge the one neighbour stands for both.
 struct Rows {
-  const uint8_t* up2;
   const uint8_t* above;
   const uint8_t* mid;
   const uint8_t* below;
-  const uint8_t* down2;
 };
 
 Rows RowsAround(const kvfs_frame* field_of_mid, const kvfs_frame* other, int p, int y, int h) {
-  Rows r;
-  r.mid = Row(field_of_mid, p, y);
-  r.up2 = y >= 2 ? Row(field_of_mid, p, y - 2) : r.mid;
-  r.down2 = y + 2 < h ? Row(field_of_mid, p, y + 2) : r.mid;
-  r.above = Row(other, p, y > 0 ? y - 1 : y + 1);
-  r.below = Row(other, p, y + 1 < h ? y + 1 : y - 1);
-  return r;
+  return {Row(other, p, y > 0 ? y - 1 : y + 1), Row(field_of_mid, p, y),
+          Row(other, p, y + 1 < h ? y + 1 : y - 1)};
+}
+
+// Marks the combed pixels of row `r` in `combed` (w entries, 0 or 1): the
+// pixel and its left and right neighbours lie beyond the other field's
+// pixels above and below, and the row is smooth across them. A comb's
+// teeth run along the row; fine texture and noise, which change from pixel
+// to pixel, do not count.
+void CombedRow(const Rows& r, int w, std::vector<uint8_t>* beyond, uint8_t* combed) {
+  beyond->resize(static_cast<size_t>(w));
+  uint8_t* b = beyond->data();
+  for (int x = 0; x < w; ++x)
+    b[x] = static_cast<uint8_t>(Beyond(r.above[x], r.mid[x], r.below[x], kCombThreshold));
+  for (int x = 0; x < w; ++x) {
+    const int l = x > 0 ? x - 1 : x, rt = x + 1 < w ? x + 1 : x;
+    combed[x] = static_cast<uint8_t>(b[l] & b[x] & b[rt] &
+                                     (std::abs(r.mid[l] - r.mid[x]) <= kCombThreshold) &
+                                     (std::abs(r.mid[rt] - r.mid[x]) <= kCombThreshold));
+  }
 }
 
 }  // namespace
 
 int64_t CombCount(const kvfs_frame* top, const kvfs_frame* bottom) {
   const int w = top->width, h = top->height;
+  std::vector<uint8_t> beyond, combed(static_cast<size_t>(w));
   int64_t count = 0;
   for (int y = 1; y + 1 < h; y += 2) {
-    const Rows r = RowsAround(bottom, top, 0, y, h);
+    CombedRow(RowsAround(bottom, top, 0, y, h), w, &beyond, combed.data());
     int row = 0;
-    for (int x = 0; x < w; ++x)
-      row += Combed(r.up2[x], r.above[x], r.mid[x], r.below[x], r.down2[x]);
+    for (int x = 0; x < w; ++x) row += combed[static_cast<size_t>(x)];
     count += row;
   }
   return count;
@@ -76,13 +79,13 @@ bool IsCombed(const kvfs_frame* f, int block_limit) {
   const int w = f->width, h = f->height;
   const int blocks_x = (w + 15) / 16;
   std::vector<int> counts(static_cast<size_t>(blocks_x));
+  std::vector<uint8_t> beyond, combed(static_cast<size_t>(w));
   for (int by = 0; by * 16 < h; ++by) {
     std::fill(counts.begin(), counts.end(), 0);
     for (int y = by * 16 + 1; y < std::min(h - 1, by * 16 + 16); y += 2) {
-      const Rows r = RowsAround(f, f, 0, y, h);
+      CombedRow(RowsAround(f, f, 0, y, h), w, &beyond, combed.data());
       for (int x = 0; x < w; ++x)
-        counts[static_cast<size_t>(x >> 4)] +=
-            Combed(r.up2[x], r.above[x], r.mid[x], r.below[x], r.down2[x]);
+        counts[static_cast<size_t>(x >> 4)] += combed[static_cast<size_t>(x)];
     }
     for (int c : counts)
       if (c >= block_limit) return true;
@@ -112,8 +115,6 @@ void InterpolateCombed(const kvfs_frame* in, bool keep_top, kvfs_frame* out) {
         if (in != out) std::memcpy(o, Row(in, p, y), bytes);
         continue;
       }
-      // At the picture's edge the one neighbour of the kept field stands
-      // for both.
       const Rows r = RowsAround(in, in, p, y, h);
       for (int x = 0; x < w; ++x)
         o[x] = Beyond(r.above[x], r.mid[x], r.below[x], kInterpolateThreshold)

@@ -10,10 +10,11 @@
 
 namespace decomb {
 
-// A pixel of the second field is combed when it lies beyond both first-field
-// neighbours above and below, on the same side, by more than this, while
-// its own field's pixels two rows away are as close to it: so fine texture
-// and noise, which differ from their own field as much, do not count.
+// A pixel of the second field is combed when it and its left and right
+// neighbours lie beyond the first-field pixels above and below, on the same
+// side, by more than this, and its row is smooth across the three: comb
+// teeth run along the rows, while fine texture and noise change from pixel
+// to pixel.
 inline constexpr int kCombThreshold = 15;
 // In a picture found combed, every second-field pixel that lies beyond both
 // neighbours by more than this is interpolated (thin moving lines included).

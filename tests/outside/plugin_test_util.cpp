@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <memory>
 
@@ -62,7 +63,7 @@ ServedClip Serve(const std::string& script, Pictures pictures, bool sound, const
   clip.audio_rate = info.audio_rate;
   clip.channels = info.channels;
   clip.samples = info.sample_count;
-  for (int64_t n = 0; pictures != Pictures::kNone && n < info.frame_count; ++n) {
+  for (int64_t n = 0; (pictures != Pictures::kNone || each) && n < info.frame_count; ++n) {
     const kvfs_frame* f = file->Frame(n);
     if (!f) {
       clip.error = "frame " + std::to_string(n) + ": " + file->Error();
@@ -74,7 +75,7 @@ ServedClip Serve(const std::string& script, Pictures pictures, bool sound, const
         sum += f->data[0][static_cast<ptrdiff_t>(y) * f->pitch[0] + x];
     clip.mean_luma.push_back(static_cast<double>(sum) /
                              (static_cast<double>(f->width) * f->height));
-    if (pictures != Pictures::kAll) continue;
+    if (pictures != Pictures::kAll && !each) continue;
     std::string planes;
     for (int p = 0; p < (f->pixel_format == KVFS_PIXEL_I420 ? 3 : 1); ++p) {
       const int width = f->pixel_format == KVFS_PIXEL_BGR24 ? f->width * 3
@@ -113,17 +114,30 @@ std::vector<float> FfmpegSamples(const std::string& input_args, const std::strin
   return samples;
 }
 
-std::vector<std::string> FfmpegFrames(const std::string& input_args, const std::string& filter,
-                                      int width, int height) {
-  CommandResult r = RunCommand("ffmpeg -nostdin -v error " + input_args +
-                               (filter.empty() ? "" : " -vf " + Quote(filter)) +
-                               " -fps_mode passthrough -pix_fmt yuv420p -f rawvideo -");
-  const size_t size = static_cast<size_t>(width) * height +
-                      2 * static_cast<size_t>((width + 1) / 2) * ((height + 1) / 2);
-  std::vector<std::string> frames;
-  for (size_t at = 0; at + size <= r.out.size(); at += size)
-    frames.push_back(r.out.substr(at, size));
-  return frames;
+bool FfmpegFramesToFile(const std::string& input_args, const std::string& graph,
+                        const std::string& raw) {
+  const std::string map =
+      graph.empty() ? " -map 0:v:0" : " -filter_complex " + Quote(graph) + " -map '[out]'";
+  return RunCommand("ffmpeg -nostdin -v error -y " + input_args + map +
+                    " -fps_mode passthrough -pix_fmt yuv420p -f rawvideo " + Quote(raw))
+             .exit_code == 0;
+}
+
+RawFrames::RawFrames(const std::string& path, int width, int height)
+    : path_(path),
+      frame_bytes_(static_cast<size_t>(width) * height +
+                   2 * static_cast<size_t>((width + 1) / 2) * ((height + 1) / 2)) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  count_ = in ? static_cast<int64_t>(in.tellg()) / static_cast<int64_t>(frame_bytes_) : 0;
+}
+
+std::string RawFrames::Frame(int64_t n) const {
+  if (n < 0 || n >= count_) return "";
+  std::ifstream in(path_, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(n * static_cast<int64_t>(frame_bytes_)));
+  std::string frame(frame_bytes_, '\0');
+  in.read(frame.data(), static_cast<std::streamsize>(frame.size()));
+  return frame;
 }
 
 bool WriteMapBytes(const std::string& map_path, const std::string& out) {

@@ -51,9 +51,22 @@ ServedClip Serve(const std::string& script, Pictures pictures, bool sound,
 
 // FFmpeg's float samples (interleaved) for `input_args` with `filter`.
 std::vector<float> FfmpegSamples(const std::string& input_args, const std::string& filter);
-// FFmpeg's planar 4:2:0 frames, one string each.
-std::vector<std::string> FfmpegFrames(const std::string& input_args, const std::string& filter,
-                                      int width, int height);
+// FFmpeg's planar 4:2:0 frames of `input_args` (after the filter graph
+// `graph`, whose output is labelled [out], when given), written to `raw`.
+bool FfmpegFramesToFile(const std::string& input_args, const std::string& graph,
+                        const std::string& raw);
+// Frame n of such a file; empty beyond its end.
+class RawFrames {
+ public:
+  RawFrames(const std::string& path, int width, int height);
+  int64_t Count() const { return count_; }
+  std::string Frame(int64_t n) const;
+
+ private:
+  std::string path_;
+  size_t frame_bytes_;
+  int64_t count_;
+};
 
 // The concatenation of a map's byte ranges, written to `out`.
 bool WriteMapBytes(const std::string& map_path, const std::string& out);

@@ -22,3 +22,10 @@ kv_add_test(decomb_tests
 set_target_properties(decomb_tests PROPERTIES AUTOMOC OFF)
 target_compile_definitions(decomb_tests PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}")
 add_dependencies(decomb_tests kv_avisynth kv_devil qmvideo kv_decomb_plugin)
+
+kv_add_test(vsfilter_tests
+  SOURCES vsfilter_test.cpp
+  LIBS kv_plugin_test_util
+  DVDS)
+set_target_properties(vsfilter_tests PROPERTIES AUTOMOC OFF)
+add_dependencies(vsfilter_tests kv_avisynth kv_devil qmvideo kv_vsfilter_plugin)

@@ -1,4 +1,4 @@
-#include "outside/decomb/host_clip.h"
+#include "outside/plugin_support/host_clip.h"
 
 #include <algorithm>
 #include <cstdio>
