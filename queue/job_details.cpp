@@ -18,6 +18,18 @@ std::string FormatPercent(double percent) {
   return text;
 }
 
+std::string EncodingTitle(double job_percent) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Kestrevane - %.1f%%", job_percent);
+  return text;
+}
+
+std::string EncodingCaptionSuffix(double job_percent) {
+  char text[64];
+  std::snprintf(text, sizeof text, " - Encoding %.1f%%", job_percent);
+  return text;
+}
+
 JobDetails DetailsOf(const JobEntry& row) {
   JobDetails details;
   details.job = row.Name;

@@ -24,4 +24,10 @@ std::string FormatPercent(double percent);
 // "Volume %d / %d:", the caption of the volume line.
 std::string VolumeCaption(int volume, int volumes);
 
+// The application's title while a job encodes: "Kestrevane - 37.5%".
+std::string EncodingTitle(double job_percent);
+// What a window's caption gets after its own text while a job encodes:
+// " - Encoding 37.5%".
+std::string EncodingCaptionSuffix(double job_percent);
+
 }  // namespace queue

@@ -59,8 +59,8 @@ class RunnerObserver {
   virtual void VolumeStarted(int /*volume*/, int /*volumes*/) {}
   // The running volume's and the job's percentages (0 to 100).
   virtual void ProgressChanged(double /*volume_percent*/, double /*job_percent*/) {}
-  // The application's titles show the job's percentage, or their plain text
-  // (none).
+  // The application's titles show the job's percentage (the texts of
+  // EncodingTitle and EncodingCaptionSuffix), or their plain text (none).
   virtual void TitlesChanged(std::optional<double> /*job_percent*/) {}
   virtual void VolumeFinished(size_t /*row*/, int /*volume*/, int /*volumes*/) {}
   virtual void JobEnded(size_t /*row*/, const JobOutcome& /*outcome*/) {}

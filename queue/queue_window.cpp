@@ -11,7 +11,6 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/drive.h"
 #include "platform/folder_chooser.h"
@@ -729,11 +728,8 @@ void TKVNMenuForm::TitlesChanged(std::optional<double> job_percent) {
     setWindowTitle(initial_caption_);
     return;
   }
-  char suffix[48];
-  std::snprintf(suffix, sizeof suffix, " - %.1f%%", *job_percent);
-  shell_.SetApplicationTitle(std::string("Kestrevane") + suffix);
-  std::snprintf(suffix, sizeof suffix, " - Encoding %.1f%%", *job_percent);
-  setWindowTitle(initial_caption_ + QString::fromUtf8(suffix));
+  shell_.SetApplicationTitle(EncodingTitle(*job_percent));
+  setWindowTitle(initial_caption_ + QString::fromStdString(EncodingCaptionSuffix(*job_percent)));
 }
 
 void TKVNMenuForm::JobEnded(size_t, const JobOutcome& outcome) {
