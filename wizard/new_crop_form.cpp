@@ -2,9 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFocusEvent>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -14,8 +12,8 @@
 
 #include "decoder/video_decoder.h"
 #include "platform/message_box.h"
-#include "platform/sounds.h"
 #include "queue/up_down.h"
+#include "wizard/numeric_entry.h"
 #include "wizard/wizard_state.h"
 
 namespace wizard {
@@ -34,30 +32,6 @@ inline constexpr int kPanelBorder = 2;
 inline constexpr int kDesignWidth = 656;
 inline constexpr int kDesignHeight = 452;
 inline constexpr int kSliderMaximum = 256;
-
-// The up-down's position within its range (an edit may hold more).
-int Value(const queue::UpDown* up_down) {
-  if (up_down->Minimum() > up_down->Maximum()) return up_down->Position();
-  return std::clamp(up_down->Position(), up_down->Minimum(), up_down->Maximum());
-}
-
-bool IsInteger(const QString& text) {
-  if (text.isEmpty()) return false;
-  for (QChar c : text)
-    if (c < QChar(u'0') || c > QChar(u'9')) return false;
-  bool ok = false;
-  text.toInt(&ok);
-  return ok;
-}
-
-// Digits, backspace and keys that type nothing pass a margin edit.
-bool IsMarginKey(const QKeyEvent& event) {
-  if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return true;
-  const QString text = event.text();
-  if (text.isEmpty() || event.key() == Qt::Key_Tab || event.key() == Qt::Key_Backtab) return true;
-  const QChar c = text.front();
-  return c == QChar(u'\b') || (c >= QChar(u'0') && c <= QChar(u'9'));
-}
 
 class Hourglass {
  public:
@@ -124,7 +98,8 @@ TKVNNewCropForm::TKVNNewCropForm(WizardFrame& frame, const PageCropUpDowns& page
     edit->setObjectName(QLatin1String(f.edit_name));
     edit->setMaxLength(4);
     edit->setGeometry(f.at.x(), f.at.y(), 34, 22);
-    edit->installEventFilter(this);
+    // VideoCropEditKeyPress and the check on leaving.
+    new EditWatcher(edit, IsNumberKey, [this, edit] { VideoCropEditExit(edit); });
     auto* up_down = new queue::UpDown(edit, VideoCropGroupBox);
     up_down->setObjectName(QLatin1String(f.up_down_name));
     up_down->move(f.at.x() + 34, f.at.y());
@@ -250,8 +225,8 @@ void TKVNNewCropForm::closeEvent(QCloseEvent* event) {
 // ----------------------------------------------------------------- margins
 
 CropMargins TKVNNewCropForm::Margins() const {
-  return {Value(VideoCropTUpDown), Value(VideoCropBUpDown), Value(VideoCropLUpDown),
-          Value(VideoCropRUpDown)};
+  return {SpinnerValue(*VideoCropTUpDown), SpinnerValue(*VideoCropBUpDown),
+          SpinnerValue(*VideoCropLUpDown), SpinnerValue(*VideoCropRUpDown)};
 }
 
 queue::UpDown* TKVNNewCropForm::UpDownOf(const QLineEdit* edit) const {
@@ -276,7 +251,7 @@ void TKVNNewCropForm::VideoCropREditChange() {
 
 void TKVNNewCropForm::VerticalMarginChange(QLineEdit* edit) {
   if (edit->text().isEmpty()) return DrawLines();
-  if (!IsInteger(edit->text())) return;
+  if (!HoldsInteger(*edit)) return;
   const CropMargins m = Margins();
   const PictureRect r = CropRectFor(m, title_width_, title_height_);
   rect_.Top = r.Top;
@@ -289,7 +264,7 @@ void TKVNNewCropForm::VerticalMarginChange(QLineEdit* edit) {
 
 void TKVNNewCropForm::HorizontalMarginChange(QLineEdit* edit) {
   if (edit->text().isEmpty()) return DrawLines();
-  if (!IsInteger(edit->text())) return;
+  if (!HoldsInteger(*edit)) return;
   const CropMargins m = Margins();
   const PictureRect r = CropRectFor(m, title_width_, title_height_);
   rect_.Left = r.Left;
@@ -301,19 +276,10 @@ void TKVNNewCropForm::HorizontalMarginChange(QLineEdit* edit) {
 }
 
 void TKVNNewCropForm::VideoCropEditExit(QLineEdit* edit) {
-  const char* problem = nullptr;
-  if (edit->text().isEmpty()) {
-    problem = "Please enter an integer.";
-  } else if (!IsInteger(edit->text())) {
-    problem = "Please enter a valid integer.";
-  }
-  if (problem) {
-    platform::ShowMessage(this, problem, platform::MessageIcon::Warning);
-    edit->setFocus(Qt::OtherFocusReason);
+  if (!CheckNumberField(*edit, {"Please enter an integer.", "Please enter a valid integer."}))
     return;
-  }
   queue::UpDown* up_down = UpDownOf(edit);
-  up_down->SetPosition(EvenTowardsZero(Value(up_down)));
+  up_down->SetPosition(EvenTowardsZero(SpinnerValue(*up_down)));
 }
 
 // ------------------------------------------------------------------ drawing
@@ -435,17 +401,6 @@ bool TKVNNewCropForm::eventFilter(QObject* watched, QEvent* event) {
         return true;
       default:
         break;
-    }
-  } else if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
-    if (event->type() == QEvent::KeyPress &&
-        !IsMarginKey(*static_cast<QKeyEvent*>(event))) {  // VideoCropEditKeyPress
-      platform::TheSounds().Play(platform::SystemSound::Default);
-      return true;
-    }
-    if (event->type() == QEvent::FocusOut) {
-      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-        VideoCropEditExit(edit);
     }
   }
   return QWidget::eventFilter(watched, event);

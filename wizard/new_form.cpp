@@ -11,7 +11,9 @@
 #include "platform/message_box.h"
 #include "queue/folder_tree.h"
 #include "queue/queue_window.h"
+#include "queue/up_down.h"
 #include "wizard/config_page.h"
+#include "wizard/new_crop_form.h"
 #include "wizard/source_page.h"
 #include "wizard/title_page.h"
 
@@ -195,6 +197,13 @@ void TKVNNewForm::BuildPages() {
   AddPage(kTitlePage, "Step3", title, title);
   auto* config = new ConfigPage(*this, nullptr);
   AddPage(kConfigPage, "Step5", config, config);
+  // "Adjust..." opens the crop dialog over the page's four margins.
+  config->SetCropDialogOpener([this](ConfigPage& page) {
+    auto margin = [&page](const char* name) { return page.findChild<queue::UpDown*>(name); };
+    return TKVNNewCropForm::OpenFor(
+        *this, {margin("VideoCropTUpDown"), margin("VideoCropBUpDown"), margin("VideoCropLUpDown"),
+                margin("VideoCropRUpDown")});
+  });
 }
 
 void TKVNNewForm::SetHeader(int icon, const QString& title, const QString& comment) {

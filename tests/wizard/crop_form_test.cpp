@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QTest>
 #include <filesystem>
 
@@ -15,8 +16,10 @@
 #include "tests/support/temp_dir.h"
 #include "tests/wizard/analysed_disc.h"
 #include "tests/wizard/test_wizard_frame.h"
+#include "wizard/config_page.h"
 #include "wizard/crop_rules.h"
 #include "wizard/new_crop_form.h"
+#include "wizard/new_form.h"
 #include "wizard/title_preparation.h"
 
 namespace {
@@ -251,6 +254,35 @@ TEST_F(CropFormTest, OkWritesBackCancelAndCloseDrop) {
     EXPECT_TRUE(frame.isEnabled());
     EXPECT_FALSE(decoder::VideoIsOpen());
   }
+}
+
+// "Adjust..." on the wizard's configuration page opens the dialog over the
+// page's margins, which take its margins on OK.
+TEST_F(CropFormTest, OpenedByTheConfigurationPage) {
+  auto wizard = std::make_unique<wizard::TKVNNewForm>(nullptr);
+  wizard->State() = *state_;
+  wizard->State().SelectionChanged = true;
+  auto* config = dynamic_cast<wizard::ConfigPage*>(wizard->Page(wizard::kConfigPage));
+  ASSERT_NE(config, nullptr);
+  config->Enter();
+  auto* top = config->findChild<queue::UpDown*>("VideoCropTUpDown");
+  ASSERT_NE(top, nullptr);
+  EXPECT_EQ(top->Position(), 72);  // the detected borders
+
+  config->VideoCropAdjButtonClick();
+  QPointer<TKVNNewCropForm> dialog;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* d = qobject_cast<TKVNNewCropForm*>(w); d && d->isVisible()) dialog = d;
+  ASSERT_FALSE(dialog.isNull());
+  EXPECT_EQ(dialog->VideoCropTEdit->text(), "72");
+  EXPECT_EQ(dialog->VideoCropBEdit->text(), "88");
+  EXPECT_FALSE(wizard->isEnabled());
+  dialog->VideoCropTUpDown->SetPosition(100);
+  QTest::mouseClick(dialog->OKButton, Qt::LeftButton);
+  EXPECT_EQ(top->Position(), 100);
+  EXPECT_TRUE(wizard->isEnabled());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(dialog.isNull());  // a new dialog for each use
 }
 
 TEST_F(CropFormTest, TitleThatCannotBeOpened) {
