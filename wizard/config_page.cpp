@@ -18,6 +18,7 @@
 #include "wizard/codec_form.h"
 #include "wizard/config_texts.h"
 #include "wizard/filters_form.h"
+#include "wizard/new_crop_form.h"
 #include "wizard/writer_steps.h"
 
 namespace wizard {
@@ -122,6 +123,11 @@ ConfigPage::ConfigPage(WizardFrame& frame, QWidget* parent)
   BuildAudioSheet(AudioSheet);
   BuildSubtitleSheet(SubSheet);
   BuildSummarySheet(InfoSheet);
+
+  open_crop_dialog_ = [this](ConfigPage&) {
+    return TKVNNewCropForm::OpenFor(
+        frame_, {VideoCropTUpDown, VideoCropBUpDown, VideoCropLUpDown, VideoCropRUpDown});
+  };
 
   if (QPushButton* preview = frame_.PreviewButton()) {
     preview->hide();
@@ -1264,6 +1270,8 @@ void ConfigPage::VideoCropManuCheckClick() {
 }
 
 void ConfigPage::VideoCropAdjButtonClick() {
+  // The dialog writes its margins back into the four crop up-downs, whose
+  // change handlers take them over.
   if (!open_crop_dialog_ || !open_crop_dialog_(*this)) {
     platform::ShowMessage(frame_.Window(), "Unable to view selected title!",
                           platform::MessageIcon::Error);

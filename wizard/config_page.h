@@ -41,8 +41,8 @@ class ConfigPage : public QWidget, public WizardPage {
   // Writes the preview script for the state; false when it cannot.
   using PreviewScriptWriter = std::function<bool(WizardState&)>;
   void SetPreviewScriptWriter(PreviewScriptWriter writer) { write_preview_ = std::move(writer); }
-  // Opens the crop dialog over the page; false when the title cannot be
-  // opened.
+  // Opens the crop dialog over the page (TKVNNewCropForm unless replaced);
+  // false when the title cannot be opened.
   using CropDialogOpener = std::function<bool(ConfigPage& page)>;
   void SetCropDialogOpener(CropDialogOpener opener) { open_crop_dialog_ = std::move(opener); }
 

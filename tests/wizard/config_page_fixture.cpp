@@ -11,6 +11,9 @@ namespace kv_test {
 
 namespace {
 
+// The NTSC frame rate as the analysis gives it.
+constexpr float kNtscRate = 30000.0f / 1001.0f;
+
 constexpr uint16_t Language(char first, char second) {
   return static_cast<uint16_t>((first << 8) | second);
 }
@@ -61,14 +64,14 @@ wizard::PgcAudioEntry Audio(int stream, int format, int channels, uint16_t langu
 
 }  // namespace
 
-std::vector<SampleTitle> SampleTitles() {
+std::vector<HandTitle> HandTitles() {
   // The facts follow the generator: picture kinds, lengths, letterbox bars
   // of 72 and 88 lines, streams and languages.
   const wizard::PgcAudioEntry english_ac3 = Audio(0, 1, 2, Language('e', 'n'));
-  std::vector<SampleTitle> titles;
+  std::vector<HandTitle> titles;
 
-  SampleTitle pal{"pal_letterbox/1/1", 1, 1,
-                  TitleSet(720, 576, true, true, 25.0f, true, false, 0.0f)};
+  HandTitle pal{"pal_letterbox/1/1", 1, 1,
+                TitleSet(720, 576, true, true, 25.0f, true, false, 0.0f)};
   pal.title_set.PgcCount = 2;
   pal.title_set.Pgcs = {{},
                         Chain(300, {72, 0, 720, 416}, true, {english_ac3}),
@@ -78,8 +81,8 @@ std::vector<SampleTitle> SampleTitles() {
   pal.pgc = 2;
   titles.push_back(pal);
 
-  SampleTitle multi{"ntsc_multi/1/1", 1, 1,
-                    TitleSet(720, 480, false, false, 29.97f, false, true, 0.0f)};
+  HandTitle multi{"ntsc_multi/1/1", 1, 1,
+                  TitleSet(720, 480, false, false, kNtscRate, false, true, 0.0f)};
   multi.title_set.PgcCount = 1;
   multi.title_set.Pgcs = {
       {},
@@ -89,28 +92,28 @@ std::vector<SampleTitle> SampleTitles() {
             {{0, Language('e', 'n')}})};
   multi.title_set.SubtitleFiles[0] = "vts01_pgc00_a0_st0.sub";
   titles.push_back(multi);
-  SampleTitle second{"ntsc_multi/2/1", 2, 1,
-                     TitleSet(720, 480, false, false, 29.97f, false, true, 0.0f)};
+  HandTitle second{"ntsc_multi/2/1", 2, 1,
+                   TitleSet(720, 480, false, false, kNtscRate, false, true, 0.0f)};
   second.title_set.PgcCount = 1;
   second.title_set.Pgcs = {{}, Chain(180, {0, 0, 720, 480}, false, {english_ac3})};
   titles.push_back(second);
 
-  SampleTitle film{"ntsc_film/1/1", 1, 1,
-                   TitleSet(720, 480, false, false, 29.97f, true, true, 100.0f)};
+  HandTitle film{"ntsc_film/1/1", 1, 1,
+                 TitleSet(720, 480, false, false, kNtscRate, true, true, 100.0f)};
   film.title_set.PgcCount = 1;
   film.title_set.Pgcs = {{}, Chain(300, {0, 0, 720, 480}, false, {english_ac3})};
   titles.push_back(film);
-  SampleTitle mixed{"ntsc_mixed/1/1", 1, 1,
-                    TitleSet(720, 480, false, false, 29.97f, false, true, 50.0f)};
+  HandTitle mixed{"ntsc_mixed/1/1", 1, 1,
+                  TitleSet(720, 480, false, false, kNtscRate, true, true, 50.0f)};
   mixed.title_set.PgcCount = 1;
   mixed.title_set.Pgcs = {{}, Chain(270, {0, 0, 720, 480}, false, {english_ac3})};
   titles.push_back(mixed);
   return titles;
 }
 
-const SampleTitle& SampleTitleNamed(const std::string& name) {
-  static const std::vector<SampleTitle> titles = SampleTitles();
-  for (const SampleTitle& title : titles) {
+const HandTitle& HandTitleNamed(const std::string& name) {
+  static const std::vector<HandTitle> titles = HandTitles();
+  for (const HandTitle& title : titles) {
     if (name == title.name) return title;
   }
   throw std::invalid_argument("no sample title " + name);
@@ -157,7 +160,7 @@ ConfigPageHarness::ConfigPageHarness() {
 ConfigPageHarness::~ConfigPageHarness() = default;
 
 void ConfigPageHarness::EnterWith(const std::string& name) {
-  const SampleTitle& title = SampleTitleNamed(name);
+  const HandTitle& title = HandTitleNamed(name);
   wizard::WizardState& state = frame_.State();
   state.TitleSets[title.vts] = title.title_set;
   state.SelVts = title.vts;

@@ -18,8 +18,9 @@
 namespace kv_test {
 
 // One program chain of a sample disc with the facts its analysis and
-// preparation give.
-struct SampleTitle {
+// preparation give, written out so that the tests of the page's rules need
+// no index run (config_page_titles_test checks them against the real ones).
+struct HandTitle {
   const char* name;  // "pal_letterbox/1/1": disc, title set, program chain
   int vts = 1;
   int pgc = 1;
@@ -27,8 +28,8 @@ struct SampleTitle {
 };
 
 // The program chains of the sample discs (tests/fixtures/make_sample_dvds.sh).
-std::vector<SampleTitle> SampleTitles();
-const SampleTitle& SampleTitleNamed(const std::string& name);
+std::vector<HandTitle> HandTitles();
+const HandTitle& HandTitleNamed(const std::string& name);
 
 // A wizard frame of its own around one configuration page: a window with
 // the page and the Preview, Back and Next buttons.

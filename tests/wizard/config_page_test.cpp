@@ -26,109 +26,7 @@ QString Number(int value) {
   return QString::number(value);
 }
 
-// --- entering the page -------------------------------------------------------
-
-class EnterSampleTitle : public ConfigPageTest,
-                         public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(EnterSampleTitle, ProposesWhatJobSettingsComputesAndShowsIt) {
-  EnterWith(GetParam());
-  const SampleTitle& title = SampleTitleNamed(GetParam());
-  JobSettings expected;
-  expected.InitialiseForTitle(wizard::FactsForTitle(title.title_set, title.pgc));
-  const JobSettings& s = Settings();
-
-  // The settings: exactly what the model proposes for the title's facts.
-  EXPECT_EQ(s.EncodeMode, EncodeModeKind::FixedSize);
-  EXPECT_EQ(s.BitrateKbps, expected.BitrateKbps);
-  EXPECT_EQ(s.TotalBitrate, expected.TotalBitrate);
-  EXPECT_EQ(s.VolumePreset, expected.VolumePreset);
-  EXPECT_EQ(s.VolumeSizeMB, expected.VolumeSizeMB);
-  EXPECT_EQ(s.VolumeCount, expected.VolumeCount);
-  EXPECT_EQ(s.MinimumBitrateKbps, expected.MinimumBitrateKbps);
-  EXPECT_EQ(s.MinimumVolumeSizeMB, expected.MinimumVolumeSizeMB);
-  EXPECT_EQ(s.ChannelMode, expected.ChannelMode);
-  EXPECT_EQ(s.AudioCodecRow, expected.AudioCodecRow);
-  EXPECT_EQ(s.AudioBitrate, expected.AudioBitrate);
-  EXPECT_EQ(s.CropMode, expected.CropMode);
-  EXPECT_EQ(s.CropRect, expected.CropRect);
-  EXPECT_EQ(s.AspectRatio, expected.AspectRatio);
-  EXPECT_EQ(s.OutputWidth, expected.OutputWidth);
-  EXPECT_EQ(s.OutputHeight, expected.OutputHeight);
-  EXPECT_EQ(s.FrameRate, expected.FrameRate);
-  EXPECT_EQ(s.FrameCount, expected.FrameCount);
-  EXPECT_EQ(s.Ivtc, expected.Ivtc);
-  EXPECT_EQ(s.IvtcComplex, expected.IvtcComplex);
-  EXPECT_EQ(s.Deinterlace, expected.Deinterlace);
-  EXPECT_EQ(s.ComplexityPreset, 7);
-  EXPECT_TRUE(s.TwoPass);
-  EXPECT_EQ(s.encoderComplexity, 90);
-  EXPECT_EQ(s.firstPassComplexity, 50);
-  EXPECT_EQ(frame_.State().PreparedTitle, frame_.State().Selection());
-
-  // What the controls show agrees with the settings.
-  EXPECT_EQ(Edit("EncModeBitrateEdit")->text(), Number(s.BitrateKbps));
-  EXPECT_EQ(Edit("EncModeQualityEdit")->text(), "85");
-  EXPECT_EQ(Find<QComboBox>("VolCombo")->currentIndex(), s.VolumePreset);
-  EXPECT_EQ(Edit("VolEdit")->text(), Number(s.VolumeSizeMB));
-  EXPECT_EQ(Edit("VolNumEdit")->text(), Number(s.VolumeCount));
-  EXPECT_EQ(Edit("VideoResWEdit")->text(), Number(s.OutputWidth));
-  EXPECT_EQ(Edit("VideoResHEdit")->text(), Number(s.OutputHeight));
-  const wizard::TitleFacts& facts = s.Facts;
-  EXPECT_EQ(Edit("VideoCropTEdit")->text(), Number(s.CropRect.Top));
-  EXPECT_EQ(Edit("VideoCropBEdit")->text(),
-            Number(facts.PictureHeight - s.CropRect.Top - s.CropRect.Height));
-  EXPECT_EQ(Edit("EHQ1Edit")->text(), "50");
-  EXPECT_EQ(Edit("EHQ2Edit")->text(), "90");
-  EXPECT_EQ(Find<QSlider>("EHQTrack")->value(), 7);
-  auto* info = Find<QTreeWidget>("VideoInfoList");
-  const wizard::StreamInfoRows rows = wizard::StreamInformation(facts, s);
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(info->topLevelItem(i)->text(0), rows[i].first);
-    EXPECT_EQ(info->topLevelItem(i)->text(1).toStdString(), rows[i].second);
-  }
-  auto* tabs = Find<QTabWidget>("ConfigTabs");
-  EXPECT_EQ(tabs->currentIndex(), 0);
-  EXPECT_EQ(tabs->isTabVisible(2), s.HasAudio);
-  EXPECT_EQ(tabs->isTabVisible(3), s.HasSubtitles);
-  if (const wizard::AudioCodecEntry* row = s.ChosenAudioCodecRow()) {
-    EXPECT_EQ(Find<QLabel>("Audio1BitrateLabel")->text(), Number(row->Kbps) + " Kbps");
-  }
-  EXPECT_EQ(Find<QComboBox>("Audio1TrackCombo")->count(), int(facts.AudioStreams.size()));
-
-  // Which controls are usable for a fixed size with automatic choices.
-  EXPECT_TRUE(Find<QRadioButton>("EncModeFixedRadio")->isChecked());
-  EXPECT_TRUE(Find<QCheckBox>("VolCheck")->isChecked());
-  for (const char* name : {"VolCheck", "EncModeBitrateEdit", "EncModeQualityEdit", "VideoResWEdit",
-                           "VideoCropTEdit", "VideoCropAdjButton", "EHQTwoPassCheck", "EHQ1Edit",
-                           "EHQ2Edit", "Audio1BitrateTrack", "Audio1GainTrack"})
-    EXPECT_FALSE(Enabled(name)) << name;
-  if (s.HasSubtitles) {
-    EXPECT_FALSE(Enabled("SubLangCombo"));
-  }
-  for (const char* name : {"VolCombo", "VolNumEdit", "EHQTrack", "VideoResAutoCheck",
-                           "VideoCropNoCheck", "VideoCropManuCheck"})
-    EXPECT_TRUE(Enabled(name)) << name;
-  EXPECT_EQ(Enabled("VideoCropAutoCheck"), facts.BordersDetected());
-  EXPECT_EQ(Enabled("VideoTruCheck"), facts.PalVideo);
-  EXPECT_EQ(Edit("VolEdit")->isEnabled(), s.VolumePreset == 0);
-
-  // The frame around the page.
-  EXPECT_EQ(frame_.header_icon, 3);
-  EXPECT_EQ(frame_.header_title, "Configuration");
-  EXPECT_EQ(frame_.header_comment, "Set transcoding properties.");
-  EXPECT_EQ(frame_.notebook_page, wizard::kConfigPage);
-  EXPECT_EQ(frame_.NextButton()->text(), "Finish");
-  EXPECT_TRUE(frame_.NextButton()->font().bold());
-  EXPECT_TRUE(frame_.NextButton()->isEnabled());
-  EXPECT_TRUE(frame_.PreviewButton()->isVisible());
-  EXPECT_TRUE(messages_.Messages().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(SampleTitles, EnterSampleTitle,
-                         ::testing::Values("pal_letterbox/1/1", "pal_letterbox/1/2",
-                                           "ntsc_multi/1/1", "ntsc_multi/2/1", "ntsc_film/1/1",
-                                           "ntsc_mixed/1/1"));
+// --- streams -------------------------------------------------------------------
 
 TEST_F(ConfigPageTest, StreamListsNameFormatChannelsLanguageAndCommentary) {
   EnterWith("ntsc_multi/1/1");
@@ -396,7 +294,7 @@ TEST_F(ConfigPageTest, VolumesPresetsAndCountsRecomputeTheTotal) {
 }
 
 TEST_F(ConfigPageTest, SubtitlesAndAutomaticCropNeverGoTogether) {
-  SampleTitle title = SampleTitleNamed("ntsc_multi/1/1");
+  HandTitle title = HandTitleNamed("ntsc_multi/1/1");
   wizard::PgcInfo& pgc = title.title_set.Pgcs[1];
   pgc.BorderState = 1;
   pgc.DetectedRect = {60, 0, 720, 360};

@@ -91,7 +91,7 @@ TEST_F(OptionDialogTest, InverseTelecineReplacesDeinterlacingAndLowersTheRate) {
   EXPECT_TRUE(s.Ivtc);
   EXPECT_FALSE(s.IvtcComplex);
   EXPECT_FALSE(s.Deinterlace);
-  EXPECT_EQ(s.FrameRate, 29.97f * 4.0f * 0.2f);
+  EXPECT_EQ(s.FrameRate, s.SourceFrameRate * 4.0f * 0.2f);
   EXPECT_EQ(s.FrameCount, 300 * 4 / 5);
   EXPECT_EQ(InfoRow(3), "23.97 fps");
   EXPECT_EQ(InfoRow(5), QString::fromStdString(wizard::FormatDuration(s.Duration)));
@@ -107,7 +107,7 @@ TEST_F(OptionDialogTest, InverseTelecineReplacesDeinterlacingAndLowersTheRate) {
   CloseDialog(form);
   EXPECT_TRUE(Settings().IvtcComplex);
   EXPECT_FALSE(Settings().TopFieldFirst);
-  EXPECT_EQ(Settings().FrameRate, 29.97f);
+  EXPECT_EQ(Settings().FrameRate, Settings().SourceFrameRate);
   EXPECT_EQ(Settings().FrameCount, 300);
 }
 

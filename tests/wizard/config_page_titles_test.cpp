@@ -1,0 +1,218 @@
+// The configuration page over the sample discs analysed and their titles
+// prepared for real (index runs, title cuts, frame counts, border detection):
+// what it proposes, what it shows, and the crop dialog on a real frame.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "tests/outside/qmvideo_test_util.h"
+#include "tests/support/temp_dir.h"
+#include "tests/wizard/analysed_disc.h"
+#include "tests/wizard/config_page_fixture.h"
+#include "wizard/config_texts.h"
+#include "wizard/new_crop_form.h"
+#include "wizard/title_preparation.h"
+
+namespace kv_test {
+
+void PrintTo(const SampleTitle& title, std::ostream* out) {
+  *out << TitleName(title);
+}
+
+namespace {
+
+using wizard::EncodeModeKind;
+using wizard::JobSettings;
+
+QString Number(int value) {
+  return QString::number(value);
+}
+
+class PreparedTitle : public ConfigPageTest {
+ protected:
+  // Analyses the title's disc, prepares the title as the title page does
+  // and enters the page with it.
+  void EnterPrepared(const SampleTitle& t) {
+    wizard::WizardState& state = frame_.State();
+    ASSERT_GT(AnalyseSampleDisc(t.disc, root_.File(t.disc), state), 0);
+    state.SelVts = t.vts;
+    state.SelPgc = t.pgc;
+    state.SelAngle = 0;
+    const wizard::PreparationResult result =
+        wizard::PrepareTitle(wizard::PreparationInputFor(state));
+    ASSERT_TRUE(result.Ok) << result.Error;
+    wizard::ApplyPreparation(state, state.Selection(), result);
+    state.SelectionChanged = true;
+    page_->Enter();
+  }
+
+  TempDir root_{"config-page"};
+};
+
+class EverySampleTitle : public PreparedTitle, public ::testing::WithParamInterface<SampleTitle> {};
+
+// Facts of two program chains compared field by field.
+void ExpectSameFacts(const wizard::TitleFacts& a, const wizard::TitleFacts& b) {
+  EXPECT_EQ(a.PictureWidth, b.PictureWidth);
+  EXPECT_EQ(a.PictureHeight, b.PictureHeight);
+  EXPECT_EQ(a.Widescreen, b.Widescreen);
+  EXPECT_EQ(a.PalVideo, b.PalVideo);
+  EXPECT_FLOAT_EQ(a.VideoFrameRate, b.VideoFrameRate);
+  EXPECT_EQ(a.Progressive, b.Progressive);
+  EXPECT_EQ(a.FieldOrderTop, b.FieldOrderTop);
+  EXPECT_NEAR(a.FilmShare, b.FilmShare, 1.0);
+  EXPECT_EQ(a.PgcFrameCount, b.PgcFrameCount);
+  EXPECT_EQ(a.BorderState, b.BorderState);
+  EXPECT_EQ(a.DetectedRect, b.DetectedRect);
+  ASSERT_EQ(a.AudioStreams.size(), b.AudioStreams.size());
+  for (size_t i = 0; i < a.AudioStreams.size(); ++i) {
+    EXPECT_EQ(a.AudioStreams[i].Format, b.AudioStreams[i].Format) << i;
+    EXPECT_EQ(a.AudioStreams[i].Channels, b.AudioStreams[i].Channels) << i;
+    EXPECT_EQ(a.AudioStreams[i].Language, b.AudioStreams[i].Language) << i;
+    EXPECT_EQ(a.AudioStreams[i].CodeExtension, b.AudioStreams[i].CodeExtension) << i;
+  }
+  ASSERT_EQ(a.SubtitleStreams.size(), b.SubtitleStreams.size());
+  for (size_t i = 0; i < a.SubtitleStreams.size(); ++i)
+    EXPECT_EQ(a.SubtitleStreams[i].Language, b.SubtitleStreams[i].Language) << i;
+}
+
+TEST_P(EverySampleTitle, ProposesWhatJobSettingsComputesAndShowsIt) {
+  const SampleTitle& t = GetParam();
+  EnterPrepared(t);
+  if (HasFailure()) return;
+  const wizard::WizardState& state = frame_.State();
+  const wizard::TitleFacts facts = wizard::FactsForTitle(state.SelectedTitleSet(), t.pgc);
+  JobSettings expected;
+  expected.InitialiseForTitle(facts);
+  const JobSettings& s = Settings();
+
+  // The settings: exactly what the model proposes for the title's facts.
+  EXPECT_EQ(s.EncodeMode, EncodeModeKind::FixedSize);
+  EXPECT_EQ(s.BitrateKbps, expected.BitrateKbps);
+  EXPECT_EQ(s.TotalBitrate, expected.TotalBitrate);
+  EXPECT_EQ(s.VolumePreset, expected.VolumePreset);
+  EXPECT_EQ(s.VolumeSizeMB, expected.VolumeSizeMB);
+  EXPECT_EQ(s.VolumeCount, expected.VolumeCount);
+  EXPECT_EQ(s.MinimumBitrateKbps, expected.MinimumBitrateKbps);
+  EXPECT_EQ(s.MinimumVolumeSizeMB, expected.MinimumVolumeSizeMB);
+  EXPECT_EQ(s.ChannelMode, expected.ChannelMode);
+  EXPECT_EQ(s.AudioCodecRow, expected.AudioCodecRow);
+  EXPECT_EQ(s.AudioBitrate, expected.AudioBitrate);
+  EXPECT_EQ(s.CropMode, expected.CropMode);
+  EXPECT_EQ(s.CropRect, expected.CropRect);
+  EXPECT_EQ(s.AspectRatio, expected.AspectRatio);
+  EXPECT_EQ(s.OutputWidth, expected.OutputWidth);
+  EXPECT_EQ(s.OutputHeight, expected.OutputHeight);
+  EXPECT_EQ(s.FrameRate, expected.FrameRate);
+  EXPECT_EQ(s.FrameCount, expected.FrameCount);
+  EXPECT_EQ(s.Ivtc, expected.Ivtc);
+  EXPECT_EQ(s.IvtcComplex, expected.IvtcComplex);
+  EXPECT_EQ(s.Deinterlace, expected.Deinterlace);
+  EXPECT_EQ(s.ComplexityPreset, 7);
+  EXPECT_TRUE(s.TwoPass);
+  EXPECT_EQ(s.encoderComplexity, 90);
+  EXPECT_EQ(s.firstPassComplexity, 50);
+  EXPECT_EQ(frame_.State().PreparedTitle, frame_.State().Selection());
+
+  // What the controls show agrees with the settings.
+  EXPECT_EQ(Edit("EncModeBitrateEdit")->text(), Number(s.BitrateKbps));
+  EXPECT_EQ(Edit("EncModeQualityEdit")->text(), "85");
+  EXPECT_EQ(Find<QComboBox>("VolCombo")->currentIndex(), s.VolumePreset);
+  EXPECT_EQ(Edit("VolEdit")->text(), Number(s.VolumeSizeMB));
+  EXPECT_EQ(Edit("VolNumEdit")->text(), Number(s.VolumeCount));
+  EXPECT_EQ(Edit("VideoResWEdit")->text(), Number(s.OutputWidth));
+  EXPECT_EQ(Edit("VideoResHEdit")->text(), Number(s.OutputHeight));
+  EXPECT_EQ(Edit("VideoCropTEdit")->text(), Number(s.CropRect.Top));
+  EXPECT_EQ(Edit("VideoCropBEdit")->text(),
+            Number(facts.PictureHeight - s.CropRect.Top - s.CropRect.Height));
+  EXPECT_EQ(Edit("EHQ1Edit")->text(), "50");
+  EXPECT_EQ(Edit("EHQ2Edit")->text(), "90");
+  EXPECT_EQ(Find<QSlider>("EHQTrack")->value(), 7);
+  auto* info = Find<QTreeWidget>("VideoInfoList");
+  const wizard::StreamInfoRows rows = wizard::StreamInformation(facts, s);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(info->topLevelItem(i)->text(0), rows[i].first);
+    EXPECT_EQ(info->topLevelItem(i)->text(1).toStdString(), rows[i].second);
+  }
+  auto* tabs = Find<QTabWidget>("ConfigTabs");
+  EXPECT_EQ(tabs->currentIndex(), 0);
+  EXPECT_EQ(tabs->isTabVisible(2), s.HasAudio);
+  EXPECT_EQ(tabs->isTabVisible(3), s.HasSubtitles);
+  if (const wizard::AudioCodecEntry* row = s.ChosenAudioCodecRow()) {
+    EXPECT_EQ(Find<QLabel>("Audio1BitrateLabel")->text(), Number(row->Kbps) + " Kbps");
+  }
+  EXPECT_EQ(Find<QComboBox>("Audio1TrackCombo")->count(), int(facts.AudioStreams.size()));
+
+  // Which controls are usable for a fixed size with automatic choices.
+  EXPECT_TRUE(Find<QRadioButton>("EncModeFixedRadio")->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>("VolCheck")->isChecked());
+  for (const char* name : {"VolCheck", "EncModeBitrateEdit", "EncModeQualityEdit", "VideoResWEdit",
+                           "VideoCropTEdit", "VideoCropAdjButton", "EHQTwoPassCheck", "EHQ1Edit",
+                           "EHQ2Edit", "Audio1BitrateTrack", "Audio1GainTrack"})
+    EXPECT_FALSE(Enabled(name)) << name;
+  if (s.HasSubtitles) {
+    EXPECT_FALSE(Enabled("SubLangCombo"));
+  }
+  for (const char* name : {"VolCombo", "VolNumEdit", "EHQTrack", "VideoResAutoCheck",
+                           "VideoCropNoCheck", "VideoCropManuCheck"})
+    EXPECT_TRUE(Enabled(name)) << name;
+  EXPECT_EQ(Enabled("VideoCropAutoCheck"), facts.BordersDetected());
+  EXPECT_EQ(Enabled("VideoTruCheck"), facts.PalVideo);
+  EXPECT_EQ(Edit("VolEdit")->isEnabled(), s.VolumePreset == 0);
+
+  // The frame around the page.
+  EXPECT_EQ(frame_.header_icon, 3);
+  EXPECT_EQ(frame_.header_title, "Configuration");
+  EXPECT_EQ(frame_.header_comment, "Set transcoding properties.");
+  EXPECT_EQ(frame_.notebook_page, wizard::kConfigPage);
+  EXPECT_EQ(frame_.NextButton()->text(), "Finish");
+  EXPECT_TRUE(frame_.NextButton()->font().bold());
+  EXPECT_TRUE(frame_.NextButton()->isEnabled());
+  EXPECT_TRUE(frame_.PreviewButton()->isVisible());
+  EXPECT_TRUE(messages_.Messages().empty());
+
+  // The written-out facts of the other tests are the real ones.
+  const std::string name =
+      std::string(t.disc) + "/" + std::to_string(t.vts) + "/" + std::to_string(t.pgc);
+  for (const HandTitle& hand : HandTitles()) {
+    if (name == hand.name) ExpectSameFacts(wizard::FactsForTitle(hand.title_set, hand.pgc), facts);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SampleDiscs, EverySampleTitle, ::testing::ValuesIn(AllSampleTitles()),
+                         [](const auto& info) { return TitleName(info.param); });
+
+TEST_F(PreparedTitle, AdjustShowsTheTitleAndOkHandsTheMarginsToThePage) {
+  EnterPrepared({"pal_letterbox", 1, 1});
+  if (HasFailure()) return;
+  EXPECT_EQ(Settings().CropRect, (wizard::PictureRect{72, 0, 720, 416}));
+  Click("VideoCropManuCheck");
+  Click("VideoCropAdjButton");
+  wizard::TKVNNewCropForm* crop = nullptr;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (auto* form = qobject_cast<wizard::TKVNNewCropForm*>(window); form && form->isVisible())
+      crop = form;
+  }
+  ASSERT_NE(crop, nullptr);
+  EXPECT_FALSE(frame_.Window()->isEnabled());
+  // The dialog starts from the page's margins.
+  EXPECT_EQ(crop->VideoCropBEdit->text(), "88");
+  crop->VideoCropLEdit->setText(QStringLiteral("10"));
+  crop->VideoCropTEdit->setText(QStringLiteral("60"));
+  QTest::mouseClick(crop->OKButton, Qt::LeftButton);
+  EXPECT_TRUE(frame_.Window()->isEnabled());
+  EXPECT_EQ(Edit("VideoCropLEdit")->text(), "10");
+  EXPECT_EQ(Edit("VideoCropTEdit")->text(), "60");
+  EXPECT_EQ(Settings().CropRect, (wizard::PictureRect{60, 10, 710, 428}));
+  EXPECT_DOUBLE_EQ(Settings().AspectRatio, Settings().ComputeAspectRatio(true, false));
+  EXPECT_TRUE(messages_.Messages().empty());
+}
+
+}  // namespace
+}  // namespace kv_test
