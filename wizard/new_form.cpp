@@ -11,9 +11,7 @@
 #include "platform/message_box.h"
 #include "queue/folder_tree.h"
 #include "queue/queue_window.h"
-#include "queue/up_down.h"
 #include "wizard/config_page.h"
-#include "wizard/new_crop_form.h"
 #include "wizard/source_page.h"
 #include "wizard/title_page.h"
 
@@ -196,14 +194,8 @@ void TKVNNewForm::BuildPages() {
   auto* title = new TitlePage(*this);
   AddPage(kTitlePage, "Step3", title, title);
   auto* config = new ConfigPage(*this, nullptr);
+  // The page opens the crop dialog over its margins itself.
   AddPage(kConfigPage, "Step5", config, config);
-  // "Adjust..." opens the crop dialog over the page's four margins.
-  config->SetCropDialogOpener([this](ConfigPage& page) {
-    auto margin = [&page](const char* name) { return page.findChild<queue::UpDown*>(name); };
-    return TKVNNewCropForm::OpenFor(
-        *this, {margin("VideoCropTUpDown"), margin("VideoCropBUpDown"), margin("VideoCropLUpDown"),
-                margin("VideoCropRUpDown")});
-  });
 }
 
 void TKVNNewForm::SetHeader(int icon, const QString& title, const QString& comment) {
