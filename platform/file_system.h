@@ -28,6 +28,10 @@ std::optional<int64_t> FileSize(const std::string& path);
 
 // Copies a file; fails if `to` exists. Never leaves a partial `to` behind.
 bool CopyFileNoOverwrite(const std::string& from, const std::string& to);
+// Copies a regular file over `to`, which is replaced when it exists. Links
+// are not followed: a link at `from` fails, one at `to` is replaced. The new
+// content appears under `to` only when complete.
+bool CopyFileReplacing(const std::string& from, const std::string& to);
 // Renames a file or folder; fails if `to` exists.
 bool RenameFile(const std::string& from, const std::string& to);
 // Writes `bytes` as the whole new content of `path`: into a temporary file

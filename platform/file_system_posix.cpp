@@ -202,6 +202,30 @@ bool CopyFileNoOverwrite(const std::string& from, const std::string& to) {
   return ok;
 }
 
+bool CopyFileReplacing(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) return false;
+  struct stat source;
+  if (::fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
+    ::close(in);
+    return false;
+  }
+  std::string temp = JoinPath(ParentFolder(to), ".kv-copy-XXXXXX");
+  const int out = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  bool ok = CopyContents(in, out);
+  ok = ok && ::fchmod(out, source.st_mode & 07777) == 0;
+  ok = (::close(out) == 0) && ok;
+  ::close(in);
+  ok = ok && ::rename(temp.c_str(), to.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
 bool RenameFile(const std::string& from, const std::string& to) {
   struct stat st;
   if (from.empty() || to.empty() || ::lstat(from.c_str(), &st) != 0) return false;

@@ -142,6 +142,25 @@ TEST(CopyFileNoOverwrite, FailsWithoutSourceOrTargetFolderAndLeavesNothing) {
   EXPECT_FALSE(platform::CopyFileNoOverwrite(dir.File("a.dll"), dir.File("nofolder/a.dll")));
 }
 
+TEST(CopyFileReplacing, ReplacesTheTargetButNeverFollowsALink) {
+  kv_test::TempDir dir;
+  kv_test::WriteFile(dir.File("a.idx"), "new");
+  kv_test::WriteFile(dir.File("job/a.idx"), "old");
+  kv_test::WriteFile(dir.File("outside"), "kept");
+  ASSERT_TRUE(platform::CopyFileReplacing(dir.File("a.idx"), dir.File("job/a.idx")));
+  EXPECT_EQ(kv_test::ReadFile(dir.File("job/a.idx")), "new");
+  // A link as the source fails; one as the target is replaced, not written through.
+  ASSERT_EQ(::symlink(dir.File("outside").c_str(), dir.File("job/in.lnk").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.File("outside").c_str(), dir.File("job/out.lnk").c_str()), 0);
+  EXPECT_FALSE(platform::CopyFileReplacing(dir.File("job/in.lnk"), dir.File("job/b.idx")));
+  ASSERT_TRUE(platform::CopyFileReplacing(dir.File("a.idx"), dir.File("job/out.lnk")));
+  EXPECT_EQ(kv_test::ReadFile(dir.File("outside")), "kept");
+  EXPECT_EQ(kv_test::ReadFile(dir.File("job/out.lnk")), "new");
+  EXPECT_FALSE(platform::CopyFileReplacing(dir.File("missing"), dir.File("job/c.idx")));
+  EXPECT_EQ(platform::FindFiles(dir.File("job"), "*", SearchKind::Both),
+            (Names{"a.idx", "in.lnk", "out.lnk"}));
+}
+
 TEST(RenameFile, RenamesFilesAndFoldersButNeverReplaces) {
   kv_test::TempDir dir;
   kv_test::WriteFile(dir.File("avisynth.dll"), "system");
