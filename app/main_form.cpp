@@ -8,6 +8,7 @@
 #include "app/shell_state.h"
 #include "app/splash_form.h"
 #include "queue/queue_window.h"
+#include "wizard/new_form.h"
 
 namespace app {
 
@@ -51,6 +52,9 @@ void TKVNMainForm::FormShow() {
 }
 
 void TKVNMainForm::ShowQueueWindow() {
+  // New Job opens the wizard over the queue window.
+  queue::TKVNMenuForm::SetWizardFactory(
+      [](queue::TKVNMenuForm* owner) -> QWidget* { return new wizard::TKVNNewForm(owner); });
   auto* queue_window =
       new queue::TKVNMenuForm(ApplicationQueueShell(), queue::MakeEncoderController());
   Shell().QueueWindow = queue_window;

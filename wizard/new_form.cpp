@@ -11,6 +11,7 @@
 #include "platform/message_box.h"
 #include "queue/folder_tree.h"
 #include "queue/queue_window.h"
+#include "wizard/analysis_page.h"
 #include "wizard/config_page.h"
 #include "wizard/source_page.h"
 #include "wizard/title_page.h"
@@ -44,44 +45,6 @@ QPushButton* Button(const char* name, const char* text, QWidget* parent) {
   return button;
 }
 
-// Stands in the notebook for a page that is not part of the wizard yet:
-// shows its header, keeps Next disabled, and lets the user go back. Going
-// back from the title page discards the analysis as that page does.
-class EmptyPage : public QWidget, public WizardPage {
- public:
-  EmptyPage(WizardFrame& frame, WizardPageIndex index) : frame_(frame), index_(index) {}
-
-  void Enter() override {
-    static const char* const kHeaders[][2] = {
-        {"", ""},
-        {"DVD Analysis", "Please wait while analyzing the DVD title..."},
-        {"Select title", "Select the PGC/angle you want to transcode."},
-        {"Configuration", "Set transcoding properties."}};
-    frame_.SetHeader(index_, QString::fromUtf8(kHeaders[index_][0]),
-                     QString::fromUtf8(kHeaders[index_][1]));
-    frame_.SelectNotebookPage(index_);
-    frame_.NextButton()->setEnabled(false);
-    frame_.BackButton()->setEnabled(true);
-    frame_.BackButton()->show();
-  }
-
-  bool Leave(bool forward) override {
-    if (forward) return false;
-    if (index_ != kTitlePage) return true;
-    if (!platform::AskYesNo(
-            frame_.Window(),
-            "The result of the analysis will be discarded. Are you sure you want to do this?",
-            platform::MessageIcon::Warning))
-      return false;
-    queue::RemoveFolderTree(frame_.State().JobFolder);
-    return true;
-  }
-
- private:
-  WizardFrame& frame_;
-  WizardPageIndex index_;
-};
-
 }  // namespace
 
 TKVNNewForm::TKVNNewForm(QWidget* owner)
@@ -110,7 +73,9 @@ TKVNNewForm::TKVNNewForm(QWidget* owner)
 }
 
 TKVNNewForm::~TKVNNewForm() {
-  // The pages go with their widgets; the analysis page stops its worker.
+  // The pages go before the state they work on; the analysis page stops its
+  // worker.
+  delete Notebook;
 }
 
 void TKVNNewForm::BuildHeader() {
@@ -189,8 +154,11 @@ void TKVNNewForm::AddPage(WizardPageIndex index, const char* name, QWidget* widg
 void TKVNNewForm::BuildPages() {
   auto* source = new SourcePage(*this);
   AddPage(kSourcePage, "Step1", source, source);
-  auto* analysis = new EmptyPage(*this, kAnalysisPage);
-  AddPage(kAnalysisPage, "Step2", analysis, analysis);
+  analysis_page_ = new AnalysisPage(*this, [owner = owner_] {
+    auto* queue_window = qobject_cast<queue::TKVNMenuForm*>(owner.data());
+    return queue_window ? queue_window->Jobs().Jobs() : std::vector<queue::JobEntry>();
+  });
+  AddPage(kAnalysisPage, "Step2", analysis_page_, analysis_page_);
   auto* title = new TitlePage(*this);
   AddPage(kTitlePage, "Step3", title, title);
   auto* config = new ConfigPage(*this, nullptr);
@@ -268,7 +236,12 @@ void TKVNNewForm::FormClose(QCloseEvent* event) {
     event->accept();
     return;
   }
-  if (!platform::AskYesNo(this, kCloseQuestion, platform::MessageIcon::Warning)) {
+  // While the analysis runs, the close question is its abort question.
+  const bool confirmed =
+      state_.AnalysisRunning
+          ? analysis_page_->AbortAnalysis(AnalysisPage::Question::Close)
+          : platform::AskYesNo(this, kCloseQuestion, platform::MessageIcon::Warning);
+  if (!confirmed) {
     shell.ClosingInProgress = false;
     event->ignore();
     return;

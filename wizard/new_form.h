@@ -16,6 +16,8 @@ class QFrame;
 
 namespace wizard {
 
+class AnalysisPage;
+
 // The new-job wizard: a header naming the step, the notebook with the four
 // pages and the button row that moves between them. It is a window of its
 // own beside the queue window (its owner), which stays disabled while the
@@ -28,6 +30,8 @@ namespace wizard {
 class TKVNNewForm : public QWidget, public WizardFrame {
   Q_OBJECT
  public:
+  // `owner` is the queue window: its job list lends pending analyses, and
+  // the finished job is added to it.
   explicit TKVNNewForm(QWidget* owner);
   ~TKVNNewForm() override;
 
@@ -88,6 +92,7 @@ class TKVNNewForm : public QWidget, public WizardFrame {
   WizardState state_;
   QPointer<QWidget> owner_;
   std::array<WizardPage*, 4> pages_{};
+  AnalysisPage* analysis_page_ = nullptr;
   WizardPageIndex current_ = kSourcePage;
   bool shown_before_ = false;
   bool released_ = false;

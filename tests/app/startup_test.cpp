@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QTimer>
 #include <functional>
@@ -149,6 +150,35 @@ TEST_F(ProgramRunTest, StartsShowsTheQueueWindowAndUndoesEverythingAtTheEnd) {
   EXPECT_TRUE(boxes_.Messages().empty());
   EXPECT_FALSE(platform::FileExists(folders_.System("avisynth.dll")));
   EXPECT_FALSE(platform::SingleInstanceLock::IsHeld(app::kSingleInstanceName));
+  EXPECT_FALSE(app::Shell().QueueWindow);
+}
+
+// New Job opens the wizard over the disabled queue window; a close from
+// outside closes the wizard first, with its question, then the queue window.
+TEST_F(ProgramRunTest, NewJobOpensTheWizardAndACloseFromOutsideClosesItFirst) {
+  bool wizard_shown = false, queue_disabled = false, main_follows = false;
+  boxes_.Answer(platform::MessageAnswer::Yes);
+  const int result = Run([&] {
+    const app::ShellState& shell = app::Shell();
+    auto* new_item = shell.QueueWindow->findChild<QAction*>("NewItem");
+    ASSERT_TRUE(new_item && new_item->isEnabled());
+    new_item->trigger();
+    QWidget* wizard = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (window->objectName() == "TKVNNewForm") wizard = window;
+    ASSERT_NE(wizard, nullptr);
+    wizard_shown = wizard->isVisible();
+    queue_disabled = !shell.QueueWindow->isEnabled();
+    main_follows = shell.MainWindow->pos() == wizard->pos();
+    app::Shell().LastActivatedWindow = wizard;
+    raise(SIGTERM);
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(wizard_shown);
+  EXPECT_TRUE(queue_disabled);
+  EXPECT_TRUE(main_follows);
+  ASSERT_EQ(boxes_.Messages().size(), 1u);
+  EXPECT_EQ(boxes_.Messages()[0].text, "Do you really want to close this wizard?");
   EXPECT_FALSE(app::Shell().QueueWindow);
 }
 

@@ -30,6 +30,26 @@ void WizardTest::FillSourcePage(const std::string& name, const std::string& loca
   QTest::keyClicks(Edit("NameEdit"), QString::fromStdString(name));
 }
 
+void WizardTest::StartAnalysis(const std::string& source, const std::string& name) {
+  MakeFolders(Jobs());
+  FillSourcePage(name, Jobs(), source);
+  Click("NextButton");
+}
+
+void WizardTest::WaitForAnalysis() {
+  EXPECT_TRUE(QTest::qWaitFor([this] { return !WizardOpen() || !wizard_->State().AnalysisRunning; },
+                              600000));
+  SettleDeletes();
+}
+
+std::vector<std::string> WizardTest::LogLines() {
+  std::vector<std::string> lines;
+  auto* list = Find<QTreeWidget>("LogList");
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    lines.push_back(list->topLevelItem(i)->text(2).toStdString());
+  return lines;
+}
+
 void WizardTest::CloseWizard() {
   wizard_->close();
   SettleDeletes();

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <string>
+#include <vector>
 
 #include "tests/queue/queue_window_fixture.h"
 #include "wizard/new_form.h"
@@ -36,6 +37,13 @@ class WizardTest : public QueueWindowTest {
   // Fills page 1 as typed; the name is typed key by key.
   void FillSourcePage(const std::string& name, const std::string& location,
                       const std::string& source);
+  std::string Jobs() { return dir_.File("jobs"); }
+  // Fills page 1 for a job `name` of `source` in Jobs() and clicks Next.
+  void StartAnalysis(const std::string& source, const std::string& name = "Job");
+  // Serves the wizard until its analysis has ended (the wizard may be gone).
+  void WaitForAnalysis();
+  // The Event column of the log list.
+  std::vector<std::string> LogLines();
   // Closes the wizard through its close box; processes the deferred delete.
   void CloseWizard();
   // Runs the event loop until the wizard is gone.

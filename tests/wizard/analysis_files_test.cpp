@@ -1,0 +1,155 @@
+// The analysis's own files and rules: the ".idxinfo" and ".idxlog" formats,
+// the progress and the estimate, the remaining-time label, and the pause of
+// a real index run.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "tests/support/sample_dvds.h"
+#include "tests/support/temp_dir.h"
+#include "wizard/analysis_control.h"
+#include "wizard/analysis_files.h"
+#include "wizard/analysis_worker.h"
+#include "wizard/remaining_time.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(AnalysisFiles, TitleSetInfoIsTheHeadAndTheStatusBlock) {
+  kv_test::TempDir dir;
+  TessmarStatus status{};
+  status.codedWidth = 720;
+  status.aspectCode = 3;
+  status.frameRate = 25.0f;
+  status.audio[2].delayMs = -80;
+  status.subpicturePresent[31] = 1;
+  const std::string path = dir.File(wizard::TitleSetInfoName(7));
+  EXPECT_EQ(wizard::TitleSetInfoName(7), "vts07.idxinfo");
+  ASSERT_TRUE(wizard::WriteTitleSetInfo(path, status));
+  const std::string bytes = kv_test::ReadFile(path);
+  ASSERT_EQ(bytes.size(), 231u);
+  EXPECT_EQ(bytes.substr(0, 11), "TessmarInfo");
+  EXPECT_EQ(std::memcmp(bytes.data() + 11, &status, 220), 0);
+  const auto back = wizard::ReadTitleSetInfo(path);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(std::memcmp(&*back, &status, 220), 0);
+
+  // Short, of another head, missing.
+  kv_test::WriteFile(dir.File("short"), bytes.substr(0, 230));
+  kv_test::WriteFile(dir.File("head"), "TessmarInfX" + bytes.substr(11));
+  for (const char* name : {"short", "head", "missing"})
+    EXPECT_FALSE(wizard::ReadTitleSetInfo(dir.File(name))) << name;
+}
+
+TEST(AnalysisFiles, LogIsWrittenWithCrLfAndReadBackAgainstTheDisc) {
+  wizard::AnalysisLogWriter log;
+  log.Head("/media/Disc/VIDEO_TS/", 0x0badf00d);
+  log.TitleSet(1);
+  log.File("vts01.d2v");
+  log.TitleSet(12);
+  log.File("vts12_st0.sub");
+  const std::string expected =
+      ".idxlog\r\n\r\n/media/Disc/VIDEO_TS/\r\n0badf00d\r\n\r\n> VTS_01\r\nvts01.d2v\r\n"
+      "> VTS_12\r\nvts12_st0.sub\r\n";
+  EXPECT_EQ(log.Text(), expected);
+
+  const Lines rest = {"> VTS_01", "vts01.d2v", "> VTS_12", "vts12_st0.sub"};
+  // The folder is compared without regard to case; bare LF ends lines too.
+  EXPECT_EQ(wizard::MatchAnalysisLog(expected, "/MEDIA/disc/video_ts/", 0x0badf00d), rest);
+  std::string lf = expected;
+  for (size_t at; (at = lf.find('\r')) != std::string::npos;) lf.erase(at, 1);
+  EXPECT_EQ(wizard::MatchAnalysisLog(lf + "\n\n", "/media/Disc/VIDEO_TS/", 0x0badf00d), rest);
+
+  const struct {
+    std::string text, folder;
+    uint32_t checksum;
+  } refused[] = {
+      {expected, "/media/Disc/VIDEO_TS/", 0x0badf00e},   // another disc
+      {expected, "/media/Other/VIDEO_TS/", 0x0badf00d},  // another folder
+      {".idxlog\r\n\r\n/media/Disc/VIDEO_TS/\r\n0badf00d\r\n", "/media/Disc/VIDEO_TS/",
+       0x0badf00d},  // ends after the head
+      {"idxlog\r\n" + expected.substr(9), "/media/Disc/VIDEO_TS/", 0x0badf00d},
+      {expected + std::string(4096, 'x') + "\r\n", "/media/Disc/VIDEO_TS/", 0x0badf00d},
+  };
+  for (const auto& r : refused)
+    EXPECT_FALSE(wizard::MatchAnalysisLog(r.text, r.folder, r.checksum)) << r.text.size();
+}
+
+TEST(AnalysisFiles, OnlyBareNamesAndTitleSetLinesPass) {
+  for (const char* name : {"vts01.d2v", ".idxlog", "vts01_st0.sub", "a..b"})
+    EXPECT_TRUE(wizard::IsBareFileName(name)) << name;
+  for (const char* name : {"", ".", "..", "../x", "/etc/passwd", "sub/vts01.d2v", "..\\x"})
+    EXPECT_FALSE(wizard::IsBareFileName(name)) << name;
+  EXPECT_EQ(wizard::TitleSetOfLine("> VTS_07"), 7);
+  for (const char* line : {"> VTS_00", "> VTS_100", ">VTS_01", "> VTS_1x", "> VTS_"})
+    EXPECT_FALSE(wizard::TitleSetOfLine(line)) << line;
+}
+
+TEST(AnalysisRules, ProgressAndEstimate) {
+  constexpr int64_t kGB = 1000000000;
+  // Two title sets of 1 GB, the library at 50 % of the second.
+  EXPECT_EQ(wizard::AnalysisProgress(50.7f, kGB, kGB, 2 * kGB), 75);
+  EXPECT_EQ(wizard::AnalysisProgress(100.0f, kGB, 0, 2 * kGB), 50);
+  EXPECT_EQ(wizard::AnalysisProgress(10.0f, 0, 0, 0), 0);
+  EXPECT_EQ(wizard::RemainingEstimate(30, 25), 90);
+  EXPECT_EQ(wizard::RemainingEstimate(7, 100), 0);
+}
+
+TEST(AnalysisRules, RemainingTimeShowsOnlySteadyEstimates) {
+  wizard::RemainingTimeView view;
+  const struct {
+    int seconds;
+    bool visible;
+    const char* text;
+  } steps[] = {{90, false, "? minutes"},   // 90 from 0: too far
+               {125, false, "? minutes"},  // 35 from 90
+               {110, true, "1 minute"},   {400, true, "6 minutes"}, {59, true, "59 seconds"},
+               {1, true, "1 second"},     {0, false, "1 second"},   {40, false, "1 second"},
+               {120, false, "1 second"},  {100, true, "1 minute"}};
+  for (const auto& step : steps) {
+    view.Update(step.seconds);
+    EXPECT_EQ(view.Visible(), step.visible) << step.seconds;
+    EXPECT_EQ(view.Text(), step.text) << step.seconds;
+  }
+}
+
+// A pause suspends the library's worker (it parks) and holds the analysis
+// worker at its checkpoint; resuming lets the run finish.
+TEST(AnalysisRules, PauseParksTheLibraryAndTheWorker) {
+  kv_test::TempDir dir;
+  wizard::AnalysisControl control;
+  // A title set made long with zeros, so that it still runs when paused.
+  const std::string vob = dir.File("VTS_01_1.VOB");
+  kv_test::WriteFile(vob, kv_test::ReadFile(kv_test::SampleVideoTs("ntsc_film") + "/VTS_01_1.VOB"));
+  ASSERT_EQ(::truncate(vob.c_str(), int64_t{128} << 20), 0);
+  ASSERT_EQ(control.StartIndexRun(vob, dir.File("vts01")), 0);
+  control.Pause();
+  const bool still_running = control.LibraryRunning();
+  if (still_running) {
+    EXPECT_EQ(std::atomic_ref<uint8_t>(control.Status().suspended).load(), 1);
+  }
+  std::atomic<bool> passed{false};
+  std::thread worker([&] { passed = control.Checkpoint(); });
+  control.Resume();
+  worker.join();
+  EXPECT_TRUE(passed);
+  EXPECT_EQ(std::atomic_ref<uint8_t>(control.Status().suspended).load(), 0);
+  while (control.LibraryRunning()) control.Wait(std::chrono::milliseconds(5));
+  EXPECT_EQ(std::atomic_ref<uint8_t>(control.Status().finished).load(), 1);
+  EXPECT_TRUE(still_running) << "the run ended before it could be paused";
+
+  // A stop wakes a paused worker and ends it.
+  control.Pause();
+  std::thread stopped([&] { passed = control.Checkpoint(); });
+  control.RequestStop();
+  stopped.join();
+  EXPECT_FALSE(passed);
+  EXPECT_EQ(control.StartIndexRun(vob, dir.File("vts01")), -1);
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#include "wizard/analyze_thread.h"
+
+namespace wizard {
+
+TKVNAnalyzeThread::TKVNAnalyzeThread(AnalysisSetup setup, TitleSetTable& table,
+                                     AnalysisEvents& ui_events, WorkerCalls& calls)
+    : events_(ui_events, calls),
+      worker_(std::move(setup), table, control_, events_),
+      calls_(calls),
+      thread_([this] { Run(); }) {}
+
+TKVNAnalyzeThread::~TKVNAnalyzeThread() {
+  control_.RequestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void TKVNAnalyzeThread::Run() {
+  worker_.Execute();
+  finished_.store(true, std::memory_order_release);
+  calls_.Notify();
+}
+
+void TKVNAnalyzeThread::WaitFor() {
+  calls_.ServeUntil([this] { return Finished(); });
+  if (thread_.joinable()) thread_.join();
+}
+
+void TKVNAnalyzeThread::HandedOver::Log(LogKind kind, const std::string& text) {
+  calls_.Call([&] { target_.Log(kind, text); });
+}
+
+void TKVNAnalyzeThread::HandedOver::Progress(int percent) {
+  calls_.Call([&] { target_.Progress(percent); });
+}
+
+void TKVNAnalyzeThread::HandedOver::RemainingSeconds(int seconds) {
+  calls_.Call([&] { target_.RemainingSeconds(seconds); });
+}
+
+void TKVNAnalyzeThread::HandedOver::ShowError(const std::string& message) {
+  calls_.Call([&] { target_.ShowError(message); });
+}
+
+bool TKVNAnalyzeThread::HandedOver::AskImport() {
+  bool answer = false;
+  calls_.Call([&] { answer = target_.AskImport(); });
+  return answer;
+}
+
+void TKVNAnalyzeThread::HandedOver::Ended(bool success) {
+  calls_.Call([&] { target_.Ended(success); });
+}
+
+}  // namespace wizard
