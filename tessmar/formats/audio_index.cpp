@@ -1,7 +1,5 @@
 #include "tessmar/formats/audio_index.h"
 
-#include <cinttypes>
-
 #include "tessmar/formats/index_text.h"
 
 namespace tessmar::formats {
@@ -16,7 +14,17 @@ void AppendAudioIndexHead(std::string* out, const std::vector<std::string>& path
 }
 
 void AppendAudioEntry(std::string* out, const AudioEntry& e) {
-  AppendFormat(out, "%d %d %d %" PRIx64 " %x\n", e.file, e.vob_id, e.cell_id, e.offset, e.length);
+  // "%d %d %d %I64x %x", one line per audio packet: built without printf.
+  AppendDec(out, e.file);
+  out->push_back(' ');
+  AppendDec(out, e.vob_id);
+  out->push_back(' ');
+  AppendDec(out, e.cell_id);
+  out->push_back(' ');
+  AppendHex(out, e.offset);
+  out->push_back(' ');
+  AppendHex(out, e.length);
+  out->push_back('\n');
 }
 
 bool ScanAudioEntry(const std::string& line, AudioEntry* e) {
