@@ -2,6 +2,7 @@
 // the indexes that a finished index run left. Runs on the caller's thread and
 // shares nothing with the index run.
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -298,11 +299,15 @@ bool VideoPart(const std::string& vts, const std::string& title_base, const Titl
   qmvi.Text(formats::kVideoIndexLocation);
 
   // GOP lines.
+  // The frame flags of all GOP lines in one text, so that a long title makes
+  // no small allocation per line.
   struct GopLine {
     int64_t position;
-    std::string flags;
+    size_t flags_at;
+    size_t flags_size;
   };
   std::vector<GopLine> gops;
+  std::string flags;
   RunTable gop_runs;
   RunBuilder runs(&gop_runs);
   bool last_seen = false;
@@ -313,7 +318,8 @@ bool VideoPart(const std::string& vts, const std::string& title_base, const Titl
       return false;
     last_seen = gop.last;
     runs.Entry(gop.vob_id, gop.cell_id, gops.size());
-    gops.push_back({vobs.Virtual(gop.file, gop.position), std::move(gop.flags)});
+    gops.push_back({vobs.Virtual(gop.file, gop.position), flags.size(), gop.flags.size()});
+    flags += gop.flags;
   }
   runs.Close();
 
@@ -356,7 +362,7 @@ bool VideoPart(const std::string& vts, const std::string& title_base, const Titl
       for (size_t g = gop_run.first; g < gop_run.first + gop_run.count; ++g) {
         formats::AppendVideoIndexGopHead(&text, gops[g].position - s + written, cell.vob_id,
                                          cell.cell_id);
-        text += gops[g].flags;
+        text.append(flags, gops[g].flags_at, gops[g].flags_size);
         ++gop_lines;
       }
       qmvi.Text(text);
@@ -404,7 +410,12 @@ bool AudioPart(const std::string& vts, const std::string& title_base, const Titl
     text.clear();
     formats::AppendFileListEnd(&text);
     out.Text(text);
-    std::vector<formats::AudioEntry> entries;
+    struct Entry {  // what the map needs of an index entry
+      int file;
+      unsigned length;
+      uint64_t offset;
+    };
+    std::vector<Entry> entries;
     RunTable table;
     RunBuilder runs(&table);
     bool end_mark = false;
@@ -415,7 +426,7 @@ bool AudioPart(const std::string& vts, const std::string& title_base, const Titl
         break;
       }
       runs.Entry(e.vob_id, e.cell_id, entries.size());
-      entries.push_back(e);
+      entries.push_back({e.file, e.length, e.offset});
     }
     runs.Close();
     if (!end_mark) return false;
@@ -483,7 +494,11 @@ bool SubpicturePart(const std::string& vts, const std::string& title_base, const
     formats::AppendVobSubPalette(&text, palette);
     formats::AppendVobSubStream(&text, n);
     idx.Text(text);
-    std::vector<formats::SubpictureEntry> entries;
+    struct Entry {  // what the time stamps need of an index entry
+      unsigned pts;
+      uint64_t offset;
+    };
+    std::vector<Entry> entries;
     RunTable table;
     RunBuilder runs(&table);
     bool end_mark = false;
@@ -494,7 +509,7 @@ bool SubpicturePart(const std::string& vts, const std::string& title_base, const
         break;
       }
       runs.Entry(e.vob_id, e.cell_id, entries.size());
-      entries.push_back(e);
+      entries.push_back({e.pts, e.offset});
     }
     runs.Close();
     if (!end_mark) return false;
@@ -524,11 +539,30 @@ bool SubpicturePart(const std::string& vts, const std::string& title_base, const
 }  // namespace
 }  // namespace tessmar
 
+namespace tessmar {
+namespace {
+
+// A rebuild of a long title allocates and frees tens of megabytes in many
+// pieces; the C library keeps what was freed for later allocations, where it
+// would stay in the caller's process for good. It is handed back to the
+// system when the call returns.
+struct ReturnFreedMemory {
+  ~ReturnFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+  }
+};
+
+}  // namespace
+}  // namespace tessmar
+
 extern "C" uint8_t qmRebuild(const char* vtsBase, const char* ifoPath, const char* titleBase,
                              int32_t wantVideo, int32_t wantAudio, int32_t wantSubpictures,
                              int32_t pgc, int32_t angle) {
   using namespace tessmar;
   if (!wantVideo && !wantAudio && !wantSubpictures) return 1;
+  ReturnFreedMemory on_return;
   if (!vtsBase || !ifoPath || !titleBase || !*vtsBase || !*titleBase) return 0;
   // Names longer than the name buffers are refused, never cut short.
   if (std::strlen(vtsBase) > kMaxBase || std::strlen(titleBase) > kMaxBase ||

@@ -32,9 +32,39 @@ bool WriteCrLfFile(const std::string& path, const std::string& text) {
   return std::fclose(f) == 0 && ok;
 }
 
+LineReader::~LineReader() {
+  if (file_) std::fclose(file_);
+}
+
+bool LineReader::Open(const std::string& path) {
+  if (file_) std::fclose(file_);
+  text_.clear();
+  at_ = 0;
+  file_ = std::fopen(path.c_str(), "rb");
+  return file_ != nullptr;
+}
+
+bool LineReader::Fill() {
+  if (!file_) return false;
+  text_.erase(0, at_);
+  at_ = 0;
+  char buf[65536];
+  const size_t n = std::fread(buf, 1, sizeof buf, file_);
+  if (n == 0) {
+    std::fclose(file_);
+    file_ = nullptr;
+    return false;
+  }
+  text_.append(buf, n);
+  return true;
+}
+
 bool LineReader::Next(std::string* line) {
+  size_t end;
+  while ((end = text_.find('\n', at_)) == std::string::npos) {
+    if (!Fill()) break;
+  }
   if (at_ >= text_.size()) return false;
-  size_t end = text_.find('\n', at_);
   if (end == std::string::npos) end = text_.size();
   line->assign(text_, at_, end - at_);
   if (!line->empty() && line->back() == '\r') line->pop_back();

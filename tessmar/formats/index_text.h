@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,12 +21,18 @@ bool ReadWholeFile(const std::string& path, std::string* text);
 // Writes `text` with each "\n" stored as CR LF; false when that fails.
 bool WriteCrLfFile(const std::string& path, const std::string& text);
 
-// A text read line by line; CR LF and LF both end a line.
+// A text read line by line, from memory or streamed from a file (so that
+// reading a file of many megabytes takes no more memory than its longest
+// line); CR LF and LF both end a line.
 class LineReader {
  public:
   LineReader() = default;
   explicit LineReader(std::string text) : text_(std::move(text)) {}
-  bool Open(const std::string& path) { return ReadWholeFile(path, &text_); }
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  // False when the file cannot be opened.
+  bool Open(const std::string& path);
   // The next line without its end, or false at the end of the text.
   bool Next(std::string* line);
   // The next line that is not empty (as formatted reads pass over blank
@@ -33,8 +40,11 @@ class LineReader {
   bool NextNonEmpty(std::string* line);
 
  private:
-  std::string text_;
+  bool Fill();  // more of the file into text_; false at its end
+
+  std::string text_;  // the text, or the part of the file read and not used
   size_t at_ = 0;
+  std::FILE* file_ = nullptr;
 };
 
 // Every line of a text, without their ends.
