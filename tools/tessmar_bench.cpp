@@ -1,25 +1,33 @@
-// Indexing speed of libtessmar against FFmpeg's demuxer on the same files.
+// Indexing speed of libtessmar against a plain read and FFmpeg's demuxer on
+// the same files.
 //
-//   tessmar_bench <source.VOB> <work-folder> [GiB]
+//   tessmar_bench <source.VOB> <work-folder> [GiB] [rounds] [--index-only]
 //
 // Builds a title set of at least GiB gibibytes (default 1) from the source
 // VOB repeated, cut into 1 GiB files VTS_01_1.VOB … as on a disc, reads it
-// once so that it sits in the page cache, then in the same run times
+// once so that it sits in the page cache, then runs `rounds` rounds (default
+// 3) of
 //   - an index run (audio and sub-pictures wanted),
-//   - ffmpeg -i concat:… -map 0 -c copy -f null -  on the same files,
 //   - a plain read of the files,
-// and prints the throughputs, their ratios and the peak memory of each.
+//   - ffmpeg -i concat:… -map 0 -c copy -f null -  on the same files,
+// in an order that turns round every round, and prints the median wall time
+// and throughput of each with their ratios, the index run's processor time,
+// and the peak memory of this process and of ffmpeg. With --index-only only
+// the index runs take place, so that the peak memory of this process is that
+// of the index run alone.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +40,21 @@ constexpr int64_t kGiB = int64_t{1} << 30;
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Processor time of this process (all its threads), user and system.
+double CpuNow() {
+  struct rusage u {};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// Starts the peak count again from the current resident size.
+void ResetPeakRss() {
+  FILE* f = std::fopen("/proc/self/clear_refs", "w");
+  if (!f) return;
+  std::fputs("5", f);
+  std::fclose(f);
 }
 
 long PeakRssKb() {
@@ -70,44 +93,31 @@ int64_t PlainRead(const std::vector<std::string>& files) {
   return total;
 }
 
-}  // namespace
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
 
-int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s <source.VOB> <work-folder> [GiB]\n", argv[0]);
-    return 2;
-  }
-  const std::string source = argv[1];
-  const std::string work = argv[2];
-  const int64_t gib = argc > 3 ? std::atoll(argv[3]) : 1;
-  std::string unit = ReadAll(source);
-  if (unit.empty() || unit.size() % 2048 != 0) {
-    std::fprintf(stderr, "source must be a non-empty VOB of whole sectors\n");
-    return 2;
-  }
-  if (gib < 1 || gib > 9) {
-    std::fprintf(stderr, "GiB must be 1-9 (one title set)\n");
-    return 2;
-  }
+// The title set: the source repeated, cut into 1 GiB files (kept from an
+// earlier run when they are complete).
+bool MakeTitleSet(const std::string& unit, const std::string& work, int64_t gib,
+                  std::vector<std::string>* files) {
   mkdir(work.c_str(), 0777);
-
-  // The title set: the source repeated, cut into 1 GiB files.
-  std::vector<std::string> files;
-  const int64_t total = gib * kGiB;
   int64_t written = 0;
   size_t at = 0;
-  for (int k = 1; written < total; ++k) {
+  for (int k = 1; written < gib * kGiB; ++k) {
     std::string path = work + "/VTS_01_" + std::to_string(k) + ".VOB";
-    files.push_back(path);
+    files->push_back(path);
+    written += kGiB;
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && st.st_size == kGiB) {
-      written += kGiB;
-      continue;  // kept from an earlier run
+      at = (at + static_cast<size_t>(kGiB % static_cast<int64_t>(unit.size()))) % unit.size();
+      continue;
     }
     FILE* out = std::fopen(path.c_str(), "wb");
     if (!out) {
       std::perror(path.c_str());
-      return 1;
+      return false;
     }
     for (int64_t left = kGiB; left > 0;) {
       size_t n =
@@ -117,36 +127,33 @@ int main(int argc, char** argv) {
       left -= static_cast<int64_t>(n);
     }
     std::fclose(out);
-    written += kGiB;
   }
-  std::string list, concat = "concat:";
-  for (size_t i = 0; i < files.size(); ++i) {
-    list += (i ? "|" : "") + files[i];
-    concat += (i ? "|" : "") + files[i];
-  }
-  PlainRead(files);  // into the page cache
+  return true;
+}
 
-  // Plain read.
-  double t0 = Now();
-  int64_t bytes = PlainRead(files);
-  double read_s = Now() - t0;
+struct IndexResult {
+  double wall = 0;
+  double cpu = 0;
+  bool finished = false;
+};
 
-  // Index run.
-  long rss_before = PeakRssKb();
+IndexResult IndexRun(const std::string& list, const std::string& base) {
   TessmarStatus status{};
-  t0 = Now();
-  int r = Tessmar(list.c_str(), (work + "/bench").c_str(), 1, 1, &status);
-  if (r != 0) {
-    std::fprintf(stderr, "Tessmar returned %d\n", r);
-    return 1;
-  }
+  IndexResult r;
+  const double cpu0 = CpuNow();
+  const double t0 = Now();
+  if (Tessmar(list.c_str(), base.c_str(), 1, 1, &status) != 0) return r;
   while (std::atomic_ref<uint8_t>(status.running).load())
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  double index_s = Now() - t0;
-  long rss_index = PeakRssKb();
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  r.wall = Now() - t0;
+  r.cpu = CpuNow() - cpu0;
+  r.finished = status.finished == 1;
+  return r;
+}
 
-  // FFmpeg's demuxer over the same files.
-  t0 = Now();
+// ffmpeg's demuxer over the files; its wall time and peak memory.
+double FfmpegRun(const std::string& concat, long* max_rss_kb) {
+  const double t0 = Now();
   pid_t pid = fork();
   if (pid == 0) {
     int null_fd = open("/dev/null", O_WRONLY);
@@ -158,18 +165,93 @@ int main(int argc, char** argv) {
   int wstatus = 0;
   struct rusage usage {};
   wait4(pid, &wstatus, 0, &usage);
-  double ffmpeg_s = Now() - t0;
+  const double wall = Now() - t0;
   if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) std::fprintf(stderr, "ffmpeg failed\n");
+  *max_rss_kb = std::max(*max_rss_kb, usage.ru_maxrss);
+  return wall;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  bool index_only = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--index-only") == 0)
+      index_only = true;
+    else
+      args.push_back(argv[i]);
+  }
+  if (args.size() < 2) {
+    std::fprintf(stderr, "usage: %s <source.VOB> <work-folder> [GiB] [rounds] [--index-only]\n",
+                 argv[0]);
+    return 2;
+  }
+  const std::string source = args[0];
+  const std::string work = args[1];
+  const int64_t gib = args.size() > 2 ? std::atoll(args[2].c_str()) : 1;
+  const int rounds = args.size() > 3 ? std::atoi(args[3].c_str()) : 3;
+  const std::string unit = ReadAll(source);
+  if (unit.empty() || unit.size() % 2048 != 0) {
+    std::fprintf(stderr, "source must be a non-empty VOB of whole sectors\n");
+    return 2;
+  }
+  if (gib < 1 || gib > 9 || rounds < 1) {
+    std::fprintf(stderr, "GiB must be 1-9 (one title set), rounds at least 1\n");
+    return 2;
+  }
+  std::vector<std::string> files;
+  if (!MakeTitleSet(unit, work, gib, &files)) return 1;
+  std::string list, concat = "concat:";
+  for (size_t i = 0; i < files.size(); ++i) {
+    list += (i ? "|" : "") + files[i];
+    concat += (i ? "|" : "") + files[i];
+  }
+  const int64_t bytes = PlainRead(files);  // into the page cache
   const double mib = static_cast<double>(bytes) / (1 << 20);
-  std::printf("title set: %zu files, %.0f MiB (from %s)\n", files.size(), mib, source.c_str());
-  std::printf("index run finished=%d: %.3f s, %.0f MiB/s\n", status.finished, index_s,
-              mib / index_s);
-  std::printf("ffmpeg -c copy -f null: %.3f s, %.0f MiB/s\n", ffmpeg_s, mib / ffmpeg_s);
-  std::printf("plain read: %.3f s, %.0f MiB/s\n", read_s, mib / read_s);
-  std::printf("ratio index/ffmpeg: %.2f\n", ffmpeg_s / index_s);
-  std::printf("ratio index/plain read: %.2f\n", read_s / index_s);
-  std::printf("peak RSS: bench before index %ld KiB, after index %ld KiB, ffmpeg %ld KiB\n",
-              rss_before, rss_index, usage.ru_maxrss);
-  return status.finished == 1 ? 0 : 1;
+  ResetPeakRss();
+  const long rss_before = PeakRssKb();
+
+  std::vector<double> index_wall, index_cpu, read_wall, ffmpeg_wall;
+  long ffmpeg_rss = 0;
+  bool finished = true;
+  for (int round = 0; round < rounds; ++round) {
+    std::vector<std::function<void()>> runs = {[&] {
+      const IndexResult r = IndexRun(list, work + "/bench");
+      finished = finished && r.finished;
+      index_wall.push_back(r.wall);
+      index_cpu.push_back(r.cpu);
+    }};
+    if (!index_only) {
+      runs.push_back([&] {
+        const double t0 = Now();
+        PlainRead(files);
+        read_wall.push_back(Now() - t0);
+      });
+      runs.push_back([&] { ffmpeg_wall.push_back(FfmpegRun(concat, &ffmpeg_rss)); });
+    }
+    if (round % 2) std::reverse(runs.begin(), runs.end());
+    for (auto& run : runs) run();
+  }
+  const long rss_index = PeakRssKb();
+
+  const double index_s = Median(index_wall);
+  std::printf("title set: %zu files, %.0f MiB (from %s), %d rounds, medians\n", files.size(), mib,
+              source.c_str(), rounds);
+  std::printf("index run finished=%d: %.3f s, %.0f MiB/s; processor time %.3f s (%.0f MiB/s)\n",
+              finished ? 1 : 0, index_s, mib / index_s, Median(index_cpu), mib / Median(index_cpu));
+  if (!index_only) {
+    const double read_s = Median(read_wall), ffmpeg_s = Median(ffmpeg_wall);
+    std::printf("plain read: %.3f s, %.0f MiB/s\n", read_s, mib / read_s);
+    std::printf("ffmpeg -c copy -f null: %.3f s, %.0f MiB/s\n", ffmpeg_s, mib / ffmpeg_s);
+    std::printf("ratio index/plain read: %.2f (speed of the index run over that of the read)\n",
+                read_s / index_s);
+    std::printf("ratio index/ffmpeg: %.2f\n", ffmpeg_s / index_s);
+    std::printf("peak RSS: this process %ld KiB before the runs, %ld KiB after; ffmpeg %ld KiB\n",
+                rss_before, rss_index, ffmpeg_rss);
+  } else {
+    std::printf("peak RSS of this process: %ld KiB before the index runs, %ld KiB after (+%ld)\n",
+                rss_before, rss_index, rss_index - rss_before);
+  }
+  return finished ? 0 : 1;
 }
