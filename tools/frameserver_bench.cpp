@@ -2,14 +2,14 @@
 // run: frameserver_bench <VIDEO_TS folder> [vts] [pgc] [passes]
 //
 // The title set is indexed and the program chain cut out with tessmar into
-// a temporary folder. Then, alternately, every frame is fetched from
-// qmvideo.dll directly (openMPEG2Source / getRGBFrame) and through
-// avisynth.dll from the program folder with the script
-// qmVideoSource(title, idct=4, force_film=false). The best pass of each is
-// reported (processor time of the process), with the median ratio of
-// neighbouring passes as the extra cost of serving. The served frames are
-// the decoder's planar pictures, while the decoder alone converts to
-// blue-green-red rows, so the saving of the planar path counts in.
+// a temporary folder. Then, alternately, every frame is fetched from the
+// decoder alone (qmvideo's frame source, compiled into this program, giving
+// its planar 4:2:0 pictures) and through avisynth.dll from the program
+// folder with the script qmVideoSource(title, idct=4, force_film=false),
+// which serves the same planar pictures of qmvideo.dll. Both do the same
+// work but for the serving, which is what is measured: in processor time of
+// the process (all its threads), the best pass of each, and the median
+// ratio of neighbouring passes as the extra cost of serving.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -21,18 +21,26 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include "outside/frameserver/include/frameserver.h"
-#include "outside/qmvideo/qmvideo.h"
+#include "outside/qmvideo/video_source.h"
 #include "tessmar/include/tessmar.h"
 
 namespace {
 
+// Processor time of the process, all threads together.
 double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
 std::string VobList(const std::string& video_ts, int vts) {
@@ -47,22 +55,20 @@ std::string VobList(const std::string& video_ts, int vts) {
   return list;
 }
 
-// Fetches every frame; returns frames per second and a checksum of a few
-// bytes per frame, so that neither loop can be skipped.
+// Fetches every frame; returns frames per processor second and adds a few
+// bytes per frame to a checksum, so that neither loop can be skipped.
 double DecoderPass(const std::string& qmvi, uint64_t* sum) {
-  const QmVideoRecord* r = openMPEG2Source(qmvi.c_str(), 0);
-  if (!r) return 0;
-  const int frames = r->frames;
-  const size_t middle = static_cast<size_t>(r->height / 2) * r->width * 3;
+  std::unique_ptr<qmvideo::VideoSource> source = qmvideo::VideoSource::Open(qmvi, false);
+  if (!source) return 0;
+  const int frames = source->Record().frames;
   const double start = Now();
   for (int n = 0; n < frames; ++n) {
-    const unsigned char* p = getRGBFrame(n);
-    if (!p) return 0;
-    *sum += p[middle + n % 1000];
+    AVFrame* f = source->PlanarFrame(n);
+    if (!f) return 0;
+    *sum += f->data[0][static_cast<size_t>(f->linesize[0]) * (f->height / 2) + n % 1000];
+    av_frame_free(&f);
   }
-  const double seconds = Now() - start;
-  closeVideo();
-  return frames / seconds;
+  return frames / (Now() - start);
 }
 
 double FrameserverPass(void* library, const std::string& script, uint64_t* sum) {
@@ -141,10 +147,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const QmVideoRecord* r = openMPEG2Source((title + ".qmvi").c_str(), 0);
-  if (!r) return 1;
-  std::printf("title: %dx%d, %d frames, %d passes each\n", r->width, r->height, r->frames, passes);
-  closeVideo();
+  {
+    const std::unique_ptr<qmvideo::VideoSource> source =
+        qmvideo::VideoSource::Open(title + ".qmvi", false);
+    if (!source) return 1;
+    const QmVideoRecord& r = source->Record();
+    std::printf("title: %dx%d, %d frames, %d passes each\n", r.width, r.height, r.frames, passes);
+  }
   double best_decoder = 0, best_served = 0;
   std::vector<double> ratios;  // decoder rate / served rate of neighbouring passes
   uint64_t sum = 0;

@@ -1,31 +1,39 @@
-// Frame access times of qmvideo.dll on a title, against FFmpeg.
+// Frame access times of qmvideo.dll on a title, against FFmpeg's libraries
+// doing the same in this process.
 //
 //   qmvideo_bench <DVD folder (holding VIDEO_TS)> <work-folder> [vts] [pgc] [film flag]
 //
 // Indexes the title set with tessmar and cuts out the program chain
-// (default VTS 1, PGC 1, film flag 0), then reports: the median and worst
-// time of getRGBFrame for random frames (each on a decoder that has just
-// been somewhere else), sequential frames per second, and the time to open,
-// sample 20 frames spread over the title as border detection does, and
-// close. The peer, in the same run: FFmpeg decoding each of the same 20
-// frames by seeking into the title's bytes (ffmpeg -ss ... -frames:v 1).
+// (default VTS 1, PGC 1, film flag 0). The peer opens the title's bytes
+// (the ranges its ".vfm" names, written out) with libavformat, seeks with
+// av_seek_frame to the frame's time and decodes with libavcodec (one thread,
+// as qmvideo) up to the frame, converted to blue-green-red rows as
+// getRGBFrame gives them. Both are asked for the same frames, turn about:
+//   - random frames, each far from the one before (median and worst);
+//   - every frame in order, from the start;
+//   - border detection's sampling: open, 20 frames at i x (N / 21), close.
+// Times are processor time of this thread, medians of the paired requests;
+// a ratio below 1 means qmvideo is faster. The number of requests where the
+// two gave different bytes is printed too (the peer seeks by time stamp).
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <zlib.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cinttypes>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "outside/qmvideo/qmvideo.h"
@@ -35,8 +43,12 @@
 
 namespace {
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+// Processor time of this thread: the figures of a busy machine without the
+// waits.
+double CpuNow() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
 bool Exists(const std::string& path) {
@@ -65,17 +77,132 @@ bool WriteTitleBytes(const std::string& vfm, const std::string& out) {
   return ok;
 }
 
-// CPU time of this thread: the figures of a busy machine without the waits.
-double CpuNow() {
-  timespec t;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
 }
+
+uint32_t Crc(const uint8_t* bgr, size_t size) {
+  return static_cast<uint32_t>(crc32(0, bgr, static_cast<uInt>(size)));
+}
+
+// Frames of the title's bytes by libavformat and libavcodec: seek to the
+// frame's time, decode up to it, convert.
+class FfmpegPeer {
+ public:
+  ~FfmpegPeer() { Close(); }
+  bool Open(const std::string& path, AVRational frame_rate) {
+    Close();
+    frame_rate_ = frame_rate;
+    if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0 ||
+        avformat_find_stream_info(format_, nullptr) < 0)
+      return false;
+    stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream_ < 0) return false;
+    const AVStream* s = format_->streams[stream_];
+    const AVCodec* codec = avcodec_find_decoder(s->codecpar->codec_id);
+    codec_ = avcodec_alloc_context3(codec);
+    if (!codec_ || avcodec_parameters_to_context(codec_, s->codecpar) < 0) return false;
+    codec_->thread_count = 1;
+    if (avcodec_open2(codec_, codec, nullptr) < 0) return false;
+    time_base_ = s->time_base;
+    start_ = s->start_time == AV_NOPTS_VALUE ? 0 : s->start_time;
+    packet_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    next_ = 0;
+    return packet_ && frame_;
+  }
+  void Close() {
+    sws_freeContext(sws_);
+    sws_ = nullptr;
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avcodec_free_context(&codec_);
+    if (format_) avformat_close_input(&format_);
+  }
+  // Frame n as blue-green-red rows; null when it cannot be had. After a seek
+  // the decoding starts at a key frame at or before the frame (the seek goes
+  // further back while the first key frame lies after it), as an accurate
+  // seek must.
+  const uint8_t* Frame(int n) {
+    const int64_t target = start_ + av_rescale_q(n, av_inv_q(frame_rate_), time_base_);
+    const int64_t half = av_rescale_q(1, av_inv_q(frame_rate_), time_base_) / 2;
+    const int64_t second = av_rescale_q(1, AVRational{1, 1}, time_base_);
+    int64_t back = 0;
+    bool wait_key = false;
+    auto seek = [&]() {
+      wait_key = true;
+      avcodec_flush_buffers(codec_);
+      return back <= 60 * second &&
+             av_seek_frame(format_, stream_, target - back, AVSEEK_FLAG_BACKWARD) >= 0;
+    };
+    if (n != next_ && !seek()) return nullptr;
+    for (;;) {
+      int r = avcodec_receive_frame(codec_, frame_);
+      if (r == 0) {
+        const int64_t t = frame_->best_effort_timestamp;
+        if (t == AV_NOPTS_VALUE) continue;
+        if (wait_key) {
+          if (!frame_->key_frame) continue;
+          wait_key = false;
+        }
+        if (t < target - half) continue;
+        if (t > target + half) {  // started past it
+          back += second;
+          if (!seek()) return nullptr;
+          continue;
+        }
+        next_ = n + 1;
+        return Convert();
+      }
+      if (r != AVERROR(EAGAIN)) return nullptr;
+      if (av_read_frame(format_, packet_) < 0) {
+        avcodec_send_packet(codec_, nullptr);  // drain at the end
+        continue;
+      }
+      if (packet_->stream_index == stream_) avcodec_send_packet(codec_, packet_);
+      av_packet_unref(packet_);
+    }
+  }
+
+ private:
+  const uint8_t* Convert() {
+    sws_ = sws_getCachedContext(
+        sws_, frame_->width, frame_->height, static_cast<AVPixelFormat>(frame_->format),
+        frame_->width, frame_->height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!sws_) return nullptr;
+    // As FFmpeg's command line converts: video levels stretched to 0-255.
+    sws_setColorspaceDetails(sws_, sws_getCoefficients(frame_->colorspace),
+                             frame_->color_range == AVCOL_RANGE_JPEG,
+                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    bgr_.resize(static_cast<size_t>(frame_->width) * frame_->height * 3);
+    uint8_t* dst[4] = {bgr_.data(), nullptr, nullptr, nullptr};
+    int stride[4] = {frame_->width * 3, 0, 0, 0};
+    if (sws_scale(sws_, frame_->data, frame_->linesize, 0, frame_->height, dst, stride) !=
+        frame_->height)
+      return nullptr;
+    return bgr_.data();
+  }
+
+  AVFormatContext* format_ = nullptr;
+  AVCodecContext* codec_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  int stream_ = -1;
+  AVRational frame_rate_{25, 1};
+  AVRational time_base_{1, 90000};
+  int64_t start_ = 0;
+  int next_ = 0;
+  std::vector<uint8_t> bgr_;
+};
+
+// Times of the same requests made of both; the bytes compared.
+struct Paired {
+  std::vector<double> ours, theirs;  // ms of processor time
+  int failures = 0;
+  int differing = 0;
+};
 
 }  // namespace
 
@@ -128,70 +255,94 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int frames = r->frames;
-  const double fps = static_cast<double>(r->rateNumerator) / r->rateDenominator;
+  const size_t frame_bytes = static_cast<size_t>(r->width) * r->height * 3;
+  const AVRational rate{r->rateNumerator, r->rateDenominator};
   std::printf("title %s: %dx%d, %d frames at %.3f/s, film flag %d\n", qmvi.c_str(), r->width,
-              r->height, frames, fps, film);
+              r->height, frames, av_q2d(rate), film);
+  if (film == 0 && r->frames != r->codedFrames)
+    std::printf("note: the title repeats fields; the peer's frames are coded frames\n");
+  FfmpegPeer peer;
+  if (!peer.Open(mpg, rate)) {
+    std::fprintf(stderr, "FFmpeg cannot open %s\n", mpg.c_str());
+    return 1;
+  }
+
+  // One request of each, turn about (ours first on even requests).
+  auto request = [&](Paired* p, int n, int i) {
+    uint32_t crcs[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+      const bool ours = (k == 0) == (i % 2 == 0);
+      const double c0 = CpuNow();
+      const uint8_t* f = ours ? getRGBFrame(n) : peer.Frame(n);
+      (ours ? p->ours : p->theirs).push_back((CpuNow() - c0) * 1000);
+      if (!f) ++p->failures;
+      crcs[ours ? 0 : 1] = f ? Crc(f, frame_bytes) : 0;
+    }
+    if (crcs[0] != crcs[1]) ++p->differing;
+  };
+  auto report = [](const char* what, const Paired& p) {
+    std::printf(
+        "%s: qmvideo median %.2f ms (worst %.2f), FFmpeg median %.2f ms (worst %.2f), ratio %.3f",
+        what, Median(p.ours), *std::max_element(p.ours.begin(), p.ours.end()), Median(p.theirs),
+        *std::max_element(p.theirs.begin(), p.theirs.end()), Median(p.ours) / Median(p.theirs));
+    std::printf(" (%zu requests, %d failed, %d differing)\n", p.ours.size(), p.failures,
+                p.differing);
+  };
 
   // Random frames, each far from the one before.
   std::mt19937 random(2026);
-  std::vector<double> times, cpu_times;
-  int failures = 0;
+  Paired random_frames;
   int previous = frames / 2;
   for (int i = 0; i < 200; ++i) {
     int n;
     do n = static_cast<int>(random() % frames);
     while (frames > 60 && std::abs(n - previous) < 30);
     previous = n;
-    const double t0 = Now(), c0 = CpuNow();
-    if (!getRGBFrame(n)) ++failures;
-    times.push_back((Now() - t0) * 1000);
-    cpu_times.push_back((CpuNow() - c0) * 1000);
+    request(&random_frames, n, i);
   }
-  std::printf("random getRGBFrame: median %.2f ms, worst %.2f ms over %zu frames (%d failed)\n",
-              Median(times), *std::max_element(times.begin(), times.end()), times.size(), failures);
-  std::printf("  (CPU time: median %.2f ms, worst %.2f ms)\n", Median(cpu_times),
-              *std::max_element(cpu_times.begin(), cpu_times.end()));
+  report("random frames", random_frames);
 
-  // Sequential.
+  // Every frame in order, both from the start.
   r = openMPEG2Source(qmvi.c_str(), film);
-  double t0 = Now();
-  const int sequential = std::min(frames, 3000);
-  for (int n = 0; n < sequential; ++n)
-    if (!getRGBFrame(n)) ++failures;
-  const double seq_time = Now() - t0;
-  std::printf("sequential: %.1f frames/s (%d frames in %.3f s)\n", sequential / seq_time,
-              sequential, seq_time);
+  peer.Open(mpg, rate);
+  Paired sequential;
+  const int count = std::min(frames, 3000);
+  for (int n = 0; n < count; ++n) request(&sequential, n, n);
+  double ours_total = 0, theirs_total = 0;
+  for (double t : sequential.ours) ours_total += t;
+  for (double t : sequential.theirs) theirs_total += t;
+  std::printf(
+      "sequential: qmvideo %.1f frames per processor second, FFmpeg %.1f, ratio %.3f "
+      "(%d frames, %d differing)\n",
+      count / ours_total * 1000, count / theirs_total * 1000, ours_total / theirs_total, count,
+      sequential.differing);
   closeVideo();
 
-  // Border detection's sampling: open, 20 frames at i x (N / 21), close.
-  std::vector<int> samples;
-  for (int i = 1; i <= 20; ++i) samples.push_back(i * (frames / 21));
-  t0 = Now();
-  double c0 = CpuNow();
-  r = openMPEG2Source(qmvi.c_str(), film);
-  for (int n : samples)
-    if (!r || !getRGBFrame(n)) ++failures;
-  closeVideo();
-  const double ours = Now() - t0, ours_cpu = CpuNow() - c0;
-
-  // The peer: one FFmpeg run per sample, seeking by time.
-  std::vector<double> peer_each;
-  t0 = Now();
-  for (int n : samples) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.4f", n / fps);
-    const std::string cmd = std::string("ffmpeg -nostdin -v error -ss ") + seconds + " -i '" + mpg +
-                            "' -frames:v 1 -pix_fmt bgr24 -f rawvideo -y /dev/null";
-    const double t1 = Now();
-    if (std::system(cmd.c_str()) != 0) ++failures;
-    peer_each.push_back((Now() - t1) * 1000);
+  // Border detection's sampling: open, 20 frames at i x (N / 21), close;
+  // five rounds, turn about.
+  std::vector<double> ours_rounds, theirs_rounds;
+  int failures = random_frames.failures + sequential.failures;
+  for (int round = 0; round < 6; ++round) {
+    for (int k = 0; k < 2; ++k) {
+      const bool ours = (k == 0) == (round % 2 == 0);
+      const double c0 = CpuNow();
+      const bool opened =
+          ours ? openMPEG2Source(qmvi.c_str(), film) != nullptr : peer.Open(mpg, rate);
+      for (int i = 1; i <= 20 && opened; ++i) {
+        const int n = i * (frames / 21);
+        if (!(ours ? getRGBFrame(n) : peer.Frame(n))) ++failures;
+      }
+      if (ours)
+        closeVideo();
+      else
+        peer.Close();
+      if (!opened) ++failures;
+      (ours ? ours_rounds : theirs_rounds).push_back(CpuNow() - c0);
+    }
   }
-  const double peer = Now() - t0;
-  std::printf("border sampling (20 frames): qmvideo %.3f s, ffmpeg -ss %.3f s, ratio %.3f\n", ours,
-              peer, ours / peer);
-  std::printf("  (qmvideo CPU time %.3f s)\n", ours_cpu);
-  std::printf("ffmpeg -ss per frame: median %.2f ms; qmvideo random median / ffmpeg: %.3f\n",
-              Median(peer_each), Median(times) / Median(peer_each));
+  std::printf(
+      "border sampling (open, 20 frames, close): qmvideo %.3f s, FFmpeg %.3f s, ratio %.3f\n",
+      Median(ours_rounds), Median(theirs_rounds), Median(ours_rounds) / Median(theirs_rounds));
   if (failures) std::printf("%d requests failed\n", failures);
   return failures ? 1 : 0;
 }
