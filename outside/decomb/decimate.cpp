@@ -27,28 +27,18 @@ class DecimateFilter : public plugin::Filter {
   plugin::Source& Input() override { return source_; }
 
   Frame Make(int64_t j, std::string* error) override {
+    if (mode_ == 1) return KeepingCount(j, error);
     const int64_t c = j / (cycle_ - 1);
     const int i = static_cast<int>(j % (cycle_ - 1));
     const Cycle* cycle = Of(c, error);
     if (!cycle) return Frame();
     const int64_t first = c * cycle_;
-    if (cycle->blend) {
+    if (mode_ == 3 && !cycle->film && cycle->length > 1) {
       // The cycle's frames resampled to one fewer: output i shows the time
       // i × length / (length - 1) of the cycle.
       const double t = static_cast<double>(i) * cycle->length / (cycle->length - 1);
       const int a = static_cast<int>(t);
-      const double weight = t - a;
-      Frame fa = source_.Get(first + a, error);
-      if (!fa || weight == 0) return fa;
-      Frame fb = source_.Get(first + a + 1, error);
-      if (!fb) return fb;
-      Frame out = plugin::NewFrameLike(fa.get());
-      if (!out) {
-        *error = "out of memory";
-        return out;
-      }
-      Blend(fa.get(), fb.get(), weight, out.get());
-      return out;
+      return Blended(first + a, first + a + 1, t - a, error);
     }
     return source_.Get(first + (i < cycle->drop ? i : i + 1), error);
   }
@@ -56,9 +46,34 @@ class DecimateFilter : public plugin::Filter {
  private:
   struct Cycle {
     int length = 0;
-    int drop = 0;
-    bool blend = false;
+    int drop = 0;       // the frame most like its predecessor
+    bool film = false;  // it is a duplicate
   };
+
+  // Mode 1: frame n itself, or for a film duplicate the blend of its
+  // neighbours.
+  Frame KeepingCount(int64_t n, std::string* error) {
+    const int64_t c = n / cycle_;
+    const Cycle* cycle = Of(c, error);
+    if (!cycle) return Frame();
+    if (!cycle->film || n != c * cycle_ + cycle->drop) return source_.Get(n, error);
+    return Blended(n - 1, n + 1, 0.5, error);
+  }
+
+  // a × (1 - weight) + b × weight, both clamped into the clip.
+  Frame Blended(int64_t a, int64_t b, double weight, std::string* error) {
+    Frame fa = source_.Get(a, error);
+    if (!fa || weight == 0) return fa;
+    Frame fb = source_.Get(b, error);
+    if (!fb) return fb;
+    Frame out = plugin::NewFrameLike(fa.get());
+    if (!out) {
+      *error = "out of memory";
+      return out;
+    }
+    Blend(fa.get(), fb.get(), weight, out.get());
+    return out;
+  }
 
   const Cycle* Of(int64_t c, std::string* error) {
     auto it = cycles_.find(c);
@@ -85,7 +100,7 @@ class DecimateFilter : public plugin::Filter {
       before = f;
     }
     if (std::isinf(least)) cycle.drop = cycle.length - 1;
-    cycle.blend = mode_ == 1 && cycle.length > 1 && !(least_block < threshold_);
+    cycle.film = least_block < threshold_;
     if (cycles_.size() > 4096) cycles_.clear();
     return &(cycles_[c] = cycle);
   }
@@ -113,20 +128,21 @@ void Decimate(kvfs_call* call, void*) {
   if (mode < 0 || mode > 3) return host->fail(call, "mode must be from 0 to 3");
   if (!(threshold >= 0) || threshold > 100)
     return host->fail(call, "threshold must be from 0 to 100");
-  const int64_t frames = info.frame_count * (cycle - 1) / cycle;
-  if (frames < 1) return host->fail(call, "the clip is shorter than one cycle");
   kvfs_clip_info out = info;
-  out.frame_count = frames;
-  uint64_t num = static_cast<uint64_t>(info.fps_numerator) * static_cast<uint64_t>(cycle - 1);
-  uint64_t den = static_cast<uint64_t>(info.fps_denominator) * static_cast<uint64_t>(cycle);
-  const uint64_t g = std::gcd(num, den);
-  if (g > 0) {
-    num /= g;
-    den /= g;
+  if (mode != 1) {
+    out.frame_count = info.frame_count * (cycle - 1) / cycle;
+    if (out.frame_count < 1) return host->fail(call, "the clip is shorter than one cycle");
+    uint64_t num = static_cast<uint64_t>(info.fps_numerator) * static_cast<uint64_t>(cycle - 1);
+    uint64_t den = static_cast<uint64_t>(info.fps_denominator) * static_cast<uint64_t>(cycle);
+    const uint64_t g = std::gcd(num, den);
+    if (g > 0) {
+      num /= g;
+      den /= g;
+    }
+    if (num > UINT32_MAX || den > UINT32_MAX) return host->fail(call, "the frame rate overflows");
+    out.fps_numerator = static_cast<uint32_t>(num);
+    out.fps_denominator = static_cast<uint32_t>(den);
   }
-  if (num > UINT32_MAX || den > UINT32_MAX) return host->fail(call, "the frame rate overflows");
-  out.fps_numerator = static_cast<uint32_t>(num);
-  out.fps_denominator = static_cast<uint32_t>(den);
   plugin::ReturnFilter(call, out,
                        std::make_unique<DecimateFilter>(clip, static_cast<int>(cycle),
                                                         static_cast<int>(mode), threshold),

@@ -12,12 +12,18 @@ namespace decomb {
 // before) when it combs about as little. With post (default 2) a frame
 // still combed after matching has its combed pixels interpolated.
 void Telecide(kvfs_call* call, void*);
-// Decimate(clip, [cycle], [mode], [threshold]): of every cycle of frames
-// one goes; the output has frames × (cycle - 1) / cycle frames and the
-// rate scaled alike. Mode 0 and 3 drop the frame most like its
-// predecessor; mode 1 does so in cycles that hold a duplicate (a frame
-// whose largest block difference is below threshold, in percent) and blends
-// the cycle's frames into one fewer in cycles that hold none (video).
+// Decimate(clip, [cycle], [mode], [threshold]): the duplicate of every cycle
+// of frames, the frame most like its predecessor. A cycle holds a film
+// duplicate when that frame's largest block difference is below threshold
+// (in percent); a cycle of video holds none.
+//   mode 0 (and 2): the duplicate goes; frames × (cycle - 1) / cycle frames,
+//     the rate scaled alike.
+//   mode 1, for titles of mostly video: the frame count and rate stay; a film
+//     duplicate is replaced by the blend of its neighbours, video is
+//     untouched.
+//   mode 3, for titles of mostly film: as mode 0 in film cycles; a video
+//     cycle is blended into one frame fewer, so the count and rate are those
+//     of mode 0.
 void Decimate(kvfs_call* call, void*);
 // FieldDeinterlace(clip, [full]): interpolates the combed pixels of the
 // bottom field; with full=false only in frames found combed, the others are

@@ -1,7 +1,8 @@
 // Decomb.dll through the installed frameserver, in the job scripts' shapes:
 // inverse telecine of the 3:2 film sample gives FFmpeg's decode of the
 // progressive frames the generator encoded, the mixed-cadence sample serves
-// no combed frame, and FieldDeinterlace on the interlaced sample.
+// no combed frame (its repeats dropped or blended as the mode asks, its
+// video kept or blended), and FieldDeinterlace on the interlaced sample.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,6 +31,16 @@ int64_t CombedPixels(const std::string& planes, int width, int height) {
       count += (m - a > 20 && m - b > 20) || (a - m > 20 && b - m > 20);
     }
   return count;
+}
+
+// a × (256 - weight) / 256 + b × weight / 256, rounded.
+std::string Blend(const std::string& a, const std::string& b, int weight) {
+  std::string out(a.size(), '\0');
+  for (size_t i = 0; i < a.size(); ++i)
+    out[i] = static_cast<char>(
+        (static_cast<uint8_t>(a[i]) * (256 - weight) + static_cast<uint8_t>(b[i]) * weight + 128) >>
+        8);
+  return out;
 }
 
 double PlanesPsnr(const std::string& a, const std::string& b) {
@@ -106,36 +117,76 @@ TEST_F(Decomb, MixedCadenceServesNoCombedFrame) {
   int64_t source_combing = 0;
   for (int64_t k = 0; k < coded.Count(); ++k)
     source_combing = std::max(source_combing, CombedPixels(coded.Frame(k), 720, 480));
-  // The shape for 50-95 % film: each frame is one of the progressive frames,
-  // in order; the shape for less film blends video cycles, uncombed.
-  for (const char* line :
-       {"video = Telecide(video, order=1, guide=1).Decimate(mode=3, threshold=1.0)\r\n",
-        "video = Telecide(video, order=1, guide=1).Decimate(mode=1, threshold=1.0)\r\n"}) {
-    SCOPED_TRACE(line);
-    const bool exact = std::string(line).find("mode=3") != std::string::npos;
-    size_t next = 0;  // the next coded frame a served one may be
+  // The sample serves 150 frames of 3:2 film (120 pictures, one in five
+  // repeated) and then 120 frames of video, each a picture of its own.
+  struct Shape {
+    const char* line;
+    int64_t frames;
+    uint32_t fps_numerator;
+    int pictures;  // served as they are
+    int blends;    // served as a blend of two neighbours
+  };
+  const Shape shapes[] = {
+      // Mostly film: the film loses its repeats, each video cycle of five is
+      // blended into four (the first of each shown as it is).
+      {"video = Telecide(video, order=1, guide=1).Decimate(mode=3, threshold=1.0)\r\n", 216, 24000,
+       120 + 24, 24 * 3},
+      // Mostly video: the count and the rate stay; each film repeat becomes
+      // the blend of its neighbours, and the video is untouched.
+      {"video = Telecide(video, order=1, guide=1).Decimate(mode=1, threshold=1.0)\r\n", 270, 30000,
+       240, 30},
+  };
+  constexpr size_t kLuma = 720 * 480;
+  auto luma = [&](int64_t k) { return coded.Frame(k).substr(0, kLuma); };
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.line);
+    // Each served frame is, in order, one of the next coded pictures or a
+    // blend of two neighbouring ones; the best match of its luma counts.
+    int64_t next = 0, reached = -1;
     double worst = 1e9;
+    int pictures = 0, blends = 0;
     int64_t combing = 0;
+    std::map<int64_t, std::string> window;  // luma of the coded pictures near `next`
     kv_test::ServedClip clip = kv_test::Serve(
-        Script("ntsc_mixed", false, line), kv_test::Pictures::kMeanLuma, false,
+        Script("ntsc_mixed", false, shape.line), kv_test::Pictures::kNone, false,
         [&](int64_t, const std::string& planes) {
           combing = std::max(combing, CombedPixels(planes, 720, 480));
-          if (!exact) return;
+          const std::string served = planes.substr(0, kLuma);
+          const int64_t from = std::max<int64_t>(next - 1, 0);
+          const int64_t to = std::min(coded.Count(), next + 3);
+          std::erase_if(window, [&](const auto& e) { return e.first < from; });
+          for (int64_t k = from; k < to; ++k)
+            if (!window.count(k)) window[k] = luma(k);
           double best = 0;
-          size_t at = next;
-          for (size_t k = next; k < std::min<size_t>(coded.Count(), next + 3); ++k) {
-            const double psnr = PlanesPsnr(planes, coded.Frame(static_cast<int64_t>(k)));
-            if (psnr > best) best = psnr, at = k;
+          int64_t after = next;
+          bool blend = false;
+          for (int64_t k = from; k < to; ++k) {
+            if (k >= next) {
+              const double psnr = PlanesPsnr(served, window[k]);
+              if (psnr > best) best = psnr, after = k + 1, blend = false;
+            }
+            // A blend mixes the last picture shown with the next, or the
+            // next two.
+            if (k > next || k + 1 >= to) continue;
+            for (const int weight : {64, 128, 192}) {
+              const double psnr = PlanesPsnr(served, Blend(window[k], window[k + 1], weight));
+              if (psnr > best) best = psnr, after = k + 1, blend = true;
+            }
           }
           worst = std::min(worst, best);
-          next = at + 1;
+          next = after;
+          reached = std::max(reached, blend ? after : after - 1);
+          ++(blend ? blends : pictures);
         });
     ASSERT_EQ(clip.error, "");
-    EXPECT_EQ(clip.frames, 270 * 4 / 5);
+    EXPECT_EQ(clip.frames, shape.frames);
+    EXPECT_EQ(clip.fps_numerator, shape.fps_numerator);
+    EXPECT_EQ(clip.fps_denominator, 1001u);
+    EXPECT_GT(worst, 40.0);
+    EXPECT_EQ(pictures, shape.pictures);
+    EXPECT_EQ(blends, shape.blends);
+    EXPECT_EQ(reached, coded.Count() - 1);  // the last picture is shown
     EXPECT_LE(combing, source_combing);
-    if (exact) {
-      EXPECT_GT(worst, 40.0);
-    }
   }
 }
 
@@ -184,22 +235,38 @@ TEST_F(Decomb, FieldDeinterlaceMendsCombedFramesAndLeavesTheOthers) {
   }
 }
 
-TEST_F(Decomb, DecimateKeepsFourOfFiveAndRefusesBadArguments) {
+TEST_F(Decomb, DecimateCountsAndRefusesBadArguments) {
   kv_test::TempDir dir("kv-decomb-args");
   const std::string path = dir.File("a.avs");
   auto info = [&](const std::string& lines) {
     kv_test::WriteFile(path, "LoadPlugin(\"" KV_PROGRAM_FOLDER "/Decomb.dll\")\r\n" + lines);
-    return kv_test::Serve(path, kv_test::Pictures::kNone, false);
+    return kv_test::Serve(path, kv_test::Pictures::kMeanLuma, false);  // every frame served
   };
-  for (const auto& [length, frames] : std::vector<std::pair<int, int>>{
-           {2, 1}, {5, 4}, {7, 5}, {9, 7}, {10, 8}, {11, 8}, {301, 240}}) {
-    kv_test::ServedClip c = info("BlankClip(length=" + std::to_string(length) +
+  struct Count {
+    int length;
+    const char* call;
+    int frames;
+    uint32_t fps_numerator;
+  };
+  for (const Count& count : std::vector<Count>{{2, "cycle=5", 1, 24000},
+                                               {5, "cycle=5", 4, 24000},
+                                               {7, "cycle=5", 5, 24000},
+                                               {9, "cycle=5", 7, 24000},
+                                               {10, "cycle=5", 8, 24000},
+                                               {11, "cycle=5", 8, 24000},
+                                               {301, "cycle=5", 240, 24000},
+                                               {301, "mode=3, threshold=1.0", 240, 24000},
+                                               {301, "mode=1, threshold=1.0", 301, 30000},
+                                               {1, "mode=1, threshold=1.0", 1, 30000}}) {
+    const std::string line = std::to_string(count.length) + " Decimate(" + count.call + ")";
+    kv_test::ServedClip c = info("BlankClip(length=" + std::to_string(count.length) +
                                  ", width=32, height=32, fps=30000, fps_denominator=1001, "
-                                 "pattern=true)\r\nDecimate(cycle=5)\r\n");
-    ASSERT_EQ(c.error, "") << length;
-    EXPECT_EQ(c.frames, frames) << length;
-    EXPECT_EQ(c.fps_numerator, 24000u);
-    EXPECT_EQ(c.fps_denominator, 1001u);
+                                 "pattern=true)\r\nDecimate(" +
+                                 count.call + ")\r\n");
+    ASSERT_EQ(c.error, "") << line;
+    EXPECT_EQ(c.frames, count.frames) << line;
+    EXPECT_EQ(c.fps_numerator, count.fps_numerator) << line;
+    EXPECT_EQ(c.fps_denominator, 1001u) << line;
   }
   for (const auto& [lines, error] : std::vector<std::pair<std::string, std::string>>{
            {"BlankClip(length=1)\r\nDecimate()", "shorter than one cycle"},

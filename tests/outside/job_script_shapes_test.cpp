@@ -133,9 +133,9 @@ TEST_F(JobScriptShapes, EveryShapeServesPictureAndSound) {
        [](JobSettings& s) {
          s.Ivtc = s.IvtcComplex = s.TopFieldFirst = true;
          s.Facts.FilmShare = 30;
-         return 216;
+         return 270;
        },
-       24000, 1001, 0},
+       30000, 1001, 0},
       {"subtitles, AC-3 5.1 to stereo, 16-bit LPCM kept aside", "ntsc_multi", 300,
        [&](JobSettings& s) {
          AddAudio(s, multi, 1, kLpcm, 2, ChannelModeKind::Stereo);

@@ -346,10 +346,9 @@ TEST_F(ServedJob, VariantsOfTheLines) {
 
 // Field matching where most of the title is video (film share below 50):
 // the settings keep the frame rate and the frame count (no decimation), and
-// the script's Decimate(mode=1) must blend rather than drop. The Decomb
-// stand-in drops one frame in five in every mode, so the volumes' Trim
-// ranges, counted on the undecimated frames, run past the clip's end.
-TEST_F(ServedJob, DISABLED_FieldMatchingOfMostlyVideoKeepsTheFrameCount) {
+// the script's Decimate(mode=1) blends rather than drops, so the volumes'
+// Trim ranges meet the clip's frames.
+TEST_F(ServedJob, FieldMatchingOfMostlyVideoKeepsTheFrameCount) {
   JobSettings& s = state_.Settings;
   ASSERT_NO_FATAL_FAILURE(Prepare("ntsc_mixed", 1, 1));
   s.SetVolumeCount(2);
