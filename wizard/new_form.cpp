@@ -15,6 +15,7 @@
 #include "wizard/config_page.h"
 #include "wizard/source_page.h"
 #include "wizard/title_page.h"
+#include "wizard/writer_steps.h"
 
 namespace wizard {
 
@@ -196,9 +197,13 @@ void TKVNNewForm::EnterPage(WizardPageIndex index) {
 void TKVNNewForm::NextButtonClick() {
   const WizardPageIndex from = current_;
   if (!pages_[from]->Leave(true)) return;
-  // Leaving the configuration page forwards finishes the job; the page
-  // releases the wizard then.
-  if (from != kConfigPage) EnterPage(static_cast<WizardPageIndex>(from + 1));
+  // Leaving the configuration page forwards is Finish: the job is written and
+  // queued, and the wizard released whatever came of it.
+  if (from == kConfigPage) {
+    FinishWizard(*this);
+    return;
+  }
+  EnterPage(static_cast<WizardPageIndex>(from + 1));
 }
 
 void TKVNNewForm::BackButtonClick() {
