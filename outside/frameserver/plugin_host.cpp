@@ -314,7 +314,11 @@ void Interpreter::LoadPlugin(const std::string& path) {
   if (loaded_.count(key)) return;
   // Plug-ins stay loaded for the life of the process: clips made by them
   // may outlive this script.
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A name without a folder is a file of the current folder (a script
+  // opened there by its bare name); dlopen would look for it on the
+  // library search path instead.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = ::dlerror();
     throw std::runtime_error("cannot load \"" + path + "\": " + (why ? why : "unknown reason"));

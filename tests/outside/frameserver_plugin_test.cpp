@@ -146,6 +146,26 @@ TEST(FrameserverPlugins, BareNamesAreFoundInTheScriptFolderThenThePluginFolder) 
   EXPECT_THROW(Open("LoadPlugin(\"junk.dll\")\nBlankClip()", scripts, plugins), kvfs::ScriptError);
 }
 
+// The encoder opens a volume's script by its bare name in the job's work
+// folder, its current folder: a bare plug-in name is loaded from there, not
+// looked for on the library search path.
+TEST(FrameserverPlugins, BareNamesOfAScriptInTheCurrentFolder) {
+  kv_test::TempDir dir("kv-fs-plugin");
+  CopyFile(KV_TEST_PLUGIN, dir.File("TestPlugin.dll"));
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+  int frames = -1;
+  try {
+    frames = static_cast<int>(
+        Open("LoadPlugin(\"TestPlugin.dll\")\nTestSource(7)\n", "")->Info().frame_count);
+  } catch (const kvfs::ScriptError& e) {
+    ADD_FAILURE() << e.what();
+  }
+  EXPECT_EQ(chdir(here), 0);
+  EXPECT_EQ(frames, 7);
+}
+
 TEST(FrameserverPlugins, FailuresBecomeScriptErrorsAtTheCall) {
   kv_test::TempDir dir("kv-fs-plugin");
   struct Case {
