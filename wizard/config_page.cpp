@@ -9,7 +9,6 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 
 #include "app/shell_state.h"
 #include "platform/folders.h"
@@ -19,6 +18,7 @@
 #include "wizard/config_texts.h"
 #include "wizard/filters_form.h"
 #include "wizard/new_crop_form.h"
+#include "wizard/settings_changes.h"
 #include "wizard/writer_steps.h"
 
 namespace wizard {
@@ -52,13 +52,6 @@ class HandlersOff {
   bool& flag_;
   bool saved_;
 };
-
-int CeilToInt(double value) {
-  return std::isfinite(value) ? static_cast<int>(std::ceil(value)) : 0;
-}
-int FloorToInt(double value) {
-  return std::isfinite(value) ? static_cast<int>(std::floor(value)) : 0;
-}
 
 QIcon PageIcon(const char* name) {
   return QIcon(QStringLiteral(":/wizard/config/%1.svg").arg(QLatin1String(name)));
@@ -910,11 +903,9 @@ void ConfigPage::EncModeFixedRadioClick() {
   if (!handlers_active_) return;
   EncModeFixedControls();
   JobSettings& s = Settings();
-  s.SplitVolumes = true;
-  s.BitrateKbps = FieldValue(EncModeBitrateEdit, EncModeBitrateUpDown, s.BitrateKbps);
-  s.VolumeSizeMB = FieldValue(VolEdit, VolUpDown, s.VolumeSizeMB);
-  s.VolumeCount = FieldValue(VolNumEdit, VolNumUpDown, s.VolumeCount);
-  s.SelectEncodeMode(EncodeModeKind::FixedSize);
+  ChooseFixedSize(s, FieldValue(EncModeBitrateEdit, EncModeBitrateUpDown, s.BitrateKbps),
+                  FieldValue(VolEdit, VolUpDown, s.VolumeSizeMB),
+                  FieldValue(VolNumEdit, VolNumUpDown, s.VolumeCount));
   ShowSettings();
   EHQCustomControls();
 }
@@ -923,12 +914,7 @@ void ConfigPage::EncModeBitrateRadioClick() {
   if (!handlers_active_) return;
   EncModeBitrateControls();
   JobSettings& s = Settings();
-  // The field is rewritten within the range that the new minimum gives.
-  s.EncodeMode = EncodeModeKind::AverageBitrate;
-  s.TakeMinimumsFromAudioRow();
-  s.BitrateKbps = std::clamp(FieldValue(EncModeBitrateEdit, EncModeBitrateUpDown, s.BitrateKbps),
-                             std::min(s.MinimumBitrateKbps, kMaxBitrateKbps), kMaxBitrateKbps);
-  s.SelectEncodeMode(EncodeModeKind::AverageBitrate);
+  ChooseAverageBitrate(s, FieldValue(EncModeBitrateEdit, EncModeBitrateUpDown, s.BitrateKbps));
   ShowSettings();
   EHQCustomControls();
 }
@@ -939,8 +925,7 @@ void ConfigPage::EncModeQualityRadioClick() {
   // Manual resize and manual audio bit rate: JobSettings switches both
   // with the mode, the page their controls.
   JobSettings& s = Settings();
-  s.QualityPercent = FieldValue(EncModeQualityEdit, EncModeQualityUpDown, s.QualityPercent);
-  s.SelectEncodeMode(EncodeModeKind::ConstantQuality);
+  ChooseConstantQuality(s, FieldValue(EncModeQualityEdit, EncModeQualityUpDown, s.QualityPercent));
   ShowSettings();
   VideoResControls();
   Audio1BitrateControls();
@@ -950,20 +935,16 @@ void ConfigPage::EncModeQualityRadioClick() {
 void ConfigPage::EncModeBitrateEditChange() {
   if (!handlers_active_ || !HoldsInteger(*EncModeBitrateEdit)) return;
   if (EncModeBitrateEdit->text().toInt() < EncModeBitrateUpDown->Minimum()) return;
-  JobSettings& s = Settings();
-  s.BitrateKbps = SpinnerValue(*EncModeBitrateUpDown);
   typing_ = EncModeBitrateEdit;
-  s.RecomputeRates(true, false);
+  TypeBitrate(Settings(), SpinnerValue(*EncModeBitrateUpDown));
   ShowSettings();
   typing_ = nullptr;
 }
 
 void ConfigPage::EncModeQualityEditChange() {
   if (!handlers_active_ || !HoldsInteger(*EncModeQualityEdit)) return;
-  JobSettings& s = Settings();
-  s.QualityPercent = SpinnerValue(*EncModeQualityUpDown);
   typing_ = EncModeQualityEdit;
-  s.RecomputeRates(true, false);
+  TypeQuality(Settings(), SpinnerValue(*EncModeQualityUpDown));
   ShowSettings();
   typing_ = nullptr;
 }
@@ -979,17 +960,14 @@ void ConfigPage::VolComboChange() {
   VolComboControls();
   JobSettings& s = Settings();
   // "Custom" keeps the size in the field.
-  s.VolumeSizeMB = FieldValue(VolEdit, VolUpDown, s.VolumeSizeMB);
-  s.SelectVolumePreset(VolCombo->currentIndex());
+  ChooseVolumePreset(s, VolCombo->currentIndex(), FieldValue(VolEdit, VolUpDown, s.VolumeSizeMB));
   ShowSettings();
 }
 
 void ConfigPage::VolEditChange() {
   if (!handlers_active_ || !HoldsInteger(*VolEdit)) return;
-  JobSettings& s = Settings();
-  s.VolumeSizeMB = SpinnerValue(*VolUpDown);
   typing_ = VolEdit;
-  s.RecomputeRates(true, false);
+  TypeVolumeSize(Settings(), SpinnerValue(*VolUpDown));
   ShowSettings();
   typing_ = nullptr;
 }
@@ -997,12 +975,7 @@ void ConfigPage::VolEditChange() {
 void ConfigPage::VolNumEditChange() {
   if (!handlers_active_ || !HoldsInteger(*VolNumEdit)) return;
   JobSettings& s = Settings();
-  s.VolumeCount = SpinnerValue(*VolNumUpDown);
-  s.UpdateMinimumVolumeSize();
-  // The size field is rewritten within its new range.
-  s.VolumeSizeMB = std::clamp(FieldValue(VolEdit, VolUpDown, s.VolumeSizeMB),
-                              std::min(s.MinimumVolumeSizeMB, kMaxVolumeSizeMB), kMaxVolumeSizeMB);
-  s.RecomputeRates(true, false);
+  TypeVolumeCount(s, SpinnerValue(*VolNumUpDown), FieldValue(VolEdit, VolUpDown, s.VolumeSizeMB));
   ShowSettings();
 }
 
@@ -1010,50 +983,35 @@ void ConfigPage::VolNumEditChange() {
 
 void ConfigPage::EHQCustomCheckClick() {
   if (!handlers_active_) return;
-  JobSettings& s = Settings();
-  s.ComplexityCustom = EHQCustomCheck->isChecked();
-  if (s.ComplexityCustom) {
-    if (EncModeQualityRadio->isChecked()) {
-      HandlersOff off(handlers_active_);
-      EHQTwoPassCheck->setChecked(false);
-    }
-    EHQCustomControls();
-    EHQTwoPassCheckClick();
-  } else {
-    EHQCustomControls();
-    EHQTrackChange();
-  }
+  ChooseCustomComplexity(Settings(), EHQCustomCheck->isChecked(), EHQTwoPassCheck->isChecked(),
+                         EHQTrack->value());
+  ShowSettings();
+  EHQCustomControls();
 }
 
 void ConfigPage::EHQTwoPassCheckClick() {
   if (!handlers_active_) return;
-  JobSettings& s = Settings();
-  s.TwoPass = EHQTwoPassCheck->isChecked();
+  ChooseTwoPass(Settings(), EHQTwoPassCheck->isChecked());
   EHQTwoPassControls();
-  s.ApplyCodecDefaults();
   ShowSettings();
 }
 
 void ConfigPage::EHQTrackChange() {
   if (!handlers_active_) return;
-  JobSettings& s = Settings();
-  if (s.ComplexityCustom) return;
-  s.ComplexityPreset = EHQTrack->value();
-  s.ApplyComplexityPreset();
+  if (Settings().ComplexityCustom) return;
+  ChooseComplexityPreset(Settings(), EHQTrack->value());
   EHQTrackControls();
   ShowSettings();
 }
 
 void ConfigPage::EHQ1EditChange() {
   if (!handlers_active_ || !HoldsInteger(*EHQ1Edit)) return;
-  JobSettings& s = Settings();
-  if (s.ComplexityCustom && s.TwoPass) s.firstPassComplexity = SpinnerValue(*EHQ1UpDown);
+  TypeFirstPassComplexity(Settings(), SpinnerValue(*EHQ1UpDown));
 }
 
 void ConfigPage::EHQ2EditChange() {
   if (!handlers_active_ || !HoldsInteger(*EHQ2Edit)) return;
-  JobSettings& s = Settings();
-  if (s.ComplexityCustom) s.encoderComplexity = SpinnerValue(*EHQ2UpDown);
+  TypeEncoderComplexity(Settings(), SpinnerValue(*EHQ2UpDown));
 }
 
 void ConfigPage::MiscLossCheckClick() {
@@ -1082,26 +1040,18 @@ void ConfigPage::VolEditExit() {
 
 void ConfigPage::VideoResWEditExit() {
   if (!CheckNumberField(*VideoResWEdit, kAboveZeroMessages)) return;
-  int width = SpinnerValue(*VideoResWUpDown);
+  const int width = SpinnerValue(*VideoResWUpDown);
   if (width == 0) return;
-  int height = 0;
-  JobSettings& s = Settings();
-  FitOutputSize(width, height, s.AspectRatio, true);
-  s.OutputWidth = width;
-  s.OutputHeight = height;
+  FitTypedWidth(Settings(), width);
   ShowSettings();
 }
 
 void ConfigPage::VideoResHEditExit() {
   if (!CheckNumberField(*VideoResHEdit, kAboveZeroMessages)) return;
   // Both fields follow the width, as when the width is left.
-  int width = SpinnerValue(*VideoResWUpDown);
+  const int width = SpinnerValue(*VideoResWUpDown);
   if (width == 0 || !HoldsInteger(*VideoResHEdit)) return;
-  int height = 0;
-  JobSettings& s = Settings();
-  FitOutputSize(width, height, s.AspectRatio, true);
-  s.OutputWidth = width;
-  s.OutputHeight = height;
+  FitTypedWidth(Settings(), width);
   ShowSettings();
 }
 
@@ -1129,52 +1079,36 @@ void ConfigPage::EHQ2EditExit() {
 void ConfigPage::VideoResAutoCheckClick() {
   if (!handlers_active_) return;
   VideoResControls();
-  Settings().ResizeMode = ResizeModeKind::Auto;
-  Settings().RecomputeRates(true, false);
+  ChooseResizeMode(Settings(), ResizeModeKind::Auto);
   ShowSettings();
 }
 
 void ConfigPage::VideoResManuCheckClick() {
   if (!handlers_active_) return;
   VideoResControls();
-  Settings().ResizeMode = ResizeModeKind::Manual;
-  Settings().RecomputeRates(true, false);
+  ChooseResizeMode(Settings(), ResizeModeKind::Manual);
   ShowSettings();
 }
 
 void ConfigPage::VideoResWEditChange() {
   if (!handlers_active_ || !HoldsInteger(*VideoResWEdit) || !HoldsInteger(*VideoResHEdit)) return;
   HandlersOff off(handlers_active_);
-  JobSettings& s = Settings();
-  int width = SpinnerValue(*VideoResWUpDown);
-  int height = width == 0 ? 0 : CeilToInt(width / s.AspectRatio);
-  if (VideoResWEdit->hasFocus()) {
-    // While typing only the other side follows.
-    ShowNumber(VideoResHEdit, height);
-  } else {
-    FitOutputSize(width, height, s.AspectRatio, true);
-    ShowNumber(VideoResWEdit, width);
-    ShowNumber(VideoResHEdit, height);
-  }
-  s.OutputWidth = width;
-  s.OutputHeight = height;
+  const JobSettings& s = Settings();
+  // While typing only the other side follows.
+  const bool typing = VideoResWEdit->hasFocus();
+  TypeOutputWidth(Settings(), SpinnerValue(*VideoResWUpDown), !typing);
+  if (!typing) ShowNumber(VideoResWEdit, s.OutputWidth);
+  ShowNumber(VideoResHEdit, s.OutputHeight);
 }
 
 void ConfigPage::VideoResHEditChange() {
   if (!handlers_active_ || !HoldsInteger(*VideoResWEdit) || !HoldsInteger(*VideoResHEdit)) return;
   HandlersOff off(handlers_active_);
-  JobSettings& s = Settings();
-  int height = SpinnerValue(*VideoResHUpDown);
-  int width = FloorToInt(height * s.AspectRatio);
-  if (VideoResHEdit->hasFocus()) {
-    ShowNumber(VideoResWEdit, width);
-  } else {
-    FitOutputSize(width, height, s.AspectRatio, false);
-    ShowNumber(VideoResWEdit, width);
-    ShowNumber(VideoResHEdit, height);
-  }
-  s.OutputWidth = width;
-  s.OutputHeight = height;
+  const JobSettings& s = Settings();
+  const bool typing = VideoResHEdit->hasFocus();
+  TypeOutputHeight(Settings(), SpinnerValue(*VideoResHUpDown), !typing);
+  ShowNumber(VideoResWEdit, s.OutputWidth);
+  if (!typing) ShowNumber(VideoResHEdit, s.OutputHeight);
 }
 
 void ConfigPage::ShowCropMargins(int top, int bottom, int left, int right) {
@@ -1190,18 +1124,16 @@ void ConfigPage::ShowCropMargins(int top, int bottom, int left, int right) {
 }
 
 void ConfigPage::CropMarginChanged(bool vertical) {
-  const TitleFacts& title = Settings().Facts;
-  PictureRect rect = Settings().CropRect;
+  JobSettings& s = Settings();
+  const int width_field = FieldValue(VideoResWEdit, VideoResWUpDown, s.OutputWidth);
   if (vertical) {
-    const int top = SpinnerValue(*VideoCropTUpDown);
-    rect.Top = top;
-    rect.Height = title.PictureHeight - top - SpinnerValue(*VideoCropBUpDown);
+    SetVerticalCropMargins(s, SpinnerValue(*VideoCropTUpDown), SpinnerValue(*VideoCropBUpDown),
+                           width_field);
   } else {
-    const int left = SpinnerValue(*VideoCropLUpDown);
-    rect.Left = left;
-    rect.Width = title.PictureWidth - left - SpinnerValue(*VideoCropRUpDown);
+    SetHorizontalCropMargins(s, SpinnerValue(*VideoCropLUpDown), SpinnerValue(*VideoCropRUpDown),
+                             width_field);
   }
-  SetCropRect(rect);
+  ShowSettings();
 }
 
 void ConfigPage::VideoCropTEditChange() {
@@ -1232,41 +1164,23 @@ void ConfigPage::VideoCropREditChange() {
   typing_ = nullptr;
 }
 
-void ConfigPage::SetCropRect(const PictureRect& rect) {
+void ConfigPage::ChooseCrop(CropModeKind mode) {
+  VideoCropControls();
   JobSettings& s = Settings();
-  s.CropRect = rect;
-  s.UpdateAspectRatioFromCrop();
-  if (s.ResizeMode == ResizeModeKind::Auto) {
-    s.AutoResize();
-  } else {
-    int width = FieldValue(VideoResWEdit, VideoResWUpDown, s.OutputWidth);
-    int height = CeilToInt(width / s.AspectRatio);
-    FitOutputSize(width, height, s.AspectRatio, true);
-    s.OutputWidth = width;
-    s.OutputHeight = height;
-  }
-  ShowSettings();
+  ChooseCropMode(s, mode, FieldValue(VideoResWEdit, VideoResWUpDown, s.OutputWidth));
+  if (mode != CropModeKind::Manual) ShowSettings();
 }
 
 void ConfigPage::VideoCropNoCheckClick() {
-  if (!handlers_active_) return;
-  VideoCropControls();
-  Settings().CropMode = CropModeKind::Disabled;
-  const TitleFacts& title = Settings().Facts;
-  SetCropRect({0, 0, title.PictureWidth, title.PictureHeight});
+  if (handlers_active_) ChooseCrop(CropModeKind::Disabled);
 }
 
 void ConfigPage::VideoCropAutoCheckClick() {
-  if (!handlers_active_) return;
-  VideoCropControls();
-  Settings().CropMode = CropModeKind::Auto;
-  SetCropRect(Settings().Facts.DetectedRect);
+  if (handlers_active_) ChooseCrop(CropModeKind::Auto);
 }
 
 void ConfigPage::VideoCropManuCheckClick() {
-  if (!handlers_active_) return;
-  VideoCropControls();
-  Settings().CropMode = CropModeKind::Manual;
+  if (handlers_active_) ChooseCrop(CropModeKind::Manual);
 }
 
 void ConfigPage::VideoCropAdjButtonClick() {
@@ -1349,13 +1263,13 @@ void ConfigPage::Audio1GainTrackChange() {
 
 void ConfigPage::SubCheckClick() {
   if (!handlers_active_) return;
-  Settings().SubtitlesEnabled = SubCheck->isChecked();
-  if (SubCheck->isChecked() && VideoCropAutoCheck->isChecked()) {
-    {
-      HandlersOff off(handlers_active_);
-      VideoCropNoCheck->setChecked(true);
-    }
-    VideoCropNoCheckClick();
+  JobSettings& s = Settings();
+  const bool crop_was_auto = s.CropMode == CropModeKind::Auto;
+  EnableSubtitles(s, SubCheck->isChecked(),
+                  FieldValue(VideoResWEdit, VideoResWUpDown, s.OutputWidth));
+  if (crop_was_auto && s.CropMode != CropModeKind::Auto) {
+    ShowSettings();
+    VideoCropControls();
   }
   SubCheckControls();
 }
@@ -1371,14 +1285,10 @@ void ConfigPage::InfoEditChange() {
   // Only texts the encoder job file can hold are kept; a pasted text that
   // is refused on leaving never reaches the settings.
   JobSettings& s = Settings();
-  auto keep = [](std::string& field, const QString& text, size_t max_length) {
-    const std::string value = text.toStdString();
-    if (IsValidClipText(value, max_length)) field = value;
-  };
-  keep(s.Title, InfoTitleEdit->text(), kMaxClipTextLength);
-  keep(s.Author, InfoAuthorEdit->text(), kMaxClipTextLength);
-  keep(s.Copyright, InfoCopyEdit->text(), kMaxClipTextLength);
-  keep(s.Keywords, InfoWordsEdit->text(), kMaxClipTextLength);
+  TypeClipText(s.Title, InfoTitleEdit->text().toStdString());
+  TypeClipText(s.Author, InfoAuthorEdit->text().toStdString());
+  TypeClipText(s.Copyright, InfoCopyEdit->text().toStdString());
+  TypeClipText(s.Keywords, InfoWordsEdit->text().toStdString());
   QString description = InfoDescMemo->toPlainText();
   if (description.size() > static_cast<qsizetype>(kMaxClipDescriptionLength)) {
     // The memo holds at most this many characters.
@@ -1387,7 +1297,7 @@ void ConfigPage::InfoEditChange() {
     InfoDescMemo->setPlainText(description);
     InfoDescMemo->moveCursor(QTextCursor::End);
   }
-  keep(s.Description, description, kMaxClipDescriptionLength);
+  TypeClipText(s.Description, description.toStdString(), kMaxClipDescriptionLength);
 }
 
 void ConfigPage::InfoEditExit(QWidget* edit) {

@@ -153,12 +153,11 @@ class ConfigPage : public QWidget, public WizardPage {
   // The four margin fields and the maxima of their up-downs, so that at
   // least 32 pixels of the picture remain each way.
   void ShowCropMargins(int top, int bottom, int left, int right);
-  // A margin field changed: the crop rectangle along that axis, then the
-  // rest as for SetCropRect.
+  // A margin field changed: the crop rectangle along that axis, with the
+  // aspect ratio and the output size that follow from it.
   void CropMarginChanged(bool vertical);
-  // The kept part of the picture, the aspect ratio and the output size that
-  // follow from it.
-  void SetCropRect(const PictureRect& rect);
+  // A crop radio was clicked.
+  void ChooseCrop(CropModeKind mode);
   // The value of a spinner that holds an integer, else `fallback`.
   static int FieldValue(const QLineEdit* edit, const queue::UpDown* up_down, int fallback);
 
