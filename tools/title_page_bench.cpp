@@ -7,8 +7,9 @@
 //    drawn and flushed, over `moves` random moves (default 100), median and
 //    worst. The peer, in the same run: the bare decoder's getRGBFrame for the
 //    same frames in the same order. Ours and the peer alternate for `rounds`
-//    rounds (default 3), each on a freshly opened title so that neither
-//    finds the other's pictures in the decoder's cache.
+//    rounds (default 3), taking turns going first, each on a freshly opened
+//    title so that neither finds the other's pictures in the decoder's
+//    cache.
 // 2. Preparation of a two-hour title: tools/tessmar_rebuild_bench makes its
 //    index files (720 copies of ntsc_multi's title set, 240 cells); the VOB
 //    files are then filled with those copies for real, so that the sampled
@@ -106,8 +107,8 @@ int SliderBench(const std::string& dvds, const std::string& work, int moves, int
 
   PaintCounter painted(page->PreviewImage);
   std::vector<double> ours, bare, ours_cpu, bare_cpu;
-  for (int round = 0; round < rounds; ++round) {
-    // Ours: the move, the frame decoded, halved, set and painted.
+  // Ours: the move, the frame decoded, halved, set and painted.
+  auto run_page = [&] {
     decoder::OpenVideo(preview.PreviewVideoPath, film);
     QApplication::processEvents();
     for (int p : positions) {
@@ -118,14 +119,24 @@ int SliderBench(const std::string& dvds, const std::string& work, int moves, int
       ours.push_back(Now() - t0);
       ours_cpu.push_back(Cpu() - c0);
     }
-    // The peer: the same frames straight from the decoder.
+    return true;
+  };
+  // The peer: the same frames straight from the decoder.
+  auto run_bare = [&] {
     decoder::OpenVideo(preview.PreviewVideoPath, film);
     for (int32_t n : frames) {
       const double t0 = Now(), c0 = Cpu();
-      if (!decoder::GetFrame(n)) return 1;
+      if (!decoder::GetFrame(n)) return false;
       bare.push_back(Now() - t0);
       bare_cpu.push_back(Cpu() - c0);
     }
+    return true;
+  };
+  // The two take turns going first, so that neither always meets a cold
+  // or a warm machine.
+  for (int round = 0; round < rounds; ++round) {
+    const bool ok = round % 2 == 0 ? run_page() && run_bare() : run_bare() && run_page();
+    if (!ok) return 1;
   }
   const Stats o = Summarise(ours), b = Summarise(bare);
   const Stats oc = Summarise(ours_cpu), bc = Summarise(bare_cpu);
@@ -224,28 +235,38 @@ int PreparationBench(const std::string& dvds, const std::string& work, const cha
 
   std::vector<double> ours, direct, ours_cpu, direct_cpu;
   wizard::PreparationResult result;
-  for (int round = 0; round < rounds; ++round) {
-    t0 = Now();
-    double c0 = Cpu();
+  // Ours: Next on the page with the preview open, to the configuration
+  // page; then the title unprepared again and back on the title page with
+  // its preview open.
+  auto run_page = [&] {
+    const double t = Now(), c = Cpu();
     frame.NextButtonClick();
     page->WaitForPreparation();
-    ours.push_back(Now() - t0);
-    ours_cpu.push_back(Cpu() - c0);
-    if (frame.CurrentPage() != wizard::kConfigPage) return 1;
-    // Unprepared again, and back to the title page.
+    ours.push_back(Now() - t);
+    ours_cpu.push_back(Cpu() - c);
+    if (frame.CurrentPage() != wizard::kConfigPage) return false;
     state.TitleSets[1].Pgcs[1].PgcFrameCount = -1;
     state.TitleSets[1].Pgcs[1].PreparedAngle = -1;
     frame.BackButtonClick();
+    return state.PreviewOpen;
+  };
+  // The peer: the preview closed as Next closes it, the three steps called
+  // directly, the preview opened again.
+  auto run_direct = [&] {
     decoder::CloseVideo();
-
-    t0 = Now();
-    c0 = Cpu();
+    state.PreviewOpen = false;
+    const double t = Now(), c = Cpu();
     result = wizard::PrepareTitle(wizard::PreparationInputFor(state));
-    direct.push_back(Now() - t0);
-    direct_cpu.push_back(Cpu() - c0);
-    if (!result.Ok) return 1;
+    direct.push_back(Now() - t);
+    direct_cpu.push_back(Cpu() - c);
+    if (!result.Ok) return false;
     decoder::OpenVideo(page->Preview().PreviewVideoPath, false);
     state.PreviewOpen = true;
+    return true;
+  };
+  for (int round = 0; round < rounds; ++round) {
+    const bool ok = round % 2 == 0 ? run_page() && run_direct() : run_direct() && run_page();
+    if (!ok) return 1;
   }
   const Stats o = Summarise(ours), d = Summarise(direct);
   const Stats oc = Summarise(ours_cpu), dc = Summarise(direct_cpu);
