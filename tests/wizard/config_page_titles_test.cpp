@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabWidget>
@@ -148,6 +149,14 @@ TEST_P(EverySampleTitle, ProposesWhatJobSettingsComputesAndShowsIt) {
     EXPECT_EQ(Find<QLabel>("Audio1BitrateLabel")->text(), Number(row->Kbps) + " Kbps");
   }
   EXPECT_EQ(Find<QComboBox>("Audio1TrackCombo")->count(), int(facts.AudioStreams.size()));
+  // The Summary sheet shows the clip information the job file will carry.
+  EXPECT_EQ(Edit("InfoTitleEdit")->text().toStdString(), s.Title);
+  EXPECT_EQ(Edit("InfoAuthorEdit")->text().toStdString(), s.Author);
+  EXPECT_EQ(Edit("InfoCopyEdit")->text().toStdString(), s.Copyright);
+  EXPECT_EQ(Edit("InfoWordsEdit")->text().toStdString(), s.Keywords);
+  EXPECT_EQ(Find<QPlainTextEdit>("InfoDescMemo")->toPlainText().toStdString(), s.Description);
+  EXPECT_EQ(Find<QComboBox>("InfoRatingCombo")->currentIndex(), s.Rating);
+  EXPECT_EQ(Find<QComboBox>("InfoRatingCombo")->currentText(), wizard::kRatingTexts[s.Rating]);
 
   // Which controls are usable for a fixed size with automatic choices.
   EXPECT_TRUE(Find<QRadioButton>("EncModeFixedRadio")->isChecked());
