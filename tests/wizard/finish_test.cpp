@@ -48,15 +48,19 @@ class FinishTest : public kv_test::WizardTest {
     return names;
   }
 
-  // New Job on `disc` up to the configuration page with the longest title.
-  void WalkToConfigPage(const std::string& disc) {
+  // New Job on `disc` up to page `last` (the configuration page with the
+  // longest title).
+  void WalkToConfigPage(const std::string& disc,
+                        wizard::WizardPageIndex last = wizard::kConfigPage) {
     OpenWizard();
     StartAnalysis(kv_test::SampleDvdRoot() + "/" + disc);
     WaitForAnalysis();
     ASSERT_TRUE(WizardOpen());
     ASSERT_TRUE(Wizard()->State().AnalysisDone);
+    if (last == wizard::kAnalysisPage) return;
     Click("NextButton");
     ASSERT_EQ(Wizard()->CurrentPage(), wizard::kTitlePage);
+    if (last == wizard::kTitlePage) return;
     Click("NextButton");
     static_cast<wizard::TitlePage*>(Wizard()->Page(wizard::kTitlePage))->WaitForPreparation();
     ASSERT_TRUE(
@@ -161,6 +165,30 @@ TEST_F(FinishTest, FailuresLeaveNoJobFolderAndReleaseTheWizard) {
     EXPECT_FALSE(fs::exists(Jobs() + "/Job"));
     EXPECT_TRUE(Window().Jobs().Jobs().empty());
     kv_test::WriteFile(Program() + "qmvideo.dll", "qmvideo.dll");
+  }
+}
+
+// Past page 1 the wizard owns the job folder: closing asks, No keeps both
+// (and clears the application's closing), Yes removes the folder and gives
+// the queue window back.
+TEST_F(FinishTest, ClosingAfterTheAnalysisRemovesTheJobFolderOnYes) {
+  for (wizard::WizardPageIndex page :
+       {wizard::kAnalysisPage, wizard::kTitlePage, wizard::kConfigPage}) {
+    SCOPED_TRACE(page);
+    WalkToConfigPage("ntsc_film", page);
+    if (HasFailure()) return;
+    app::Shell().ClosingInProgress = true;
+    boxes_.Answer(MessageAnswer::No);
+    Click("CancelButton");
+    ASSERT_TRUE(WizardOpen());
+    EXPECT_EQ(boxes_.Messages().back().text, "Do you really want to close this wizard?");
+    EXPECT_FALSE(app::Shell().ClosingInProgress);
+    EXPECT_TRUE(fs::exists(Data()));
+    boxes_.Answer(MessageAnswer::Yes);
+    CloseWizard();
+    EXPECT_FALSE(WizardOpen());
+    EXPECT_FALSE(fs::exists(Jobs() + "/Job"));
+    EXPECT_TRUE(Window().isEnabled());
   }
 }
 

@@ -167,4 +167,22 @@ TEST_F(NewForm, ClosingAsksAndGivesTheQueueWindowBack) {
   if (queue_window.isNull()) (void)window_.release();
 }
 
+// The wizard is a working window of the application: the hidden main window
+// follows its moves, its activation routes a close from outside to it, and
+// minimising it takes the whole application down.
+TEST_F(NewForm, MovesActivationAndMinimisingReachTheApplication) {
+  QWidget main;
+  main.setAttribute(Qt::WA_DontShowOnScreen);
+  app::Shell().MainWindow = &main;
+  OpenWizard();
+  Wizard()->move(130, 90);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return main.pos() == Wizard()->pos(); }, 5000));
+  Wizard()->activateWindow();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return app::Shell().LastActivatedWindow == Wizard(); }, 5000));
+  Wizard()->showMinimized();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Window().isMinimized(); }, 5000));
+  app::Shell().MainWindow = nullptr;
+  app::Shell().LastActivatedWindow = nullptr;
+}
+
 }  // namespace
