@@ -37,21 +37,22 @@ class AnalysisImport : public ::testing::Test {
   static kv_test::AnalysisEventsRecorder& Analyse(const std::string& job_folder,
                                                   kv_test::AnalysisEventsRecorder& events,
                                                   std::vector<queue::JobEntry> rows = {},
-                                                  wizard::TitleSetTable* table = nullptr) {
+                                                  wizard::AnalysisControl* stop = nullptr) {
     wizard::AnalysisSetup setup;
     setup.JobFolder = job_folder;
     setup.JobDataFolder = job_folder + "/.kvnj/";
     setup.DvdFolder = Disc();
     setup.Queue = std::move(rows);
-    wizard::TitleSetTable own;
-    wizard::AnalysisControl control;
+    wizard::TitleSetTable table;
+    wizard::AnalysisControl own;
+    wizard::AnalysisControl& control = stop ? *stop : own;
     // A normal analysis is not needed to tell what was offered.
     if (!events.on_log)
       events.on_log = [&](const std::string& line) {
         if (line.rfind("Analyzing", 0) == 0 && fs::exists(Pending() + "/.kvnj/.idxlog"))
           control.RequestStop();
       };
-    wizard::AnalysisWorker(std::move(setup), table ? *table : own, control, events).Execute();
+    wizard::AnalysisWorker(std::move(setup), table, control, events).Execute();
     return events;
   }
 
@@ -177,6 +178,25 @@ TEST_F(AnalysisImport, FailuresDuringTheImportEndIt) {
     EXPECT_EQ(events.ends, std::vector<bool>{false});
     EXPECT_FALSE(fs::exists(job));
   }
+}
+
+// The user's abort during the import ends it quietly: no import error, no
+// end reported (the abort reports), and the pending job as it was.
+TEST_F(AnalysisImport, AnAbortDuringTheImportIsNoImportError) {
+  const std::string pending = CopyOfPending("aborted");
+  const std::string log = kv_test::ReadFile(pending + "/.kvnj/.idxlog");
+  wizard::AnalysisControl control;
+  kv_test::AnalysisEventsRecorder events;
+  events.import_answer = true;
+  events.on_log = [&](const std::string& line) {
+    if (line == "Importing VTS_02") control.RequestStop();
+  };
+  Analyse(dir_.File("new-aborted"), events, {Row(pending)}, &control);
+  EXPECT_EQ(events.logs.back(), "Importing VTS_02");
+  EXPECT_TRUE(events.errors.empty());
+  EXPECT_TRUE(events.ends.empty());
+  EXPECT_EQ(kv_test::ReadFile(pending + "/.kvnj/.idxlog"), log);
+  EXPECT_FALSE(fs::exists(dir_.File("new-aborted/.kvnj/.idxlog")));
 }
 
 }  // namespace
