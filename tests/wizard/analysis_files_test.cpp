@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
+#include "tests/wizard/analysis_events_recorder.h"
 #include "wizard/analysis_control.h"
 #include "wizard/analysis_files.h"
 #include "wizard/analysis_worker.h"
@@ -150,6 +152,73 @@ TEST(AnalysisRules, PauseParksTheLibraryAndTheWorker) {
   stopped.join();
   EXPECT_FALSE(passed);
   EXPECT_EQ(control.StartIndexRun(vob, dir.File("vts01")), -1);
+}
+
+// The worker's own failures: job folders that cannot be made, VOB files
+// without bytes, and a title set whose packets are scrambled (skipped, the
+// others analysed).
+TEST(AnalysisFailures, FatalRowsAndAScrambledTitleSet) {
+  namespace fs = std::filesystem;
+  kv_test::TempDir dir;
+  auto copy_of = [&](const std::string& disc) {
+    const std::string copy = dir.File("discs/" + disc + "/");
+    fs::create_directories(copy);
+    fs::copy(kv_test::SampleVideoTs(disc), copy, fs::copy_options::recursive);
+    return copy;
+  };
+  const std::string empty_vobs = copy_of("ntsc_film");
+  for (const auto& entry : fs::directory_iterator(empty_vobs))
+    if (entry.path().extension() == ".VOB") fs::resize_file(entry.path(), 0);
+  const std::string scrambled = copy_of("ntsc_multi");
+  {
+    // The first video packet of title set 2 says it is scrambled.
+    std::string vob = kv_test::ReadFile(scrambled + "VTS_02_1.VOB");
+    const size_t video = vob.find(std::string("\0\0\1\xE0", 4));
+    ASSERT_NE(video, std::string::npos);
+    vob[video + 6] = static_cast<char>(vob[video + 6] | 0x30);
+    kv_test::WriteFile(scrambled + "VTS_02_1.VOB", vob);
+  }
+  kv_test::WriteFile(dir.File("blocked"), "a file where a folder should be");
+  const struct {
+    std::string job, dvd;
+    Lines logs, errors;
+    bool success;
+  } cases[] = {
+      {dir.File("blocked/Job"),
+       kv_test::SampleVideoTs("ntsc_film") + "/",
+       {"Job creation failed"},
+       {"Error creating new job!"},
+       false},
+      {dir.File("empty/Job"),
+       empty_vobs,
+       {"Job created", "Invalid source"},
+       {"Invalid DVD source!"},
+       false},
+      {dir.File("scrambled/Job"),
+       scrambled,
+       {"Job created", "Analyzing VTS_01", "Analyzing VTS_02", "VTS_02 is CSS encrypted"},
+       {},
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.job);
+    wizard::AnalysisSetup setup;
+    setup.JobFolder = c.job;
+    setup.JobDataFolder = c.job + "/.kvnj/";
+    setup.DvdFolder = c.dvd;
+    wizard::TitleSetTable table;
+    wizard::AnalysisControl control;
+    kv_test::AnalysisEventsRecorder events;
+    wizard::AnalysisWorker(setup, table, control, events).Execute();
+    EXPECT_EQ(events.logs, c.logs);
+    EXPECT_EQ(events.errors, c.errors);
+    EXPECT_EQ(events.ends, std::vector<bool>{c.success});
+    EXPECT_EQ(fs::exists(c.job), c.success);
+    if (c.success) {
+      EXPECT_GT(table[1].PgcCount, 0);
+      EXPECT_EQ(table[2].PgcCount, 0);
+    }
+  }
 }
 
 }  // namespace
