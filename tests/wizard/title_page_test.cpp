@@ -398,6 +398,33 @@ TEST_F(TitlePageTest, BackDiscardsTheAnalysisOnlyOnYes) {
   EXPECT_FALSE(decoder::VideoIsOpen());
 }
 
+// Back from the configuration page reopens the chosen title; when its video
+// index has gone, the video-only cut is made again and the preview, label
+// and picture stay as they were.
+TEST_F(TitlePageTest, ReturnMakesAMissingVideoIndexAgain) {
+  AnalyseAndEnter("ntsc_film");
+  page->PreviewBar->setValue(10);
+  Next();
+  ASSERT_EQ(frame.CurrentPage(), wizard::kConfigPage);
+  State().PreparedTitle = State().Selection();
+  const std::string index = State().JobDataFolder + State().TitleKey + ".qmvi";
+  ASSERT_TRUE(fs::remove(index));
+  const QString label = page->TitleLabel->text();
+  const QImage picture = page->PreviewImage->pixmap().toImage();
+  frame.BackButtonClick();
+  EXPECT_EQ(frame.CurrentPage(), wizard::kTitlePage);
+  EXPECT_TRUE(fs::is_regular_file(index));
+  EXPECT_TRUE(State().PreviewOpen);
+  EXPECT_TRUE(decoder::VideoIsOpen());
+  EXPECT_TRUE(NextEnabled());
+  EXPECT_TRUE(page->PreviewBar->isEnabled());
+  EXPECT_TRUE(page->PreviewImage->isVisible());
+  EXPECT_EQ(page->PreviewBar->value(), 10);
+  EXPECT_EQ(page->TitleLabel->text(), label);
+  EXPECT_EQ(page->PreviewImage->pixmap().toImage(), picture);
+  EXPECT_TRUE(boxes.Messages().empty());
+}
+
 // A close that arrives while the title is prepared waits for the end, which
 // is handled first (the configuration page is entered), then closes.
 TEST_F(TitlePageTest, CloseDuringPreparationWaitsForIt) {
