@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv_test {
+
+// What ffprobe and FFmpeg find in an encoded file: they never share code
+// with the encoder that wrote it.
+struct ProbedVolume {
+  std::string video_codec, audio_codec;
+  int width = 0, height = 0;
+  double frame_rate = 0;         // from the pictures' time stamps
+  double header_frame_rate = 0;  // as the file's header gives it
+  int channels = 0;
+  double duration = 0;        // the container's
+  int decoded_frames = -1;    // frames FFmpeg decodes to the end
+  std::string decode_errors;  // what FFmpeg said on the way
+};
+ProbedVolume ProbeVolume(const std::string& file);
+
+// Start times (s) of the frames FFmpeg decodes whose mean luma passes 128,
+// one per run of bright frames.
+std::vector<double> FlashTimes(const std::string& file);
+
+// Times (s) of the first loud sample of each burst of sound of 10 ms or
+// more after at least 0.1 s of quiet, in the file's sound mixed to one
+// channel at 48 kHz.
+std::vector<double> ToneOnsets(const std::string& file);
+
+// The luma of the frame shown at `seconds`, as FFmpeg decodes it
+// (width * height bytes; empty when it cannot be decoded).
+std::string LumaAt(const std::string& file, double seconds, int width, int height);
+
+// Share (0 to 1) of the pixels of the rectangle [x0, x1) x [y0, y1) of a
+// luma plane whose value passes `level`.
+double BrightShare(const std::string& luma, int width, int x0, int y0, int x1, int y1,
+                   int level = 200);
+
+}  // namespace kv_test
