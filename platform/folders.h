@@ -11,4 +11,8 @@ std::string ProgramFolder();
 // (created when missing); empty when it cannot be had.
 std::string SystemFolder();
 
+// Scratch space of the user, without a trailing "/": $XDG_CACHE_HOME/kestrevane
+// (created when missing); empty when it cannot be had.
+std::string CacheFolder();
+
 }  // namespace platform

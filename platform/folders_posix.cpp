@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -29,26 +30,47 @@ std::string ProgramFolder() {
   }
 }
 
-std::string SystemFolder() {
-  std::string data;
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && xdg[0] == '/') {  // the XDG rules ignore a relative value
-    data = xdg;
+namespace {
+
+// An XDG base folder without a trailing "/" ("" for the root): the variable's
+// value when absolute (the rules ignore a relative one), else `fallback`
+// under the home folder; nothing without either.
+std::optional<std::string> XdgBaseFolder(const char* variable, const char* fallback) {
+  std::string base;
+  const char* xdg = std::getenv(variable);
+  if (xdg && xdg[0] == '/') {
+    base = xdg;
   } else {
     const char* home = std::getenv("HOME");
     std::string home_folder = (home && home[0] == '/') ? home : "";
     if (home_folder.empty()) {
       if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) home_folder = pw->pw_dir;
     }
-    if (home_folder.empty()) return std::string();
-    data = home_folder + "/.local/share";
+    if (home_folder.empty()) return std::nullopt;
+    base = home_folder + "/" + fallback;
   }
-  while (data.size() > 1 && data.back() == '/') data.pop_back();
-  const std::string folder = (data == "/" ? "" : data) + "/kestrevane/system";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base == "/" ? "" : base;
+}
+
+// The folder, created when missing; empty when it cannot be had.
+std::string MadeFolder(const std::string& folder) {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error || !std::filesystem::is_directory(folder, error)) return std::string();
   return folder;
+}
+
+}  // namespace
+
+std::string SystemFolder() {
+  const auto data = XdgBaseFolder("XDG_DATA_HOME", ".local/share");
+  return data ? MadeFolder(*data + "/kestrevane/system") : std::string();
+}
+
+std::string CacheFolder() {
+  const auto cache = XdgBaseFolder("XDG_CACHE_HOME", ".cache");
+  return cache ? MadeFolder(*cache + "/kestrevane") : std::string();
 }
 
 }  // namespace platform

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   const std::string home = private_home.Path();
   setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
   setenv("KESTREVANE_REGISTRY", (home + "/registry.db").c_str(), 1);
   kv_test::MakeFolders(home + "/data");
   kv_test::MakeFolders(home + "/runtime");
