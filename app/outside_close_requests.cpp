@@ -32,13 +32,14 @@ void Handle(int signal_number, void (*handler)(int)) {
 
 }  // namespace
 
-OutsideCloseRequests::OutsideCloseRequests() {
+OutsideCloseRequests::OutsideCloseRequests(bool interrupt_too) : interrupt_too_(interrupt_too) {
   if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;
   signal_pipe_write_end.store(pipe_[1]);
   notifier_ = std::make_unique<QSocketNotifier>(pipe_[0], QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &OutsideCloseRequests::Drain);
   Handle(SIGTERM, OnSignal);
   Handle(SIGHUP, OnSignal);
+  if (interrupt_too_) Handle(SIGINT, OnSignal);
   if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
     connect(gui, &QGuiApplication::commitDataRequest, this, &OutsideCloseRequests::CloseRequested);
   }
@@ -48,6 +49,7 @@ OutsideCloseRequests::~OutsideCloseRequests() {
   if (pipe_[0] < 0) return;
   Handle(SIGTERM, SIG_DFL);
   Handle(SIGHUP, SIG_DFL);
+  if (interrupt_too_) Handle(SIGINT, SIG_DFL);
   signal_pipe_write_end.store(-1);
   notifier_.reset();
   close(pipe_[0]);

@@ -12,7 +12,9 @@ namespace app {
 class OutsideCloseRequests : public QObject {
   Q_OBJECT
  public:
-  OutsideCloseRequests();
+  // With `interrupt_too` an interrupt from the terminal (Ctrl-C) counts as
+  // well, for the command-line front end.
+  explicit OutsideCloseRequests(bool interrupt_too = false);
   ~OutsideCloseRequests() override;
 
  signals:
@@ -23,6 +25,7 @@ class OutsideCloseRequests : public QObject {
 
   int pipe_[2] = {-1, -1};
   std::unique_ptr<QSocketNotifier> notifier_;
+  bool interrupt_too_ = false;
 };
 
 }  // namespace app
