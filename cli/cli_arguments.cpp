@@ -411,6 +411,8 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
         request.Error = "--dvd: missing";
       else if (modes > 1)
         request.Error = "--size, --bitrate, --quality: give only one of them";
+      else if (n.Deinterlace && n.Ivtc && *n.Ivtc != IvtcChoice::Off)
+        request.Error = "--deinterlace: does not go with inverse telecine (--ivtc)";
       break;
     }
     case CommandKind::Encode:

@@ -61,6 +61,8 @@ TEST(CliArguments, BadArgumentsNameThemselves) {
        "description, rating"},
       {kNewBase + "--title-info rating=7", "--title-info rating: 7 is not within 0..6"},
       {kNewBase + "--json", "--json: unknown option"},
+      {kNewBase + "--ivtc simple --deinterlace",
+       "--deinterlace: inverse telecine and deinterlacing never run together"},
       {"encode", "JOB: missing (or --all)"},
       {"encode --all Holiday", "'Holiday': --all takes no job"},
       {"encode --priority urgent 1",
@@ -80,7 +82,7 @@ TEST(CliArguments, NewJobOptionsAreRead) {
   const cli::CliRequest r = ParseArguments(Words(
       kNewBase +
       "--title 2:3:1 --size=700x2 --audio 2 --channels surround --audio-bitrate 64 --gain -1.2 "
-      "--subtitles 1 --crop 72,88,0,0 --width 640 --ivtc complex --deinterlace --truspeed "
+      "--subtitles 1 --crop 72,88,0,0 --width 640 --ivtc off --deinterlace --truspeed "
       "--title-info title=Sea --title-info rating=3"));
   ASSERT_FALSE(r.Failed()) << r.Error;
   ASSERT_EQ(r.Command, CommandKind::New);
@@ -100,7 +102,7 @@ TEST(CliArguments, NewJobOptionsAreRead) {
   EXPECT_EQ(n.Crop, cli::CropChoice::Manual);
   EXPECT_EQ(n.Margins.Top + n.Margins.Bottom, 160);
   EXPECT_EQ(n.Width, 640);
-  EXPECT_EQ(n.Ivtc, cli::IvtcChoice::Complex);
+  EXPECT_EQ(n.Ivtc, cli::IvtcChoice::Off);
   EXPECT_TRUE(n.Deinterlace && n.TruSpeed);
   ASSERT_EQ(n.ClipInfo.size(), 2u);
   EXPECT_EQ(n.ClipInfo[0].second, "Sea");

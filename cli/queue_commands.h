@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_arguments.h"
+#include "cli/terminal_progress.h"
+#include "platform/registry_access.h"
+#include "queue/job_entry.h"
+
+namespace cli {
+
+// Prints the queue as a table or as JSON. Reads only; nothing is repaired.
+int ListJobs(platform::RegistryAccess& registry, bool json, std::FILE* out);
+
+// The row of JOB: its number in the list (from 1), its name, or its folder.
+std::optional<size_t> FindJob(const std::vector<queue::JobEntry>& jobs, const std::string& job);
+
+// Where an interrupt (Ctrl-C) reaches the encoding: the command hands in the
+// function that aborts the run, and takes it back when the run is over.
+using InterruptHook = std::function<void(std::function<void()> on_interrupt)>;
+
+// Encodes one job or every pending job through the queue's runner with the
+// real encoder, on the calling thread's event loop. 0 when every job that
+// ran completed; 1 otherwise (the reasons were printed).
+int EncodeJobs(const EncodeArguments& arguments, platform::RegistryAccess& registry,
+               const std::string& encoder_path, ProgressPrinter& progress,
+               const InterruptHook& interrupts);
+
+}  // namespace cli
