@@ -412,7 +412,7 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
       else if (modes > 1)
         request.Error = "--size, --bitrate, --quality: give only one of them";
       else if (n.Deinterlace && n.Ivtc && *n.Ivtc != IvtcChoice::Off)
-        request.Error = "--deinterlace: does not go with inverse telecine (--ivtc)";
+        request.Error = "--deinterlace: inverse telecine and deinterlacing never run together";
       break;
     }
     case CommandKind::Encode:

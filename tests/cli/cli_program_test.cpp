@@ -234,8 +234,7 @@ TEST_F(CliProgram, NewListAndEncodeMakePlayableVolumes) {
   ASSERT_EQ(encoded.status, 0) << encoded.err << encoded.out;
   EXPECT_EQ(QueueRows()[0].State, queue::JobState::Done);
 
-  const std::vector<std::string> expected = {"Letterbox (1of2).rmvb",
-                                             "Letterbox (2of2).rmvb"};
+  const std::vector<std::string> expected = {"Letterbox (1of2).rmvb", "Letterbox (2of2).rmvb"};
   std::vector<std::string> files = Entries(job);
   EXPECT_EQ(files, expected);
   double seconds = 0;
