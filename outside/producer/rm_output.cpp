@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 
 extern "C" {
 #include <libavutil/error.h>
@@ -15,6 +16,28 @@ namespace {
 // Where a packet's time stamp sits in its header: version (2), length (2),
 // stream (2), then the time in milliseconds (4, big-endian).
 constexpr int kTimestampOffset = 6;
+
+// Where the picture rate sits in a video stream's type-specific data: "VIDO",
+// the codec's tag, width, height, bit count, padded width and height (2 each),
+// then the rate in 16.16 fixed point (4, big-endian).
+constexpr int kFrameRateOffset = 18;
+
+// The muxer writes the picture rate as a whole number, so that 29.97 frames
+// per second were read back as 29; the exact rate is written over it once
+// the header is final.
+bool WriteExactFrameRate(int fd, AVRational rate) {
+  unsigned char head[4096];
+  const ssize_t length = ::pread(fd, head, sizeof head, 0);
+  for (ssize_t i = 0; i + kFrameRateOffset + 4 <= length; ++i) {
+    if (std::memcmp(head + i, "VIDO", 4) != 0) continue;
+    const auto fixed = static_cast<uint32_t>(std::lround(av_q2d(rate) * 65536.0));
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(fixed >> 24), static_cast<unsigned char>(fixed >> 16),
+        static_cast<unsigned char>(fixed >> 8), static_cast<unsigned char>(fixed)};
+    return ::pwrite(fd, bytes, 4, i + kFrameRateOffset) == 4;
+  }
+  return false;
+}
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {0};
@@ -105,7 +128,7 @@ bool RealMediaOutput::OpenPart(const std::string& path, std::string* error) {
     return false;
   }
   files_.push_back(path);
-  patch_fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  patch_fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   rc = avformat_write_header(context_, nullptr);
   if (rc < 0 || patch_fd_ < 0) {
     *error = "cannot write the RealMedia header of \"" + path + "\": " + AvError(rc);
@@ -140,6 +163,10 @@ bool RealMediaOutput::ClosePart(std::string* error) {
     context_ = nullptr;
   }
   if (patch_fd_ >= 0) {
+    if (ok && !WriteExactFrameRate(patch_fd_, frame_rate_)) {
+      *error = "cannot write the picture rate into \"" + files_.back() + "\"";
+      ok = false;
+    }
     if (::close(patch_fd_) != 0 && ok) {
       *error = "cannot write \"" + files_.back() + "\"";
       ok = false;

@@ -230,6 +230,7 @@ void RoadTest::ExpectEncodedJob(const Finished& job, const std::vector<std::stri
     EXPECT_EQ(v.width, s.OutputWidth);
     EXPECT_EQ(v.height, s.OutputHeight);
     EXPECT_NEAR(v.frame_rate, s.FrameRate, 0.01);
+    EXPECT_NEAR(v.header_frame_rate, s.FrameRate, 0.01);
     EXPECT_EQ(v.audio_codec, "aac");
     EXPECT_EQ(v.channels, channels);
     EXPECT_EQ(v.decode_errors, "");
