@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dvd/byte_order.h"
 #include "tessmar/stream_codes.h"
 
 namespace tessmar {
@@ -170,22 +171,22 @@ void PacketDemuxer::Private2(int64_t start) {
   int64_t length = in.Read16();
   ++private2_in_pack_;
   // The second private stream 2 packet of a pack is the DSI packet.
-  if (private2_in_pack_ != 2 || length < 29) {
+  if (private2_in_pack_ != 2 || length < kDsiBytesRead) {
     in.Skip(length);
     return;
   }
-  uint8_t b[29];
+  uint8_t b[kDsiBytesRead];
   for (uint8_t& x : b) x = static_cast<uint8_t>(in.Byte());
-  vob_id_ = (b[25] << 8) | b[26];
-  cell_id_ = b[28];
+  vob_id_ = dvd::Be16(b + kDsiVobIdOffset);
+  cell_id_ = b[kDsiCellIdOffset];
   if (cells_enabled_ && (vob_id_ != written_vob_ || cell_id_ != written_cell_)) {
     StreamReader::Location at = in.Locate(start);
-    int64_t nav = std::max<int64_t>(0, at.offset - 1024);
+    int64_t nav = std::max<int64_t>(0, at.offset - kDsiPacketInPack);
     outputs_->WriteCellLine({vob_id_, cell_id_, at.file, static_cast<uint64_t>(nav)});
     written_vob_ = vob_id_;
     written_cell_ = cell_id_;
   }
-  in.Skip(length - 29);
+  in.Skip(length - kDsiBytesRead);
 }
 
 void PacketDemuxer::MpegAudio(int code) {

@@ -35,6 +35,14 @@ inline constexpr int kPtsPresent = 0x80;
 inline constexpr int kPtsBytes = 5;
 // The bytes a pack header takes before its first packet (DVD packs).
 inline constexpr int kPackHeaderBytes = 14;
+// A navigation pack holds the PCI packet, then the DSI packet, which starts
+// this far into the pack.
+inline constexpr int kDsiPacketInPack = 1024;
+// In the DSI packet's data (from its sub-stream id): the VOB number (16 bits)
+// and the cell number of the unit, which end the bytes the index run reads.
+inline constexpr int kDsiVobIdOffset = 25;
+inline constexpr int kDsiCellIdOffset = 28;
+inline constexpr int kDsiBytesRead = kDsiCellIdOffset + 1;
 
 // Start codes of the video elementary stream, whole.
 inline constexpr uint32_t kPictureStartCode = 0x100;

@@ -37,6 +37,10 @@
 #include <vector>
 
 #include "outside/frameserver/include/frameserver.h"
+#include "tessmar/formats/index_text.h"
+#include "tessmar/formats/virtual_file.h"
+#include "tessmar/formats/virtual_file_map.h"
+#include "tessmar/formats/vobsub_index.h"
 #include "tessmar/include/tessmar.h"
 
 extern "C" {
@@ -90,30 +94,39 @@ std::string VobList(const std::string& video_ts) {
 
 // The concatenation of a map's byte ranges (the title's program stream).
 bool WriteTitleBytes(const std::string& map_path, const std::string& out_path) {
-  std::ifstream map(map_path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(map, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  if (lines.size() < 3) return false;
-  const size_t files = std::stoul(lines[1]);
-  std::vector<std::ifstream> in;
-  for (size_t f = 0; f < files; ++f) in.emplace_back(lines[2 + f], std::ios::binary);
+  namespace formats = tessmar::formats;
+  std::string text;
+  formats::VirtualFileMap map;
+  formats::VirtualFile title;
+  if (!formats::ReadWholeFile(map_path, &text) || !formats::ParseVirtualFileMap(text, &map) ||
+      !title.Open(map))
+    return false;
   std::ofstream out(out_path, std::ios::binary);
-  std::vector<char> buffer;
-  for (size_t i = 3 + files; i < lines.size(); ++i) {
-    unsigned file;
-    unsigned long long offset, length;
-    if (std::sscanf(lines[i].c_str(), "%u %llx %llx", &file, &offset, &length) != 3 ||
-        file >= files)
-      continue;
-    buffer.resize(length);
-    in[file].seekg(static_cast<std::streamoff>(offset));
-    in[file].read(buffer.data(), static_cast<std::streamsize>(length));
-    out.write(buffer.data(), in[file].gcount());
+  std::vector<uint8_t> buffer(1 << 20);
+  for (int64_t at = 0; out && at < title.Size();) {
+    const size_t n = title.Read(at, buffer.data(), buffer.size());
+    if (n == 0) return false;
+    out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(n));
+    at += static_cast<int64_t>(n);
   }
   return static_cast<bool>(out);
+}
+
+// The VobSub index's palette as FFmpeg's "palette" option takes it
+// ("rrggbb,rrggbb,..."); empty when the index cannot be read.
+std::string FfmpegPalette(const std::string& idx_path) {
+  namespace formats = tessmar::formats;
+  std::string text;
+  formats::VobSubIndex index;
+  if (!formats::ReadWholeFile(idx_path, &text) || !formats::ParseVobSubIndex(text, &index))
+    return "";
+  std::string palette;
+  for (const formats::Rgb& c : index.palette) {
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "%02x%02x%02x", c.red, c.green, c.blue);
+    palette += (palette.empty() ? "" : ",") + std::string(colour);
+  }
+  return palette;
 }
 
 Cost Frameserver(void* library, const std::string& script, Served* served_out) {
@@ -436,15 +449,7 @@ int main(int argc, char** argv) {
   const std::string st = "_st" + std::to_string(sub_stream);
   std::rename((vts + st + ".sub").c_str(), (title + st + ".sub").c_str());
   if (!WriteTitleBytes(title + ".vfm", title + ".mpg")) return 1;
-  std::string palette;
-  {
-    std::ifstream idx(title + st + ".idx");
-    for (std::string line; std::getline(idx, line);)
-      if (line.rfind("palette: ", 0) == 0) palette = line.substr(9);
-    palette.erase(std::remove_if(palette.begin(), palette.end(),
-                                 [](char c) { return c == ' ' || c == '\r'; }),
-                  palette.end());
-  }
+  const std::string palette = FfmpegPalette(title + st + ".idx");
   if (palette.empty()) {
     std::fprintf(stderr, "job_script_bench: the title has no sub-picture stream %d\n", sub_stream);
     return 1;

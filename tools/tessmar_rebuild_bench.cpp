@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "dvd/ifo_layout.h"
 #include "tessmar/formats/audio_index.h"
 #include "tessmar/formats/cell_index.h"
 #include "tessmar/formats/d2v.h"
@@ -130,11 +131,11 @@ int main(int argc, char** argv) {
   }
   {  // project file: the sample's header and GOP lines, repeated
     std::vector<std::string> d = lines(sample + ".d2v");
-    std::string o = formats::Format("%s%s\n", formats::kD2vMagic, formats::kD2vVersion);
-    formats::AppendFileCount(&o, static_cast<int>(vobs.size()));
-    for (const std::string& v : vobs) o += std::to_string(v.size()) + " " + v + "\n";
+    std::string o;
+    formats::AppendD2vFileList(&o, vobs);
+    const std::string stream_type = std::string(formats::kStreamTypeKey) + "=";
     size_t i = 0;
-    while (i < d.size() && d[i].rfind("Stream_Type=", 0) != 0) ++i;
+    while (i < d.size() && d[i].rfind(stream_type, 0) != 0) ++i;
     o += "\n";
     for (int k = 0; k <= formats::kD2vHeaderLines; ++k) o += d[i + k] + "\n";  // and Location=
     o += "\n";
@@ -192,26 +193,36 @@ int main(int argc, char** argv) {
     write(formats::SubpictureIndexName(vts, n), o);
   }
   {  // IFO: one chain of 240 cells of 30 s
-    std::string ifo(2048 * 6, '\0');
-    std::memcpy(ifo.data(), "DVDVIDEO-VTS", 12);
-    ifo[0xCF] = 1;
-    size_t t = 2048, pgc = t + 16, play = 0xEC, pos = play + 24 * cells;
+    std::string ifo(dvd::kSectorSize * 6, '\0');
+    std::memcpy(ifo.data(), dvd::kVtsIdentifier, dvd::kVtsIdentifierSize);
     auto be16 = [&](size_t at, unsigned v) {
       ifo[at] = static_cast<char>(v >> 8);
       ifo[at + 1] = static_cast<char>(v);
     };
-    be16(t, 1);
-    be16(t + 6, static_cast<unsigned>(16 + pos + 4 * cells - 1));
-    ifo[t + 15] = 16;
-    ifo[pgc + 3] = static_cast<char>(cells);
-    for (int i = 0; i < 16; ++i) ifo[pgc + 0xA4 + 4 * i + 1] = static_cast<char>(0x80);
-    be16(pgc + 0xE8, static_cast<unsigned>(play));
-    be16(pgc + 0xEA, static_cast<unsigned>(pos));
+    auto be32 = [&](size_t at, unsigned v) {
+      be16(at, v >> 16);
+      be16(at + 2, v & 0xFFFF);
+    };
+    be32(dvd::kPgciSectorOffset, 1);  // the chain table in the second sector
+    const size_t table = dvd::kSectorSize;
+    const size_t pgc = table + dvd::kPgciHeaderSize + dvd::kPgciEntrySize;
+    const size_t play = dvd::kPgcHeaderSize, pos = play + dvd::kCellPlaybackSize * cells;
+    be16(table, 1);  // one chain
+    be32(table + dvd::kTableEndOffset,
+         static_cast<unsigned>(pgc - table + pos + dvd::kCellPositionSize * cells - 1));
+    be32(table + dvd::kPgciHeaderSize + dvd::kPgciEntryStartOffset,
+         static_cast<unsigned>(pgc - table));
+    ifo[pgc + dvd::kPgcCellCountOffset] = static_cast<char>(cells);
+    for (int i = 0; i < 16; ++i)  // 0, Y, Cr, Cb: mid grey
+      ifo[pgc + dvd::kPgcPaletteOffset + 4 * i + 1] = static_cast<char>(0x80);
+    be16(pgc + dvd::kPgcCellTableOffset, static_cast<unsigned>(play));
+    be16(pgc + dvd::kPgcCellPositionTableOffset, static_cast<unsigned>(pos));
     for (int c = 0; c < cells; ++c) {
-      ifo[pgc + play + 24 * c + 6] = 0x30;
-      ifo[pgc + play + 24 * c + 7] = static_cast<char>(0xC0);
-      be16(pgc + pos + 4 * c, 1);
-      ifo[pgc + pos + 4 * c + 3] = static_cast<char>(c + 1);
+      // 00:00:30 at 30 frames per second, in BCD.
+      be16(pgc + play + dvd::kCellPlaybackSize * c + dvd::kCellPlayingTimeOffset + 2, 0x30C0);
+      be16(pgc + pos + dvd::kCellPositionSize * c, 1);  // vob_id
+      ifo[pgc + pos + dvd::kCellPositionSize * c + dvd::kCellPositionCellIdOffset] =
+          static_cast<char>(c + 1);
     }
     FILE* o = std::fopen((vts + ".IFO").c_str(), "wb");
     if (!o || std::fwrite(ifo.data(), 1, ifo.size(), o) != ifo.size()) return 1;

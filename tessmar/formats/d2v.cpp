@@ -16,11 +16,15 @@ constexpr int kFieldOperationNone = 0;
 constexpr int kSectorBytes = 2048;
 }  // namespace
 
-void AppendD2vHeader(std::string* out, const D2vHeader& h) {
-  AppendFormat(out, "%s%s\n%d\n", kD2vMagic, kD2vVersion, static_cast<int>(h.paths.size()));
-  for (const std::string& path : h.paths)
+void AppendD2vFileList(std::string* out, const std::vector<std::string>& paths) {
+  AppendFormat(out, "%s%s\n%d\n", kD2vMagic, kD2vVersion, static_cast<int>(paths.size()));
+  for (const std::string& path : paths)
     AppendFormat(out, "%d %s\n", static_cast<int>(path.size()), path.c_str());
-  AppendFormat(out, "\nStream_Type=%d\n", h.stream_type);
+}
+
+void AppendD2vHeader(std::string* out, const D2vHeader& h) {
+  AppendD2vFileList(out, h.paths);
+  AppendFormat(out, "\n%s=%d\n", kStreamTypeKey, h.stream_type);
   AppendFormat(out, "iDCT_Algorithm=%d (1:MMX 2:SSEMMX 3:FPU 4:REF 5:SSE2MMX)\n", kIdctReference);
   AppendFormat(out, "%s=%d (0:TVScale 1:PCScale)\n", kYuvRgbScaleKey, kPcScale);
   out->append("Luminance_Filter=0,0 (Gamma, Offset)\n");

@@ -29,6 +29,7 @@ inline constexpr int kProgramStream = 1;
 // The header lines from Stream_Type to Frame_Rate, which the video index
 // copies.
 inline constexpr int kD2vHeaderLines = 9;
+inline constexpr char kStreamTypeKey[] = "Stream_Type";
 inline constexpr char kPictureSizeKey[] = "Picture_Size";
 inline constexpr char kFrameRateKey[] = "Frame_Rate";
 inline constexpr char kYuvRgbScaleKey[] = "YUVRGB_Scale";
@@ -59,6 +60,8 @@ struct D2vHeader {
 
 // The header, up to and including the empty line before the GOP lines.
 void AppendD2vHeader(std::string* out, const D2vHeader& header);
+// Its first part: the head line, the file count and a line per file.
+void AppendD2vFileList(std::string* out, const std::vector<std::string>& paths);
 // "1:1", "4:3", "16:9", "2.21:1"; empty for 0 and the reserved codes.
 const char* AspectName(int code);
 int AspectCode(const std::string& name);
