@@ -21,7 +21,12 @@
 namespace {
 
 std::mutex g_mutex;
-std::condition_variable g_cv;
+// Never destroyed: the abandoned worker's reading thread may still read
+// while the process exits.
+std::condition_variable& Cv() {
+  static auto* cv = new std::condition_variable;
+  return *cv;
+}
 bool g_armed = false;       // the next worker read blocks
 bool g_released = false;    // and goes on once this is set
 std::thread::id g_main;     // the test's own reads never block
@@ -40,16 +45,16 @@ extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
       g_armed = false;
       g_stuck = std::this_thread::get_id();
       g_stuck_now = true;
-      g_cv.notify_all();
-      g_cv.wait(lock, [] { return g_released; });
+      Cv().notify_all();
+      Cv().wait(lock, [] { return g_released; });
       g_stuck_now = false;
     }
   }
   ssize_t n = real(fd, buf, count, offset);
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (std::this_thread::get_id() == g_stuck) {
+  if (std::this_thread::get_id() == g_stuck && !g_stuck_done) {
     g_stuck_done = true;
-    g_cv.notify_all();
+    Cv().notify_all();
   }
   return n;
 }
@@ -74,7 +79,7 @@ TEST(Abandon, StuckWorkerIsAbandonedAndNeverWritesAgain) {
   ASSERT_EQ(Tessmar(list.c_str(), dir.File("a").c_str(), 1, 1, &a), 0);
   {
     std::unique_lock<std::mutex> lock(g_mutex);
-    ASSERT_TRUE(g_cv.wait_for(lock, std::chrono::seconds(30), [] { return g_stuck_now; }));
+    ASSERT_TRUE(Cv().wait_for(lock, std::chrono::seconds(30), [] { return g_stuck_now; }));
   }
   // A worker that cannot park within a second: the suspension is refused.
   auto t0 = std::chrono::steady_clock::now();
@@ -106,8 +111,8 @@ TEST(Abandon, StuckWorkerIsAbandonedAndNeverWritesAgain) {
   {
     std::unique_lock<std::mutex> lock(g_mutex);
     g_released = true;
-    g_cv.notify_all();
-    ASSERT_TRUE(g_cv.wait_for(lock, std::chrono::seconds(30), [] { return g_stuck_done; }));
+    Cv().notify_all();
+    ASSERT_TRUE(Cv().wait_for(lock, std::chrono::seconds(30), [] { return g_stuck_done; }));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(std::filesystem::file_size(dir.File("a.d2v")), d2v);
