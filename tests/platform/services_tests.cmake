@@ -18,3 +18,9 @@ kv_add_test(platform_dialogs_tests
   SOURCES dialogs_test.cpp
   LIBS kv_platform Qt6::Test
   WIDGETS)
+
+# The sleep inhibitor and the notifications over a private D-Bus with mocks of
+# logind and the desktop's notification daemon.
+kv_add_test(platform_desktop_bus_tests
+  SOURCES desktop_bus_test.cpp
+  LIBS kv_platform kv_test_dbus)

@@ -84,4 +84,38 @@ bool PowerOffRecorder::Request(std::string* error) {
   return accept;
 }
 
+SleepInhibitorRecorder::SleepInhibitorRecorder() {
+  platform::SleepInhibitorSeam().Override(this);
+}
+SleepInhibitorRecorder::~SleepInhibitorRecorder() {
+  platform::SleepInhibitorSeam().Override(nullptr);
+}
+
+std::unique_ptr<platform::SleepLock> SleepInhibitorRecorder::Inhibit(const std::string& reason) {
+  asked.push_back(reason);
+  if (!accept) return nullptr;
+  struct Lock : platform::SleepLock {
+    Lock(std::shared_ptr<Locks> locks, int id) : locks(std::move(locks)), id(id) {}
+    ~Lock() override { locks->held.erase(id); }
+    std::shared_ptr<Locks> locks;
+    int id;
+  };
+  const int id = locks_->next++;
+  locks_->held[id] = reason;
+  return std::make_unique<Lock>(locks_, id);
+}
+
+std::vector<std::string> SleepInhibitorRecorder::Held() const {
+  std::vector<std::string> reasons;
+  for (const auto& [id, reason] : locks_->held) reasons.push_back(reason);
+  return reasons;
+}
+
+NotificationRecorder::NotificationRecorder() {
+  platform::NotificationsSeam().Override(this);
+}
+NotificationRecorder::~NotificationRecorder() {
+  platform::NotificationsSeam().Override(nullptr);
+}
+
 }  // namespace kv_test

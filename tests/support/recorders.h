@@ -1,14 +1,18 @@
 #pragma once
 
 #include <deque>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/folder_chooser.h"
 #include "platform/message_box.h"
+#include "platform/notifications.h"
 #include "platform/power_off.h"
 #include "platform/shell.h"
+#include "platform/sleep_inhibitor.h"
 #include "platform/sounds.h"
 
 namespace kv_test {
@@ -83,6 +87,37 @@ class PowerOffRecorder : public platform::PowerOff {
   bool Request(std::string* error) override;
   int requests = 0;
   bool accept = true;
+};
+
+// Hands out sleep locks and knows which of them are still held.
+class SleepInhibitorRecorder : public platform::SleepInhibitor {
+ public:
+  SleepInhibitorRecorder();
+  ~SleepInhibitorRecorder() override;
+  std::unique_ptr<platform::SleepLock> Inhibit(const std::string& reason) override;
+  // The reasons of the locks held now, oldest first.
+  std::vector<std::string> Held() const;
+  // Every reason a lock was asked for.
+  std::vector<std::string> asked;
+  bool accept = true;
+
+ private:
+  struct Locks {
+    int next = 0;
+    std::map<int, std::string> held;
+  };
+  // Shared with the locks, which may outlive the recorder.
+  std::shared_ptr<Locks> locks_ = std::make_shared<Locks>();
+};
+
+class NotificationRecorder : public platform::Notifications {
+ public:
+  NotificationRecorder();
+  ~NotificationRecorder() override;
+  void Notify(const platform::Notification& notification) override {
+    shown.push_back(notification);
+  }
+  std::vector<platform::Notification> shown;
 };
 
 }  // namespace kv_test

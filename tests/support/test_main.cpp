@@ -1,6 +1,7 @@
 // Entry point of every test binary. Before any test runs, the process gets
 // its own data, runtime and registry locations in a temporary folder, so no
-// test ever touches the user's registry store, system folder or lock files.
+// test ever touches the user's registry store, system folder or lock files,
+// and no D-Bus of the machine.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -36,6 +37,11 @@ int main(int argc, char** argv) {
   setenv("XDG_RUNTIME_DIR", (home + "/runtime").c_str(), 1);
   setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
   setenv("KESTREVANE_REGISTRY", (home + "/registry.db").c_str(), 1);
+  // Nor the machine's or the desktop's D-Bus services (sleep locks,
+  // notifications): a test that needs a bus starts one of its own.
+  const std::string no_bus = "unix:path=" + home + "/no-bus";
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", no_bus.c_str(), 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", no_bus.c_str(), 1);
   kv_test::MakeFolders(home + "/data");
   kv_test::MakeFolders(home + "/runtime");
   // A runtime folder must be private, or Qt warns about it in every test.
