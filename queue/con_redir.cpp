@@ -503,6 +503,27 @@ pid_t CConRedir::ChildProcessId() const {
   return run_ ? run_->pid : 0;
 }
 
+bool CConRedir::SuspendChild() {
+  return SignalChild(SIGSTOP);
+}
+
+bool CConRedir::ResumeChild() {
+  return SignalChild(SIGCONT);
+}
+
+bool CConRedir::SignalChild(int signal_number) {
+  std::shared_ptr<Run> run;
+  {
+    std::lock_guard<std::mutex> lock(run_mutex_);
+    run = run_;
+  }
+  if (!run) return false;
+  std::lock_guard<std::mutex> lock(run->child_mutex);
+  if (run->reaped || run->ChildEnded()) return false;
+  // The child leads its own group: helpers it started stop and go on with it.
+  return ::kill(-run->pid, signal_number) == 0;
+}
+
 void CConRedir::SetChildPriority(int nice_value) {
   std::shared_ptr<Run> run;
   {

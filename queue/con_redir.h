@@ -71,6 +71,11 @@ class CConRedir {
   void SetChildPriority(int nice_value);
   // The process id of the current child, 0 without one.
   pid_t ChildProcessId() const;
+  // Stops and continues the child's whole process group (SIGSTOP, SIGCONT);
+  // false when no child runs. A stopped child is still running: its end and
+  // Close work as ever.
+  bool SuspendChild();
+  bool ResumeChild();
 
  protected:
   virtual void OnChildStarted(const std::string& command_line);
@@ -91,6 +96,7 @@ class CConRedir {
   void WatcherThread(std::shared_ptr<Run> run);
   static void StopRun(Run& run);
   static void KillChild(Run& run, bool wait);
+  bool SignalChild(int signal_number);
 
   // The run being served; guarded by run_mutex_ (the pointer, not the run).
   mutable std::mutex run_mutex_;

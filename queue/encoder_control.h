@@ -34,6 +34,8 @@ class TKVNEncoder : public CConRedir, public EncoderController {
   bool BannerSeen() const override { return banner_seen_; }
   bool ChildRunning() const override { return IsChildRunning(); }
   void SetChildPriority(PriorityClass priority) override;
+  bool Pause() override { return SuspendChild(); }
+  bool Resume() override { return ResumeChild(); }
 
   // An encoder that took the stop message but still runs after this long is
   // killed; the end is reported as an abort all the same.

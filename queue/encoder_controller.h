@@ -40,6 +40,10 @@ class EncoderController {
   // A child process is running now.
   virtual bool ChildRunning() const = 0;
   virtual void SetChildPriority(PriorityClass priority) = 0;
+  // Stops and continues the running encoder with everything it started;
+  // false when no encoder runs.
+  virtual bool Pause() = 0;
+  virtual bool Resume() = 0;
 };
 
 // The controller that runs the real encoder program.

@@ -3,10 +3,14 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/notifications.h"
 #include "platform/power_off.h"
 #include "platform/sounds.h"
 #include "queue/folder_tree.h"
 #include "queue/job_file.h"
+#include "queue/job_frames.h"
+#include "queue/queue_estimate.h"
+#include "queue/run_messages.h"
 
 namespace queue {
 
@@ -117,12 +121,19 @@ std::optional<size_t> JobRunner::FirstPendingRowBelow(std::optional<size_t> row)
 }
 
 int JobRunner::ElapsedSeconds() const {
-  const auto taken = std::chrono::duration_cast<std::chrono::seconds>(clock_->Now() - job_start_);
+  // A pause that goes on does not count (one that ended moved the start).
+  const RunnerClock::TimePoint now = paused_ ? pause_start_ : clock_->Now();
+  const auto taken = std::chrono::duration_cast<std::chrono::seconds>(now - job_start_);
   return static_cast<int>(taken.count()) + time_base_;
 }
 
 void JobRunner::BeginRun(bool batch) {
+  // Somebody is at the desk: a power-off that still counts down is off.
+  CancelPowerOff();
   running_ = true;
+  run_completed_ = run_failed_ = run_stopped_ = 0;
+  run_aborted_ = false;
+  job_frames_.clear();
   batch_mode_ = batch;
   saved_job_max_ = shutdown_.jobs.maximum;
   saved_vol_max_ = shutdown_.volumes.maximum;
@@ -174,6 +185,7 @@ void JobRunner::StartVolumeRun(int volume, int volumes) {
   volumes_ = volumes;
   volume_percent_ = 0.0;
   observer_->VolumeStarted(volume, volumes);
+  HoldSleepLock();
   encoder_->Close();
   if (!encoder_->StartVolume(encoder_path_, EncoderJobFileName(volume), volume, volumes, priority_))
     RunStopped(true, "Unable to initialize encoder!");
@@ -203,11 +215,14 @@ void JobRunner::Tick() {
   if (const std::optional<HoursMinutes> left = EstimateTimeLeft(rate_sample_, ElapsedSeconds()))
     job.Left = left;
   observer_->RowChanged(*row);
+  ShowQueueTimeLeft();
 }
 
 void JobRunner::VolumeFinished(int volume, int volumes) {
   const std::optional<size_t> row = RunningRow();
   if (!row) return;
+  // The volume ended just as the pause came.
+  if (paused_) LeavePause();
   const bool last = volume == volumes;
   JobEntry& job = store_.Job(*row);
   job.Progress = VolumeProgress{volume, volumes};
@@ -239,7 +254,7 @@ void JobRunner::VolumeFinished(int volume, int volumes) {
     clock_->StopTicks();
     NormaliseShutdown();
     platform::TheSounds().Play(platform::SystemSound::Default);
-    observer_->JobEnded(*row, {last ? JobEnd::Completed : JobEnd::Stopped, {}, false});
+    EndJob(*row, {last ? JobEnd::Completed : JobEnd::Stopped, {}, false});
     ReturnToIdle();
     PowerOff();
     return;
@@ -249,7 +264,7 @@ void JobRunner::VolumeFinished(int volume, int volumes) {
     const bool job_stop = shutdown_.CountCompletedJob();
     saved_job_max_ -= 1;
     NormaliseShutdown();
-    observer_->JobEnded(*row, {JobEnd::Completed, {}, false});
+    EndJob(*row, {JobEnd::Completed, {}, false});
     platform::TheSounds().Play(platform::SystemSound::Default);
     if (batch_mode_ && !job_stop) {
       if (const std::optional<size_t> next = FirstPendingRowBelow(*row)) {
@@ -268,18 +283,19 @@ void JobRunner::VolumeFinished(int volume, int volumes) {
 void JobRunner::RunStopped(bool failed, const std::string& message) {
   const std::optional<size_t> row = RunningRow();
   if (!row) return;
+  if (paused_) LeavePause();
   ShowTitles(std::nullopt);
   clock_->StopTicks();
   bool stop = false;
   if (!failed) {
     store_.Job(*row).State = JobState::Pending;
     platform::TheSounds().Play(platform::SystemSound::Exclamation);
-    observer_->JobEnded(*row, {JobEnd::Aborted, {}, false});
+    EndJob(*row, {JobEnd::Aborted, {}, false});
   } else {
     // Unattended runs only sound the failure.
     const bool attended = !batch_mode_ && !shutdown_.enabled;
     if (!attended) platform::TheSounds().Play(platform::SystemSound::Error);
-    observer_->JobEnded(*row, {JobEnd::Failed, message, attended});
+    EndJob(*row, {JobEnd::Failed, message, attended});
     JobEntry& job = store_.Job(*row);
     job.State = JobState::Pending;
     stop = shutdown_.CountFailedJob(job.VolumesLeft());
@@ -302,6 +318,12 @@ void JobRunner::RunStopped(bool failed, const std::string& message) {
 }
 
 void JobRunner::ReturnToIdle() {
+  sleep_lock_.reset();
+  // A batch the user aborted needs no news.
+  if (batch_mode_ && !run_aborted_ && run_completed_ + run_failed_ + run_stopped_ > 0) {
+    platform::TheNotifications().Notify(BatchEndNotification(
+        {run_completed_, run_failed_, run_stopped_}, store_.PendingJobCount()));
+  }
   running_ = false;
   batch_mode_ = false;
   running_path_.clear();
@@ -312,6 +334,8 @@ void JobRunner::ReturnToIdle() {
 }
 
 void JobRunner::Abort() {
+  // A stopped encoder cannot take the stop message.
+  if (paused_) Resume();
   // Until the encoder has announced itself it cannot be asked to stop; its
   // notifications are still handled, so a run that ends meanwhile ends here.
   while (running_ && !encoder_->BannerSeen()) clock_->Wait(kBannerPoll);
@@ -319,8 +343,102 @@ void JobRunner::Abort() {
 }
 
 void JobRunner::PowerOff() {
+  // Somebody still at the desk may cancel it; when nobody answers it
+  // happens.
+  power_off_left_ = static_cast<int>(kPowerOffCountdown.count());
+  observer_->PowerOffCountdownChanged(power_off_left_);
+  clock_->StartTicks(kCountdownStep, [this] { CountDownPowerOff(); });
+}
+
+void JobRunner::CountDownPowerOff() {
+  power_off_left_ -= static_cast<int>(kCountdownStep.count());
+  if (power_off_left_ > 0) {
+    observer_->PowerOffCountdownChanged(power_off_left_);
+    return;
+  }
+  power_off_left_ = 0;
+  clock_->StopTicks();
+  observer_->PowerOffCountdownChanged(std::nullopt);
   // A refused power-off leaves the program idle; nothing is shown.
   platform::ThePowerOff().Request(nullptr);
+}
+
+void JobRunner::CancelPowerOff() {
+  if (power_off_left_ == 0) return;
+  power_off_left_ = 0;
+  clock_->StopTicks();
+  observer_->PowerOffCountdownChanged(std::nullopt);
+}
+
+// --- pause -----------------------------------------------------------------
+
+bool JobRunner::Pause() {
+  if (!RunningRow() || paused_ || !encoder_->Pause()) return false;
+  paused_ = true;
+  pause_start_ = clock_->Now();
+  clock_->StopTicks();
+  sleep_lock_.reset();
+  observer_->PauseChanged(true);
+  return true;
+}
+
+bool JobRunner::Resume() {
+  if (!paused_) return false;
+  // An encoder that ended meanwhile is reported as ended; the pause is over
+  // all the same.
+  encoder_->Resume();
+  LeavePause();
+  HoldSleepLock();
+  return true;
+}
+
+void JobRunner::LeavePause() {
+  // The job started later by the length of the pause.
+  job_start_ += clock_->Now() - pause_start_;
+  paused_ = false;
+  clock_->StartTicks(kTickInterval, [this] { Tick(); });
+  observer_->PauseChanged(false);
+}
+
+// --- what the desktop learns -----------------------------------------------
+
+void JobRunner::HoldSleepLock() {
+  const std::optional<size_t> row = RunningRow();
+  if (!row) return;
+  const std::string reason = "Encoding job " + store_.Jobs()[*row].Name + ", volume " +
+                             std::to_string(volume_) + " of " + std::to_string(volumes_);
+  // The new lock is taken before the old one goes, so the computer is never
+  // left unguarded between two volumes.
+  std::unique_ptr<platform::SleepLock> lock = platform::TheSleepInhibitor().Inhibit(reason);
+  sleep_lock_ = std::move(lock);
+}
+
+void JobRunner::EndJob(size_t row, const JobOutcome& outcome) {
+  if (outcome.end == JobEnd::Completed) ++run_completed_;
+  if (outcome.end == JobEnd::Failed) ++run_failed_;
+  if (outcome.end == JobEnd::Stopped) ++run_stopped_;
+  run_aborted_ = outcome.end == JobEnd::Aborted;
+  observer_->JobEnded(row, outcome);
+  if (const auto notification = JobEndNotification(store_.Jobs()[row], outcome))
+    platform::TheNotifications().Notify(*notification);
+}
+
+void JobRunner::ShowQueueTimeLeft() {
+  const std::optional<size_t> row = RunningRow();
+  if (!batch_mode_ || !row) return;
+  auto work_of = [this](const JobEntry& job) {
+    auto known = job_frames_.find(job.Path);
+    if (known == job_frames_.end())
+      known = job_frames_.emplace(job.Path, JobFrameCount(job.Path)).first;
+    return JobWork{job.VolumesLeft(), job.Progress ? job.Progress->total : 0, known->second};
+  };
+  const JobWork running = work_of(store_.Jobs()[*row]);
+  std::vector<JobWork> after;
+  for (size_t i = *row + 1; i < store_.Jobs().size(); ++i)
+    if (store_.Jobs()[i].State == JobState::Pending) after.push_back(work_of(store_.Jobs()[i]));
+  const QueueWork work = WorkOfBatch(running, volumes_ - volume_ + 1, after, shutdown_);
+  const std::optional<int> seconds = QueueSecondsLeft(rate_sample_, ElapsedSeconds(), work);
+  observer_->QueueTimeLeftChanged(seconds ? std::optional(HoursMinutesOf(*seconds)) : std::nullopt);
 }
 
 }  // namespace queue

@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/registry_access.h"
+#include "platform/sleep_inhibitor.h"
 #include "queue/encoder_controller.h"
 #include "queue/job_store.h"
 #include "queue/priority_class.h"
@@ -65,6 +68,15 @@ class RunnerObserver {
   virtual void VolumeFinished(size_t /*row*/, int /*volume*/, int /*volumes*/) {}
   virtual void JobEnded(size_t /*row*/, const JobOutcome& /*outcome*/) {}
   virtual void RunEnded() {}
+
+  // The running encoder was stopped (Pause) or goes on again.
+  virtual void PauseChanged(bool /*paused*/) {}
+  // A batch's time left: the rest of the running job and the jobs after it;
+  // none while it cannot be told yet.
+  virtual void QueueTimeLeftChanged(std::optional<HoursMinutes> /*left*/) {}
+  // The power-off's countdown: the seconds left, then none when it is over
+  // (cancelled, or the power-off was asked for).
+  virtual void PowerOffCountdownChanged(std::optional<int> /*seconds_left*/) {}
 };
 
 // The queue and its runner, without any window: the job list with its
@@ -72,7 +84,9 @@ class RunnerObserver {
 // controller, the progress and time arithmetic, the JobFile after each
 // volume, and the power-off counts and decision. It runs on one thread with
 // an event loop (the encoder controller's notifications and the clock's
-// ticks arrive there). The running job is followed by its folder, so no
+// ticks arrive there). The computer is kept awake while an encoder runs, the
+// desktop is told when a job or a batch ends, and a power-off waits out a
+// countdown that can be cancelled. The running job is followed by its folder, so no
 // change of the list's order can make a volume's end land on another job;
 // still, the list's order and contents are kept while a run goes on.
 class JobRunner : private EncoderEvents {
@@ -81,6 +95,10 @@ class JobRunner : private EncoderEvents {
   static constexpr std::chrono::seconds kTickInterval{10};
   // How often Abort looks for the encoder's banner.
   static constexpr std::chrono::milliseconds kBannerPoll{50};
+  // The power-off waits this long for somebody to cancel it, in steps of one
+  // second.
+  static constexpr std::chrono::seconds kPowerOffCountdown{60};
+  static constexpr std::chrono::seconds kCountdownStep{1};
 
   JobRunner(platform::RegistryAccess& registry, std::unique_ptr<EncoderController> encoder,
             std::unique_ptr<RunnerClock> clock, std::string encoder_path);
@@ -126,6 +144,18 @@ class JobRunner : private EncoderEvents {
   // announced itself, then asks it to stop; the run ends as aborted.
   void Abort();
 
+  // Pause stops the running encoder with everything it started and lets the
+  // computer sleep; Resume lets it go on. The pause counts neither in the
+  // job's time nor in its estimate. False when there is nothing to stop or
+  // nothing stopped.
+  bool Pause();
+  bool Resume();
+  bool Paused() const { return paused_; }
+
+  // The power-off's countdown after a run; a new run cancels it too.
+  bool PowerOffPending() const { return power_off_left_ > 0; }
+  void CancelPowerOff();
+
   bool Running() const { return running_; }
   bool BatchMode() const { return batch_mode_; }
   std::optional<size_t> RunningRow() const;
@@ -146,6 +176,11 @@ class JobRunner : private EncoderEvents {
   void Tick();
   void ReturnToIdle();
   void PowerOff();
+  void CountDownPowerOff();
+  void LeavePause();
+  void HoldSleepLock();
+  void EndJob(size_t row, const JobOutcome& outcome);
+  void ShowQueueTimeLeft();
   void ShowTitles(std::optional<double> job_percent);
   std::optional<size_t> FirstPendingRowBelow(std::optional<size_t> row) const;
   int ElapsedSeconds() const;
@@ -174,6 +209,17 @@ class JobRunner : private EncoderEvents {
   int saved_job_max_ = 0;
   int saved_vol_max_ = 0;
   RateSample rate_sample_;
+
+  // Held while an encoder runs (not while it is paused).
+  std::unique_ptr<platform::SleepLock> sleep_lock_;
+  bool paused_ = false;
+  RunnerClock::TimePoint pause_start_{};
+  int power_off_left_ = 0;  // seconds; 0 when no power-off waits
+  // Of the current run: how its jobs ended, and the frames of the jobs a
+  // batch met (read once per run; the list does not change meanwhile).
+  int run_completed_ = 0, run_failed_ = 0, run_stopped_ = 0;
+  bool run_aborted_ = false;
+  std::map<std::string, std::optional<int64_t>> job_frames_;
 };
 
 }  // namespace queue

@@ -18,6 +18,7 @@
 #include "platform/shell.h"
 #include "queue/job_details.h"
 #include "queue/job_file.h"
+#include "queue/run_messages.h"
 
 namespace queue {
 
@@ -96,6 +97,12 @@ TKVNMenuForm::TKVNMenuForm(QueueShell& shell, std::unique_ptr<EncoderController>
   right->addLayout(priority);
   bottom->addLayout(right);
   layout->addLayout(bottom);
+  StatusBar = new QStatusBar(this);
+  StatusBar->setObjectName(QStringLiteral("StatusBar"));
+  StatusBar->setSizeGripEnabled(false);
+  QueueLeftLabel = NamedLabel("QueueLeftLabel", "", StatusBar);
+  StatusBar->addWidget(QueueLeftLabel);
+  layout->addWidget(StatusBar);
 
   shell_.AttachWorkingWindow(this);
   runner_->SetObserver(this);
@@ -136,6 +143,7 @@ void TKVNMenuForm::BuildToolbar() {
   item(StartAllItem, "StartAllItem", "Batch Encode", "batch_encode",
        &TKVNMenuForm::StartAllItemClick);
   item(AbortItem, "AbortItem", "Abort", "abort", &TKVNMenuForm::AbortItemClick);
+  item(PauseItem, "PauseItem", "Pause", "pause", &TKVNMenuForm::PauseItemClick);
   Toolbar->addSeparator();
   item(NewItem, "NewItem", "New Job", "new_job", &TKVNMenuForm::NewItemClick);
   item(AddItem, "AddItem", "Add Job", "add_job", &TKVNMenuForm::AddItemClick);
@@ -334,7 +342,7 @@ void TKVNMenuForm::closeEvent(QCloseEvent* event) {
 void TKVNMenuForm::FormShow() {
   // A run keeps its list and commands; only an idle window starts afresh.
   if (runner_->Running()) return;
-  for (QAction* action : {StartItem, DelItem, UpItem, DownItem, AbortItem})
+  for (QAction* action : {StartItem, DelItem, UpItem, DownItem, AbortItem, PauseItem})
     action->setEnabled(false);
   NewItem->setEnabled(WizardAvailable());
   PriorityCombo->setCurrentIndex(1);
@@ -696,6 +704,8 @@ void TKVNMenuForm::RunStarted() {
   for (QAction* action : {StartItem, StartAllItem, NewItem, AddItem, DelItem, UpItem, DownItem})
     action->setEnabled(false);
   AbortItem->setEnabled(true);
+  PauseItem->setEnabled(true);
+  if (runner_->BatchMode()) QueueTimeLeftChanged(std::nullopt);
   SetPanelLabelsEnabled(true);
 }
 
@@ -746,6 +756,9 @@ void TKVNMenuForm::RunEnded() {
   NewItem->setEnabled(WizardAvailable());
   AddItem->setEnabled(true);
   AbortItem->setEnabled(false);
+  PauseItem->setEnabled(false);
+  PauseChanged(false);
+  QueueLeftLabel->clear();
   const std::vector<JobEntry>& jobs = Jobs().Jobs();
   StartAllItem->setEnabled(std::any_of(jobs.begin(), jobs.end(), [](const JobEntry& job) {
     return job.State == JobState::Pending;
@@ -756,6 +769,41 @@ void TKVNMenuForm::RunEnded() {
   else
     JobListSelectItem(-1, false);
   repaint();
+}
+
+// --- pause, the power-off's countdown and a batch's time left --------------
+
+void TKVNMenuForm::PauseItemClick() {
+  if (runner_->Paused())
+    runner_->Resume();
+  else
+    runner_->Pause();
+}
+
+void TKVNMenuForm::PauseChanged(bool paused) {
+  PauseItem->setIcon(MenuPicture(paused ? "resume" : "pause"));
+  const QString hint = paused ? QStringLiteral("Resume") : QStringLiteral("Pause");
+  PauseItem->setToolTip(hint);
+  PauseItem->setStatusTip(hint);
+}
+
+void TKVNMenuForm::QueueTimeLeftChanged(std::optional<HoursMinutes> left) {
+  QueueLeftLabel->setText(QString::fromStdString(QueueTimeLeftText(left)));
+}
+
+void TKVNMenuForm::PowerOffCountdownChanged(std::optional<int> seconds_left) {
+  if (!seconds_left) {
+    if (power_off_form_) power_off_form_->deleteLater();
+    power_off_form_.clear();
+    return;
+  }
+  if (!power_off_form_) {
+    power_off_form_ = new TKVNPowerOffForm(this);
+    connect(power_off_form_, &TKVNPowerOffForm::CancelRequested, this,
+            [this] { runner_->CancelPowerOff(); });
+    power_off_form_->show();
+  }
+  power_off_form_->ShowSecondsLeft(*seconds_left);
 }
 
 }  // namespace queue

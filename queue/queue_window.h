@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -21,6 +22,7 @@
 #include "queue/encoder_controller.h"
 #include "queue/job_runner.h"
 #include "queue/job_store.h"
+#include "queue/power_off_form.h"
 #include "queue/queue_shell.h"
 #include "queue/runner_clock.h"
 #include "queue/up_down.h"
@@ -64,6 +66,7 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
   void StartItemClick();
   void StartAllItemClick();
   void AbortItemClick();
+  void PauseItemClick();
   void NewItemClick();
   void AddItemClick();
   void DelItemClick();
@@ -119,6 +122,9 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
   void TitlesChanged(std::optional<double> job_percent) override;
   void JobEnded(size_t row, const JobOutcome& outcome) override;
   void RunEnded() override;
+  void PauseChanged(bool paused) override;
+  void QueueTimeLeftChanged(std::optional<HoursMinutes> left) override;
+  void PowerOffCountdownChanged(std::optional<int> seconds_left) override;
 
   // Controls; the names are those of the window's design.
   QWidget* Dock;
@@ -126,6 +132,7 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
   QAction* StartItem;
   QAction* StartAllItem;
   QAction* AbortItem;
+  QAction* PauseItem;
   QAction* NewItem;
   QAction* AddItem;
   QAction* DelItem;
@@ -148,12 +155,15 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
   UpDown *ShutJobUpDown, *ShutVolUpDown;
   QLabel* PriorityLabel;
   QComboBox* PriorityCombo;
+  QStatusBar* StatusBar;
+  QLabel* QueueLeftLabel;  // a batch's time left
 
   QueueShell& shell_;
   std::unique_ptr<JobRunner> runner_;
   QString initial_caption_;
   int accepted_priority_ = 1;
   QPointer<QWidget> wizard_;
+  QPointer<TKVNPowerOffForm> power_off_form_;
 };
 
 }  // namespace queue

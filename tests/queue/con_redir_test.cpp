@@ -162,6 +162,36 @@ TEST_F(ConRedirTest, CloseKillsTheWholeProcessGroup) {
   EXPECT_EQ(lines.Ends(), 1);
 }
 
+// The state letter of a process in /proc ('T' while stopped); ' ' when gone.
+char ProcessState(pid_t pid) {
+  std::string stat = kv_test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t paren = stat.rfind(')');
+  return paren != std::string::npos && paren + 2 < stat.size() ? stat[paren + 2] : ' ';
+}
+
+TEST_F(ConRedirTest, SuspendAndResumeStopAndContinueTheWholeProcessGroup) {
+  LineRecorder lines;
+  EXPECT_FALSE(lines.SuspendChild()) << "no child";
+  ASSERT_TRUE(Open(lines, "sleeper\npid\nline ready\nhang\n"));
+  ASSERT_TRUE(ServeUntil([&] { return !lines.Out().empty(); }));
+  const pid_t child = FileNumber("pid");
+  const pid_t sleeper = FileNumber("sleeper.pid");
+  ASSERT_GT(sleeper, 0);
+  ASSERT_TRUE(lines.SuspendChild());
+  EXPECT_TRUE(
+      ServeUntil([&] { return ProcessState(child) == 'T' && ProcessState(sleeper) == 'T'; }));
+  EXPECT_TRUE(lines.IsChildRunning()) << "a stopped child still runs";
+  EXPECT_EQ(lines.Ends(), 0);
+  ASSERT_TRUE(lines.ResumeChild());
+  EXPECT_TRUE(
+      ServeUntil([&] { return ProcessState(child) != 'T' && ProcessState(sleeper) != 'T'; }));
+  ASSERT_TRUE(lines.SuspendChild());
+  lines.Close();  // a stopped child is killed all the same
+  EXPECT_TRUE(ServeUntil([&] { return ProcessEnded(sleeper); }));
+  EXPECT_EQ(lines.Ends(), 1);
+  EXPECT_FALSE(lines.ResumeChild()) << "no child any more";
+}
+
 // A handler that closes the controller stops the run from the reader's own
 // thread without waiting on itself; the end is still reported once.
 TEST_F(ConRedirTest, CloseFromAHandlerStopsTheRun) {

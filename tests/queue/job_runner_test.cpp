@@ -142,6 +142,7 @@ TEST_F(JobRunner, AVolumeCountOfOneStopsInTheMiddleOfAJobAndSwitchesOff) {
   EXPECT_EQ(encoder_->starts.size(), 1u) << "no further volume is started";
   EXPECT_EQ(StateOf(0), JobState::Pending);
   EXPECT_EQ(queue::ReadJobFileLines(queue::JobFilePathOf(job))->progress, "1 / 3");
+  clock_->Advance(60s);  // the power-off's countdown
   EXPECT_EQ(power_off_.requests, 1);
   EXPECT_FALSE(Window().EncodingActive());
   EXPECT_EQ(Window().windowTitle(), "Kestrevane");
@@ -164,6 +165,7 @@ TEST_F(JobRunner, AJobCountOfTwoSwitchesOffAfterTheSecondJobAFailureCountingAsOn
   ASSERT_EQ(encoder_->starts.size(), 2u) << "the batch goes on with the next job";
   FinishVolume(1, 1);
   EXPECT_EQ(encoder_->starts.size(), 2u) << "the count is reached: no third job";
+  clock_->Advance(60s);  // the power-off's countdown
   EXPECT_EQ(power_off_.requests, 1);
   EXPECT_EQ(StateOf(0), JobState::Pending);
   EXPECT_EQ(StateOf(1), JobState::Done);
@@ -243,6 +245,7 @@ TEST_F(JobRunner, AllSwitchesOffAfterAFailedSingleJobButNeverAfterAnAbort) {
   Action("StartItem")->trigger();
   encoder_->Stop(true, "Encoding failed!");
   EXPECT_TRUE(boxes_.Messages().size() == 1u) << "power-off chosen: no message box";
+  clock_->Advance(60s);  // the power-off's countdown
   EXPECT_EQ(power_off_.requests, 1);
 }
 

@@ -12,7 +12,8 @@
 namespace kv_test {
 
 // Job folders listed in a registry store of their own, with every dialog,
-// sound and the power-off answered by recorders. The current folder (which
+// sound, the power-off, the sleep locks and the notifications answered by
+// recorders. The current folder (which
 // a run changes) is put back afterwards.
 class QueueJobsTest : public ::testing::Test {
  protected:
@@ -37,6 +38,8 @@ class QueueJobsTest : public ::testing::Test {
   ShellRecorder shell_;
   SoundRecorder sounds_;
   PowerOffRecorder power_off_;
+  SleepInhibitorRecorder sleep_;
+  NotificationRecorder notifications_;
   int listed_ = 0;
   std::string previous_folder_;
 };

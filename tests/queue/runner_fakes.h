@@ -29,6 +29,16 @@ class RecordingEncoder : public queue::EncoderController {
   void SetChildPriority(queue::PriorityClass priority) override {
     priority_changes.push_back(priority);
   }
+  bool Pause() override {
+    if (!child_running) return false;
+    ++pauses;
+    return true;
+  }
+  bool Resume() override {
+    if (!child_running) return false;
+    ++resumes;
+    return true;
+  }
 
   // The encoder's reports, as the real controller hands them over.
   void Progress(double percent, bool changed = true);
@@ -40,6 +50,8 @@ class RecordingEncoder : public queue::EncoderController {
   std::vector<queue::PriorityClass> priority_changes;
   int closes = 0;
   int stop_requests = 0;
+  int pauses = 0;
+  int resumes = 0;
   bool start_result = true;
   bool banner_seen = true;
   bool child_running = false;

@@ -282,6 +282,7 @@ TEST_F(RunnerModel, OnlyAnAttendedFailureIsLeftToTheFrontEndToShow) {
   ASSERT_TRUE(runner_->EncodeJob(0));
   encoder_->Stop(true, "Encoding failed!");
   EXPECT_EQ(sounds_.played, (std::vector<SystemSound>{SystemSound::Error}));
+  clock_->Advance(60s);  // the power-off's countdown
   EXPECT_EQ(power_off_.requests, 1) << "the job's one volume reaches the count";
   EXPECT_EQ(observer_.events[3], "ended 0 failed attended: Encoder was abnormally terminated!");
   EXPECT_EQ(observer_.events[8], "ended 0 failed unattended: Encoding failed!");
