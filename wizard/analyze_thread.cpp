@@ -1,10 +1,19 @@
 #include "wizard/analyze_thread.h"
 
 namespace wizard {
+namespace {
+
+std::string SleepLockReason(std::string dvd_folder) {
+  if (dvd_folder.size() > 1 && dvd_folder.back() == '/') dvd_folder.pop_back();
+  return "Analysing the DVD folder " + dvd_folder;
+}
+
+}  // namespace
 
 TKVNAnalyzeThread::TKVNAnalyzeThread(AnalysisSetup setup, TitleSetTable& table,
                                      AnalysisEvents& ui_events, WorkerCalls& calls)
-    : events_(ui_events, calls),
+    : events_(ui_events, calls,
+              platform::TheSleepInhibitor().Inhibit(SleepLockReason(setup.DvdFolder))),
       worker_(std::move(setup), table, control_, events_),
       calls_(calls),
       thread_([this] { Run(); }) {}
@@ -23,6 +32,8 @@ void TKVNAnalyzeThread::Run() {
 void TKVNAnalyzeThread::WaitFor() {
   calls_.ServeUntil([this] { return Finished(); });
   if (thread_.joinable()) thread_.join();
+  // An aborted analysis ends without telling.
+  events_.ReleaseSleepLock();
 }
 
 void TKVNAnalyzeThread::HandedOver::Log(LogKind kind, const std::string& text) {
@@ -48,7 +59,10 @@ bool TKVNAnalyzeThread::HandedOver::AskImport() {
 }
 
 void TKVNAnalyzeThread::HandedOver::Ended(bool success) {
-  calls_.Call([&] { target_.Ended(success); });
+  calls_.Call([&] {
+    ReleaseSleepLock();
+    target_.Ended(success);
+  });
 }
 
 }  // namespace wizard

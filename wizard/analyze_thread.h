@@ -1,7 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
+#include <string>
 #include <thread>
+
+#include "platform/sleep_inhibitor.h"
 
 #include "wizard/analysis_control.h"
 #include "wizard/analysis_events.h"
@@ -13,7 +17,8 @@ namespace wizard {
 // The analysis on a thread of its own. What the analysis reports reaches
 // `ui_events` on the user-interface thread through `calls`, and the worker
 // waits until it has been handled there. The status block of the library
-// lives in this object, which is kept until the wizard goes.
+// lives in this object, which is kept until the wizard goes. The computer is
+// kept awake from the start until the analysis ends.
 class TKVNAnalyzeThread {
  public:
   // Starts at once.
@@ -34,7 +39,11 @@ class TKVNAnalyzeThread {
   // The events of the worker, handed over to the user-interface thread.
   class HandedOver : public AnalysisEvents {
    public:
-    HandedOver(AnalysisEvents& target, WorkerCalls& calls) : target_(target), calls_(calls) {}
+    HandedOver(AnalysisEvents& target, WorkerCalls& calls,
+               std::unique_ptr<platform::SleepLock> sleep_lock)
+        : target_(target), calls_(calls), sleep_lock_(std::move(sleep_lock)) {}
+    // On the user-interface thread, once the worker no longer runs.
+    void ReleaseSleepLock() { sleep_lock_.reset(); }
     void Log(LogKind kind, const std::string& text) override;
     void Progress(int percent) override;
     void RemainingSeconds(int seconds) override;
@@ -45,6 +54,8 @@ class TKVNAnalyzeThread {
    private:
     AnalysisEvents& target_;
     WorkerCalls& calls_;
+    // Used on the user-interface thread only.
+    std::unique_ptr<platform::SleepLock> sleep_lock_;
   };
 
   void Run();

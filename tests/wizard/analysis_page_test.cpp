@@ -428,7 +428,9 @@ TEST_F(AbortTest, AtEveryMomentThroughBackAndClose) {
       EXPECT_TRUE(Wizard()->State().AnalysisRunning);
       EXPECT_TRUE(page->WorkerRunning() || Wizard()->State().AnalysisDone);
       EXPECT_FALSE(app::Shell().ClosingInProgress);
+      EXPECT_EQ(sleep_.Held().size(), 1u) << "the computer is kept awake";
       Ask(through_close, MessageAnswer::Yes);
+      EXPECT_TRUE(sleep_.Held().empty()) << "an aborted analysis lets the computer sleep";
       EXPECT_EQ(boxes_.Messages().back().text, "Analysis aborted by user.");
       EXPECT_EQ(boxes_.Messages().back().icon, MessageIcon::Error);
       EXPECT_FALSE(fs::exists(Jobs() + "/Job"));
@@ -452,8 +454,12 @@ TEST_F(AbortTest, AnsweringNoLetsTheRunFinish) {
   OpenWizard();
   StartAnalysis(LongDisc());
   AwaitFile("vts01.d2v");
+  ASSERT_EQ(sleep_.Held().size(), 1u) << "the computer is kept awake while the analysis runs";
+  EXPECT_EQ(sleep_.Held()[0].rfind("Analysing the DVD folder " + LongDisc(), 0), 0u)
+      << sleep_.Held()[0];
   Ask(false, MessageAnswer::No);
   WaitForAnalysis();
+  EXPECT_TRUE(sleep_.Held().empty()) << "and not after it";
   ASSERT_TRUE(WizardOpen());
   EXPECT_TRUE(Wizard()->State().AnalysisDone);
   EXPECT_EQ(LogLines().back(), "Analysis finished");
