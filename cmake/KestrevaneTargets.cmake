@@ -16,7 +16,20 @@ function(kv_named_shared_object target file_name)
     NO_SONAME OFF)
 endfunction()
 
-# Adds targets to the program folder that ./run builds.
+# Adds targets to the program folder that ./run builds, and to the program
+# folder of an installed copy, in the same sub-folder ("helix/producer").
 function(kv_program_folder_part)
   add_dependencies(program_folder ${ARGN})
+  foreach(target IN LISTS ARGN)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      get_target_property(folder ${target} RUNTIME_OUTPUT_DIRECTORY)
+    else()
+      get_target_property(folder ${target} LIBRARY_OUTPUT_DIRECTORY)
+    endif()
+    file(RELATIVE_PATH part "${KV_PROGRAM_FOLDER}" "${folder}")
+    install(TARGETS ${target}
+            RUNTIME DESTINATION "${KV_INSTALL_PROGRAM_DIR}/${part}"
+            LIBRARY DESTINATION "${KV_INSTALL_PROGRAM_DIR}/${part}")
+  endforeach()
 endfunction()
