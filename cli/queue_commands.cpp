@@ -10,6 +10,7 @@
 #include "queue/job_file.h"
 #include "queue/job_runner.h"
 #include "queue/job_store.h"
+#include "queue/run_messages.h"
 
 namespace cli {
 
@@ -92,13 +93,24 @@ class TerminalRunnerObserver : public queue::RunnerObserver {
     ended_ = true;
     if (loop_) loop_->quit();
   }
+  void PowerOffCountdownChanged(std::optional<int> seconds_left) override {
+    if (!seconds_left) {
+      if (loop_) loop_->quit();
+      return;
+    }
+    if (*seconds_left % 10 == 0 || *seconds_left <= 5)
+      progress_.Message(queue::PowerOffCountdownText(*seconds_left) + " Ctrl-C keeps it on.");
+  }
 
+  // Until the run has ended, and a power-off after it has happened or was
+  // cancelled.
   void WaitForTheEnd() {
-    if (ended_) return;
-    QEventLoop loop;
-    loop_ = &loop;
-    loop.exec();
-    loop_ = nullptr;
+    while (!ended_ || runner_.PowerOffPending()) {
+      QEventLoop loop;
+      loop_ = &loop;
+      loop.exec();
+      loop_ = nullptr;
+    }
   }
   bool AllCompleted() const { return all_completed_; }
 
@@ -231,7 +243,10 @@ int EncodeJobs(const EncodeArguments& arguments, platform::RegistryAccess& regis
   }
   if (!started) return 1;
   interrupts([&runner] {
-    if (runner.Running()) runner.Abort();
+    if (runner.Running())
+      runner.Abort();
+    else
+      runner.CancelPowerOff();
   });
   observer.WaitForTheEnd();
   interrupts(nullptr);
