@@ -345,7 +345,7 @@ void JobRunner::Abort() {
 void JobRunner::PowerOff() {
   // Somebody still at the desk may cancel it; when nobody answers it
   // happens.
-  power_off_left_ = static_cast<int>(kPowerOffCountdown.count());
+  power_off_left_ = static_cast<int>(power_off_countdown_.count());
   observer_->PowerOffCountdownChanged(power_off_left_);
   clock_->StartTicks(kCountdownStep, [this] { CountDownPowerOff(); });
 }

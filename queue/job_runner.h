@@ -154,6 +154,8 @@ class JobRunner : private EncoderEvents {
 
   // The power-off's countdown after a run; a new run cancels it too.
   bool PowerOffPending() const { return power_off_left_ > 0; }
+  // A front end that is driven by a script waits less.
+  void SetPowerOffCountdown(std::chrono::seconds countdown) { power_off_countdown_ = countdown; }
   void CancelPowerOff();
 
   bool Running() const { return running_; }
@@ -215,6 +217,7 @@ class JobRunner : private EncoderEvents {
   bool paused_ = false;
   RunnerClock::TimePoint pause_start_{};
   int power_off_left_ = 0;  // seconds; 0 when no power-off waits
+  std::chrono::seconds power_off_countdown_ = kPowerOffCountdown;
   // Of the current run: how its jobs ended, and the frames of the jobs a
   // batch met (read once per run; the list does not change meanwhile).
   int run_completed_ = 0, run_failed_ = 0, run_stopped_ = 0;
