@@ -33,6 +33,22 @@ class RegistryStore {
   // not a store, ...).
   static std::unique_ptr<RegistryStore> Open(const std::string& path, std::string* error = nullptr);
 
+  // What OpenOrRecover found and did with a damaged store.
+  struct Recovery {
+    std::string damaged_path;  // where the damaged file is kept; empty: nothing was damaged
+    std::string cause;         // what was wrong with it
+    int keys_recovered = 0;    // keys and values copied into the fresh store
+    int values_recovered = 0;
+  };
+  // Opens the store as Open does. A store that is damaged (garbage,
+  // truncated, a folder in its place) is renamed beside itself to
+  // "<path>.damaged-<yyyymmdd>-<hhmmss>" and left untouched there; a fresh
+  // store at `path` takes every key and value that can still be read from
+  // it. Null, with the path and the cause in `error`, only when no store can
+  // be had at `path` at all.
+  static std::unique_ptr<RegistryStore> OpenOrRecover(const std::string& path, Recovery* recovery,
+                                                      std::string* error);
+
   // The store of this user: $KESTREVANE_REGISTRY if set, otherwise
   // $XDG_DATA_HOME/kestrevane/registry.db (~/.local/share when unset).
   static std::string DefaultPath();

@@ -34,6 +34,7 @@
 #include <utility>
 
 #include "platform/registry_store.h"
+#include "platform/registry_store_sqlite.h"
 
 namespace platform {
 namespace {
@@ -468,17 +469,29 @@ class SqliteRegistryStore final : public RegistryStore {
   std::recursive_mutex mutex_;
 };
 
-// Creates or checks the schema inside one write transaction.
-bool SetUpSchema(sqlite3* db, std::string* error) {
+// A result code that says the file's contents are broken, as opposed to a
+// file that cannot be reached (permissions, a full disk, another writer).
+bool IsDamage(int code) {
+  const int primary = code & 0xff;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// Creates or checks the schema inside one write transaction. `damaged` is
+// set when the file is one of ours (or no database at all) and broken.
+bool SetUpSchema(sqlite3* db, std::string* error, bool* damaged) {
   Transaction transaction(db, true);
   if (!transaction.Ok()) {
     *error = sqlite3_errmsg(db);
+    *damaged = IsDamage(sqlite3_errcode(db));
     return false;
   }
   auto application_id = QueryText(db, "PRAGMA application_id", error);
   auto version = QueryText(db, "PRAGMA user_version", error);
   auto tables = QueryText(db, "SELECT count(*) FROM sqlite_master", error);
-  if (!application_id || !version || !tables) return false;
+  if (!application_id || !version || !tables) {
+    *damaged = IsDamage(sqlite3_errcode(db));
+    return false;
+  }
   int app = std::atoi(application_id->c_str());
   int ver = std::atoi(version->c_str());
 
@@ -517,10 +530,12 @@ bool SetUpSchema(sqlite3* db, std::string* error) {
         QueryText(db, "SELECT count(*) FROM keys WHERE id IN (1, 2) AND parent IS NULL", error);
     if (!roots || !QueryText(db, "SELECT count(*) FROM vals", error)) {
       *error = "damaged registry store: " + *error;
+      *damaged = true;
       return false;
     }
     if (*roots != "2") {
       *error = "damaged registry store: a root key is missing";
+      *damaged = true;
       return false;
     }
   }
@@ -533,10 +548,11 @@ bool SetUpSchema(sqlite3* db, std::string* error) {
 
 }  // namespace
 
-std::unique_ptr<RegistryStore> RegistryStore::Open(const std::string& path, std::string* error) {
+sqlite3* OpenSqliteStore(const std::string& path, std::string* error, OpenFailure* failure) {
   std::string reason;
-  auto fail = [&](const std::string& why) -> std::unique_ptr<RegistryStore> {
-    if (error) *error = "cannot open the registry store \"" + path + "\": " + why;
+  *failure = OpenFailure::Unreachable;
+  auto fail = [&](const std::string& why) -> sqlite3* {
+    *error = "cannot open the registry store \"" + path + "\": " + why;
     return nullptr;
   };
   if (path.empty()) return fail("no path given");
@@ -545,16 +561,21 @@ std::unique_ptr<RegistryStore> RegistryStore::Open(const std::string& path, std:
     return fail("cannot create its folder (" + std::string(std::strerror(errno)) + ")");
   }
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return fail("not a regular file");
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    *failure = OpenFailure::Damaged;
+    return fail("not a regular file");
+  }
 
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
     std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    if (IsDamage(rc)) *failure = OpenFailure::Damaged;
     sqlite3_close_v2(db);
     return fail(why);
   }
   auto close_and_fail = [&](const std::string& why) {
+    if (IsDamage(sqlite3_errcode(db))) *failure = OpenFailure::Damaged;
     sqlite3_close_v2(db);
     return fail(why);
   };
@@ -563,6 +584,17 @@ std::unique_ptr<RegistryStore> RegistryStore::Open(const std::string& path, std:
   // The first read of the file tells whether it is a database at all.
   if (!QueryText(db, "PRAGMA schema_version", &reason)) {
     return close_and_fail("not a registry store (" + reason + ")");
+  }
+  // Another program's database is left exactly as it is: the change of its
+  // journal below would already write to it.
+  auto application_id = QueryText(db, "PRAGMA application_id", &reason);
+  auto version = QueryText(db, "PRAGMA user_version", &reason);
+  auto tables = QueryText(db, "SELECT count(*) FROM sqlite_master", &reason);
+  if (application_id && version && tables) {
+    const int app = std::atoi(application_id->c_str());
+    if ((app != 0 && app != kApplicationId) ||
+        (app == 0 && std::atoi(version->c_str()) == 0 && std::atoi(tables->c_str()) != 0))
+      return close_and_fail("not a registry store (a database of something else)");
   }
   auto mode = QueryText(db, "PRAGMA journal_mode = WAL", &reason);
   if (!mode) return close_and_fail(reason);
@@ -573,13 +605,38 @@ std::unique_ptr<RegistryStore> RegistryStore::Open(const std::string& path, std:
   if (!foreign_keys || *foreign_keys != "1") {
     return close_and_fail("SQLite without foreign key support");
   }
-  if (!SetUpSchema(db, &reason)) return close_and_fail(reason);
+  bool damaged = false;
+  if (!SetUpSchema(db, &reason, &damaged)) {
+    sqlite3_close_v2(db);
+    if (damaged) *failure = OpenFailure::Damaged;
+    return fail(reason);
+  }
   // The store is small; a full structural check at open turns a damaged file
   // into a clear failure instead of odd results later.
   auto check = QueryText(db, "PRAGMA quick_check(1)", &reason);
   if (!check) return close_and_fail("damaged registry store (" + reason + ")");
-  if (*check != "ok") return close_and_fail("damaged registry store (" + *check + ")");
+  if (*check != "ok") {
+    sqlite3_close_v2(db);
+    *failure = OpenFailure::Damaged;
+    return fail("damaged registry store (" + *check + ")");
+  }
+  *failure = OpenFailure::None;
+  return db;
+}
+
+std::unique_ptr<RegistryStore> StoreOnSqlite(sqlite3* db) {
   return std::make_unique<SqliteRegistryStore>(db);
+}
+
+std::unique_ptr<RegistryStore> RegistryStore::Open(const std::string& path, std::string* error) {
+  std::string why;
+  OpenFailure failure;
+  sqlite3* db = OpenSqliteStore(path, &why, &failure);
+  if (!db) {
+    if (error) *error = why;
+    return nullptr;
+  }
+  return StoreOnSqlite(db);
 }
 
 std::string RegistryStore::DefaultPath() {

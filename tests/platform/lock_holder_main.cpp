@@ -1,6 +1,7 @@
 // Helper of single_instance_test: `kv_lock_holder <name>` takes the lock,
-// writes "held" or "busy" on standard output and, when it holds the lock,
-// waits until it is killed.
+// writes "held", "busy" (another process holds it) or "none" (no folder can
+// hold it) on standard output and, when it holds the lock, waits until it
+// is killed.
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,9 +10,12 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  auto lock = platform::SingleInstanceLock::TryAcquire(argv[1]);
-  std::fputs(lock ? "held\n" : "busy\n", stdout);
+  using platform::SingleInstanceLock;
+  const SingleInstanceLock::Attempt attempt = SingleInstanceLock::Acquire(argv[1]);
+  const bool held = attempt.outcome == SingleInstanceLock::Outcome::Acquired;
+  const bool busy = attempt.outcome == SingleInstanceLock::Outcome::HeldByAnother;
+  std::fputs(held ? "held\n" : busy ? "busy\n" : "none\n", stdout);
   std::fflush(stdout);
-  if (!lock) return 1;
+  if (!held) return 1;
   for (;;) ::pause();
 }

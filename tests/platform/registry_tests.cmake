@@ -7,6 +7,7 @@ target_link_libraries(kv_registry_writer PRIVATE kv_platform)
 
 kv_add_test(platform_registry_tests
   SOURCES registry_store_test.cpp registry_access_test.cpp registry_crash_test.cpp
+          registry_recovery_test.cpp
   LIBS kv_platform SQLite::SQLite3)
 target_compile_definitions(platform_registry_tests
   PRIVATE KV_REGISTRY_WRITER="$<TARGET_FILE:kv_registry_writer>")

@@ -7,14 +7,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using platform::SingleInstanceLock;
+using Outcome = SingleInstanceLock::Outcome;
 
 // A child process running kv_lock_holder; its first output line tells
 // whether it got the lock.
@@ -70,6 +74,11 @@ std::string UniqueName(const char* what) {
   return std::string("KestrevaneTest") + what + std::to_string(::getpid());
 }
 
+// The lock as this process would take it, or null.
+std::unique_ptr<SingleInstanceLock> Take(const std::string& name) {
+  return SingleInstanceLock::Acquire(name).lock;
+}
+
 TEST(SingleInstanceLock, AnotherProcessHoldsItUntilItIsKilled) {
   const std::string name = UniqueName("Kill");
   EXPECT_FALSE(SingleInstanceLock::IsHeld(name));
@@ -77,20 +86,22 @@ TEST(SingleInstanceLock, AnotherProcessHoldsItUntilItIsKilled) {
   Holder holder(name);
   ASSERT_EQ(holder.Answer(), "held\n");
   EXPECT_TRUE(SingleInstanceLock::IsHeld(name));
-  EXPECT_EQ(SingleInstanceLock::TryAcquire(name), nullptr);
+  const SingleInstanceLock::Attempt refused = SingleInstanceLock::Acquire(name);
+  EXPECT_EQ(refused.outcome, Outcome::HeldByAnother);
+  EXPECT_EQ(refused.lock, nullptr);
+  EXPECT_EQ(refused.path, SingleInstanceLock::LockPath(name));
   // Looking did not take it.
   EXPECT_TRUE(SingleInstanceLock::IsHeld(name));
 
   const int status = holder.Kill();
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_FALSE(SingleInstanceLock::IsHeld(name));
-  auto mine = SingleInstanceLock::TryAcquire(name);
-  EXPECT_NE(mine, nullptr);
+  EXPECT_NE(Take(name), nullptr);
 }
 
 TEST(SingleInstanceLock, SecondInstanceIsRefusedWhileTheFirstRuns) {
   const std::string name = UniqueName("Second");
-  auto first = SingleInstanceLock::TryAcquire(name);
+  auto first = Take(name);
   ASSERT_NE(first, nullptr);
   EXPECT_TRUE(SingleInstanceLock::IsHeld(name));
 
@@ -100,7 +111,7 @@ TEST(SingleInstanceLock, SecondInstanceIsRefusedWhileTheFirstRuns) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
 
   // Within this process too: the lock is not reentrant.
-  EXPECT_EQ(SingleInstanceLock::TryAcquire(name), nullptr);
+  EXPECT_EQ(SingleInstanceLock::Acquire(name).outcome, Outcome::HeldByAnother);
 
   first.reset();
   EXPECT_FALSE(SingleInstanceLock::IsHeld(name));
@@ -108,7 +119,7 @@ TEST(SingleInstanceLock, SecondInstanceIsRefusedWhileTheFirstRuns) {
 
 TEST(SingleInstanceLock, StartedProgramsDoNotInheritIt) {
   const std::string name = UniqueName("Inherit");
-  auto lock = SingleInstanceLock::TryAcquire(name);
+  auto lock = Take(name);
   ASSERT_NE(lock, nullptr);
 
   // The end of a close-on-exec pipe tells when the child has exec'd: until
@@ -129,8 +140,7 @@ TEST(SingleInstanceLock, StartedProgramsDoNotInheritIt) {
   lock.reset();
   // The still running child has no descriptor of the lock file.
   EXPECT_FALSE(SingleInstanceLock::IsHeld(name));
-  auto again = SingleInstanceLock::TryAcquire(name);
-  EXPECT_NE(again, nullptr);
+  EXPECT_NE(Take(name), nullptr);
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
 }
@@ -140,31 +150,119 @@ TEST(SingleInstanceLock, LivesInTheRuntimeFolder) {
   ASSERT_NE(runtime, nullptr);
   const std::string name = UniqueName("Path");
   EXPECT_EQ(SingleInstanceLock::LockPath(name), std::string(runtime) + "/" + name);
-  auto lock = SingleInstanceLock::TryAcquire(name);
-  ASSERT_NE(lock, nullptr);
+  const SingleInstanceLock::Attempt attempt = SingleInstanceLock::Acquire(name);
+  ASSERT_EQ(attempt.outcome, Outcome::Acquired);
+  EXPECT_EQ(attempt.path, std::string(runtime) + "/" + name);
   struct stat st;
-  EXPECT_EQ(::stat(SingleInstanceLock::LockPath(name).c_str(), &st), 0);
+  EXPECT_EQ(::stat(attempt.path.c_str(), &st), 0);
 }
 
-TEST(SingleInstanceLock, WithoutRuntimeFolderUsesAPrivateFolderInTmp) {
-  const std::string saved = std::getenv("XDG_RUNTIME_DIR");
-  ::unsetenv("XDG_RUNTIME_DIR");
-  const std::string name = UniqueName("Tmp");
-  const std::string folder = "/tmp/kestrevane-" + std::to_string(::getuid());
-  const std::string path = SingleInstanceLock::LockPath(name);
-  EXPECT_EQ(path, folder + "/" + name);
-  {
-    auto lock = SingleInstanceLock::TryAcquire(name);
-    EXPECT_NE(lock, nullptr);
-    EXPECT_TRUE(SingleInstanceLock::IsHeld(name));
-    struct stat st;
-    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(st.st_uid, ::getuid());
+// Sets an environment variable for the length of a scope.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) saved_ = old;
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
   }
-  ::unlink(path.c_str());
-  ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  ~ScopedEnvironment() {
+    if (saved_.empty())
+      ::unsetenv(name_);
+    else
+      ::setenv(name_, saved_.c_str(), 1);
+  }
+
+ private:
+  const char* name_;
+  std::string saved_;
+};
+
+TEST(SingleInstanceLock, WithoutRuntimeFolderUsesThePrivateDataFolder) {
+  kv_test::TempDir dir("kv-lock-data");
+  const std::string data = dir.File("data");
+  ScopedEnvironment runtime("XDG_RUNTIME_DIR", nullptr);
+  ScopedEnvironment data_home("XDG_DATA_HOME", data.c_str());
+  const std::string name = UniqueName("Data");
+  const std::string folder = data + "/kestrevane";
+  EXPECT_EQ(SingleInstanceLock::LockPath(name), folder + "/" + name);
+
+  Holder holder(name);
+  ASSERT_EQ(holder.Answer(), "held\n");
+  EXPECT_TRUE(SingleInstanceLock::IsHeld(name));
+  EXPECT_EQ(SingleInstanceLock::Acquire(name).outcome, Outcome::HeldByAnother);
+  struct stat st;
+  ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_uid, ::getuid());
+}
+
+int NoLocks(int, int) {
+  errno = ENOLCK;
+  return -1;
+}
+
+// Folders that cannot hold the lock are passed over: none of them means
+// another instance, and when no folder is left the start goes on unguarded.
+TEST(SingleInstanceLock, OnlyALockHeldByAnotherProcessMeansAnotherInstance) {
+  const std::string name = UniqueName("Places");
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& runtime)> spoil;  // the first folder
+    bool needs_root;
+  };
+  const std::vector<Case> cases = {
+      {"a runtime folder that does not exist", [](const std::string&) {}, false},
+      {"a file in the runtime folder's place",
+       [](const std::string& runtime) { kv_test::WriteFile(runtime, "x"); }, false},
+      {"a folder in the lock file's place",
+       [&](const std::string& runtime) { kv_test::MakeFolders(runtime + "/" + name); }, false},
+      {"a runtime folder other users may write to",
+       [](const std::string& runtime) {
+         kv_test::MakeFolders(runtime);
+         ::chmod(runtime.c_str(), 0777);
+       },
+       false},
+      {"a runtime folder of another user",
+       [](const std::string& runtime) {
+         kv_test::MakeFolders(runtime);
+         ASSERT_EQ(::chown(runtime.c_str(), 65534, 65534), 0);
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needs_root && ::geteuid() != 0) continue;  // only root can give a folder away
+    kv_test::TempDir dir("kv-lock-places");
+    const std::string runtime = dir.File("runtime");
+    const std::string data = dir.File("data/kestrevane");
+    c.spoil(runtime);
+    const std::vector<SingleInstanceLock::Folder> folders = {{runtime, false}, {data, true}};
+
+    SingleInstanceLock::Attempt first = SingleInstanceLock::AcquireIn(name, folders);
+    ASSERT_EQ(first.outcome, Outcome::Acquired) << first.reason;
+    EXPECT_EQ(first.path, data + "/" + name);
+    // A second start looks in the same places and finds the first.
+    EXPECT_EQ(SingleInstanceLock::AcquireIn(name, folders).outcome, Outcome::HeldByAnother);
+
+    // Without the data folder to fall back on, nothing can hold the lock.
+    const SingleInstanceLock::Attempt alone = SingleInstanceLock::AcquireIn(name, {{runtime}});
+    EXPECT_EQ(alone.outcome, Outcome::Unavailable);
+    EXPECT_NE(alone.reason.find(runtime), std::string::npos) << alone.reason;
+  }
+}
+
+TEST(SingleInstanceLock, AFileSystemWithoutLocksIsNotAnotherInstance) {
+  kv_test::TempDir dir("kv-lock-nolocks");
+  const std::string name = UniqueName("NoLocks");
+  const SingleInstanceLock::Attempt attempt =
+      SingleInstanceLock::AcquireIn(name, {{dir.File("a"), true}, {dir.File("b"), true}}, NoLocks);
+  EXPECT_EQ(attempt.outcome, Outcome::Unavailable);
+  EXPECT_EQ(attempt.lock, nullptr);
+  EXPECT_NE(attempt.reason.find("cannot be locked"), std::string::npos) << attempt.reason;
+  EXPECT_NE(attempt.reason.find(dir.File("b")), std::string::npos) << "every folder was tried";
 }
 
 }  // namespace
