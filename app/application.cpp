@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <cstdio>
 #include <exception>
+#include <memory>
 
 #include "app/main_form.h"
 #include "app/outside_close_requests.h"
 #include "app/shell_state.h"
 #include "app/splash_form.h"
+#include "platform/instance_activation.h"
 #include "platform/message_box.h"
 #include "platform/single_instance.h"
 
@@ -40,11 +43,25 @@ class KestrevaneApplication : public QApplication {
 }  // namespace
 
 int RunKestrevane(const StartupEnvironment& environment) {
-  auto instance = platform::SingleInstanceLock::TryAcquire(kSingleInstanceName);
-  if (!instance) {
+  using platform::SingleInstanceLock;
+  SingleInstanceLock::Attempt instance = SingleInstanceLock::Acquire(kSingleInstanceName);
+  if (instance.outcome == SingleInstanceLock::Outcome::HeldByAnother) {
+    // The running instance comes forward before this one says why it goes.
+    platform::RequestActivation(instance.path);
     platform::ShowMessage(nullptr, "Kestrevane is already running!",
                           platform::MessageIcon::Information);
     return 1;
+  }
+  // A lock that cannot be had anywhere says nothing about another instance:
+  // the program runs without the guard.
+  if (instance.outcome == SingleInstanceLock::Outcome::Unavailable)
+    std::fprintf(stderr, "Kestrevane: running without the single-instance guard: %s\n",
+                 instance.reason.c_str());
+  std::unique_ptr<platform::ActivationListener> activation;
+  if (instance.lock) {
+    activation = std::make_unique<platform::ActivationListener>(instance.path);
+    QObject::connect(activation.get(), &platform::ActivationListener::ActivationRequested,
+                     &BringApplicationForward);
   }
 
   ResetShell();
@@ -73,6 +90,7 @@ int RunKestrevane(const StartupEnvironment& environment) {
   RunExitCleanup(environment);
   ResetShell();
   QApplication::setQuitOnLastWindowClosed(quit_on_last_window);
+  activation.reset();
   return 0;  // `instance` goes now and frees the name for the next start
 }
 

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
 
 #include "app/application_queue_shell.h"
@@ -11,6 +12,17 @@
 #include "wizard/new_form.h"
 
 namespace app {
+
+QWidget* CreateNewJobWizard(queue::TKVNMenuForm* owner, const std::string& dvd_source) {
+  auto* wizard = new wizard::TKVNNewForm(owner);
+  // The source field is filled in as if typed, so the page's own checks
+  // apply to it when the user goes on.
+  if (!dvd_source.empty()) {
+    if (auto* source = wizard->findChild<QLineEdit*>(QStringLiteral("SrcEdit")))
+      source->setText(QString::fromStdString(dvd_source));
+  }
+  return wizard;
+}
 
 TKVNMainForm::TKVNMainForm(StartupEnvironment environment)
     : QWidget(nullptr, Qt::FramelessWindowHint), environment_(std::move(environment)) {
@@ -53,8 +65,7 @@ void TKVNMainForm::FormShow() {
 
 void TKVNMainForm::ShowQueueWindow() {
   // New Job opens the wizard over the queue window.
-  queue::TKVNMenuForm::SetWizardFactory(
-      [](queue::TKVNMenuForm* owner) -> QWidget* { return new wizard::TKVNNewForm(owner); });
+  queue::TKVNMenuForm::SetWizardFactory(&CreateNewJobWizard);
   auto* queue_window =
       new queue::TKVNMenuForm(ApplicationQueueShell(), queue::MakeEncoderController());
   Shell().QueueWindow = queue_window;

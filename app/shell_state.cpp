@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QWindowStateChangeEvent>
 
+#include "app/splash_form.h"
+
 namespace app {
 
 ShellState& Shell() {
@@ -20,12 +22,34 @@ void ResetShell() {
 }
 
 void EndApplication() {
+  Shell().EndRequested = true;
   QCoreApplication::quit();
 }
 
 void MinimizeApplication() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (widget->isVisible() && widget != Shell().MainWindow) widget->showMinimized();
+  }
+}
+
+void BringApplicationForward() {
+  ShellState& shell = Shell();
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->isVisible() && widget != shell.MainWindow &&
+        (widget->windowState() & Qt::WindowMinimized))
+      widget->setWindowState(widget->windowState() & ~Qt::WindowMinimized);
+  }
+  QWidget* front = shell.LastActivatedWindow;
+  if (!front || !front->isVisible()) front = shell.QueueWindow;
+  if (!front || !front->isVisible()) front = shell.SplashWindow;
+  if (!front || !front->isVisible()) return;
+  front->raise();
+  front->activateWindow();
+  // The About window holds the queue window until it is clicked away.
+  TKVNSplashForm* about = shell.SplashWindow;
+  if (about && about != front && about->isVisible() && !about->SplashMode()) {
+    about->raise();
+    about->activateWindow();
   }
 }
 

@@ -31,6 +31,8 @@ struct ShellState {
   QPointer<QWidget> QueueWindow;
   QPointer<QWidget> LastActivatedWindow;
   bool ClosingInProgress = false;
+  // EndApplication was called: the message loop ends as soon as it runs.
+  bool EndRequested = false;
 };
 
 ShellState& Shell();
@@ -44,6 +46,11 @@ void EndApplication();
 
 // Minimises every window of the application.
 void MinimizeApplication();
+
+// Restores the application's minimised windows and brings its working
+// window (the one activated last, else the queue window or the splash) to
+// the front; an open About window stays on top of it.
+void BringApplicationForward();
 
 // Makes a working window (the queue window, the wizard) behave as a part of
 // the application: the hidden main window follows its position and size, a

@@ -1,14 +1,18 @@
 #include "app/splash_form.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
 #include <QFont>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QSvgRenderer>
+#include <QTimer>
+#include <QWindow>
 #include <chrono>
-#include <thread>
 
 #include "app/shell_state.h"
 #include "platform/message_box.h"
@@ -19,6 +23,40 @@ namespace {
 
 constexpr int kWidth = 400;
 constexpr int kHeight = 300;
+// The splash stays on screen this long after the checks.
+constexpr std::chrono::milliseconds kSplashPause{1500};
+// Each step of a fade is shown this long; 65 steps make a quarter second.
+constexpr std::chrono::milliseconds kFadeStep{4};
+// How long a first show may take to reach the screen before the fade goes
+// on regardless.
+constexpr std::chrono::milliseconds kExposeWait{1000};
+
+// Runs the event loop for `duration` without the user's input (it waits in
+// the queue until the loop runs normally again), or until `done` holds.
+// Paints, timers and the window system's events go on meanwhile.
+void PumpWithoutInput(std::chrono::milliseconds duration,
+                      const std::function<bool()>& done = nullptr) {
+  QEventLoop loop;
+  QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+  QTimer poll;
+  if (done) {
+    if (done()) return;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (done()) loop.quit();
+    });
+    poll.start(5);
+  }
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+// Window systems that draw a top-level window's opacity. Elsewhere (Wayland
+// without a protocol for it, the offscreen and frame-buffer platforms) the
+// value is ignored with a warning, and the window shows opaque.
+bool PlatformShowsOpacity() {
+  const QString platform = QGuiApplication::platformName();
+  return platform == QLatin1String("xcb") || platform == QLatin1String("windows") ||
+         platform == QLatin1String("cocoa");
+}
 
 QPixmap SplashPicture() {
   QPixmap picture(kWidth, kHeight);
@@ -60,7 +98,8 @@ TKVNSplashForm::TKVNSplashForm(std::optional<VersionInfo> version)
   QPalette background = palette();
   background.setColor(QPalette::Window, Qt::white);
   setPalette(background);
-  setWindowOpacity(0.0);
+  opacity_supported_ = PlatformShowsOpacity();
+  setWindowOpacity(opacity_supported_ ? 0.0 : 1.0);
 
   Image = new ClickablePicture(this);
   Image->setObjectName(QStringLiteral("Image"));
@@ -106,20 +145,42 @@ void TKVNSplashForm::FormShow() {
 }
 
 void TKVNSplashForm::SetAlpha(int alpha) {
-  setWindowOpacity(alpha / 255.0);
+  if (opacity_supported_) setWindowOpacity(alpha / 255.0);
   emit AlphaChanged(alpha);
 }
 
+void TKVNSplashForm::PaintNow() {
+  repaint();
+  PumpWithoutInput(kFadeStep);
+}
+
 void TKVNSplashForm::FadeIn() {
-  repaint();
-  for (int alpha = 1; alpha < 256; alpha += 4) SetAlpha(alpha);
+  // A window only paints once the window system has mapped it.
+  PumpWithoutInput(kExposeWait, [this] { return windowHandle() && windowHandle()->isExposed(); });
+  PaintNow();
+  for (int alpha = 1; alpha < 256; alpha += 4) {
+    SetAlpha(alpha);
+    PaintNow();
+  }
   SetAlpha(255);
-  repaint();
+  PaintNow();
+}
+
+void TKVNSplashForm::FadeOut() {
+  PaintNow();
+  for (int alpha = 255; alpha >= 0; alpha -= 4) {
+    SetAlpha(alpha);
+    PaintNow();
+  }
+  SetAlpha(0);
+  PaintNow();
 }
 
 void TKVNSplashForm::RunSplashSequence(const std::function<bool()>& startup_checks,
                                        const std::function<void()>& show_queue_window) {
   if (version_error_) return;
+  ShellState& shell = Shell();
+  shell.EndRequested = false;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   FadeIn();
   if (!startup_checks()) {
@@ -127,17 +188,24 @@ void TKVNSplashForm::RunSplashSequence(const std::function<bool()>& startup_chec
     EndApplication();
     return;
   }
-  // The splash stays on screen a moment, the message loop held on purpose.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The splash stays on screen a moment; it keeps painting, the user's
+  // input waits.
+  PumpWithoutInput(kSplashPause);
   QApplication::restoreOverrideCursor();
+  // Closed from outside meanwhile (the session ending, SIGTERM).
+  if (shell.EndRequested) return;
   show_queue_window();
   hide();
 }
 
 void TKVNSplashForm::ShowAsAbout(QWidget* window_to_reenable) {
   splash_mode_ = false;
+  // The About window takes the keyboard (Esc) and a close of its own
+  // (Alt+F4), which a splash screen's window type does not get everywhere.
+  if (windowType() == Qt::SplashScreen) setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
   show();
   raise();
+  activateWindow();
   window_to_reenable_ = window_to_reenable;
   if (window_to_reenable) window_to_reenable->setEnabled(false);
   FadeIn();
@@ -146,13 +214,26 @@ void TKVNSplashForm::ShowAsAbout(QWidget* window_to_reenable) {
 void TKVNSplashForm::ImageClick() {
   // A click made on the splash at start-up may only arrive after it was
   // hidden; it must not act as the About window's click.
-  if (splash_mode_) return;
-  repaint();
-  for (int alpha = 255; alpha >= 0; alpha -= 4) SetAlpha(alpha);
-  SetAlpha(0);
-  repaint();
+  if (splash_mode_ || !isVisible()) return;
+  FadeOut();
   if (window_to_reenable_) window_to_reenable_->setEnabled(true);
   hide();
+}
+
+void TKVNSplashForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && !splash_mode_) {
+    ImageClick();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void TKVNSplashForm::closeEvent(QCloseEvent* event) {
+  // Neither window closes for good: the splash is ended by the start-up,
+  // and a close of the About window (Alt+F4) is its click, so the queue
+  // window under it comes back.
+  event->ignore();
+  ImageClick();
 }
 
 }  // namespace app

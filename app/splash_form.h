@@ -34,15 +34,20 @@ class TKVNSplashForm : public QWidget {
 
   bool VersionError() const { return version_error_; }
   bool SplashMode() const { return splash_mode_; }
+  // Whether the window system shows a window's opacity; where it does not,
+  // the window is shown fully opaque and the fades only paint their steps.
+  bool OpacitySupported() const { return opacity_supported_; }
 
   // Right after the first show: hourglass, fade-in, the checks, a 1500 ms
   // pause, then the queue window replaces the splash. A failed check ends
-  // the application.
+  // the application. The splash is painted at every step of the fade and
+  // during the pause, while the user's input waits until it is over.
   void RunSplashSequence(const std::function<bool()>& startup_checks,
                          const std::function<void()>& show_queue_window);
 
   // Shows the window as the About window; `window_to_reenable` stays
-  // disabled until the picture is clicked.
+  // disabled until the picture is clicked, Esc is pressed or the window is
+  // closed (Alt+F4), which all close the About window alone.
   void ShowAsAbout(QWidget* window_to_reenable);
 
  signals:
@@ -54,11 +59,16 @@ class TKVNSplashForm : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void FormShow();
   void FadeIn();
+  void FadeOut();
   void SetAlpha(int alpha);
+  // Paints the window now and lets the window system show it.
+  void PaintNow();
 
   ClickablePicture* Image;
   QLabel* ProductLabel;
@@ -67,6 +77,7 @@ class TKVNSplashForm : public QWidget {
 
   bool splash_mode_ = true;
   bool version_error_ = false;
+  bool opacity_supported_ = false;
   QPointer<QWidget> window_to_reenable_;
 };
 

@@ -15,17 +15,41 @@ StartupEnvironment StartupEnvironment::OfThisProcess() {
 
 namespace {
 
-bool InitializeRegistry(const StartupEnvironment& environment) {
+// Opens the store (a damaged one is recovered into a fresh one) and repairs
+// the job list; false with the reason the user is given.
+bool InitializeRegistry(const StartupEnvironment& environment, std::string* failure) {
   ShellState& shell = Shell();
-  shell.RegistryStore = platform::RegistryStore::Open(environment.registry_path);
-  if (!shell.RegistryStore) return false;
+  platform::RegistryStore::Recovery recovery;
+  std::string error;
+  shell.RegistryStore =
+      platform::RegistryStore::OpenOrRecover(environment.registry_path, &recovery, &error);
+  if (!shell.RegistryStore) {
+    *failure = error;
+    return false;
+  }
+  if (!recovery.damaged_path.empty()) {
+    // Told once: the next start finds the fresh store.
+    platform::ShowMessage(nullptr, DamagedStoreNote(environment.registry_path, recovery),
+                          platform::MessageIcon::Warning);
+  }
   shell.RegistryAccess = std::make_unique<platform::RegistryAccess>(
       *shell.RegistryStore, platform::RegistryRoot::LocalMachine);
   queue::JobStore jobs(*shell.RegistryAccess);
-  return jobs.InitJobRegistry();
+  if (jobs.InitJobRegistry()) return true;
+  *failure = "the job list in \"" + environment.registry_path + "\" cannot be created or repaired";
+  return false;
 }
 
 }  // namespace
+
+std::string DamagedStoreNote(const std::string& path,
+                             const platform::RegistryStore::Recovery& recovery) {
+  return "The registry store \"" + path + "\" was damaged (" + recovery.cause +
+         ").\nKestrevane continues with a fresh store that holds what could still be read (" +
+         std::to_string(recovery.keys_recovered) + " keys, " +
+         std::to_string(recovery.values_recovered) + " values).\nThe damaged file is kept as \"" +
+         recovery.damaged_path + "\".";
+}
 
 bool RunStartupChecks(const StartupEnvironment& environment) {
   ShellState& shell = Shell();
@@ -35,8 +59,9 @@ bool RunStartupChecks(const StartupEnvironment& environment) {
   // is started.
   shell.EncoderPath = shell.ProgramFolder + "helix/producer";
 
-  if (!InitializeRegistry(environment)) {
-    platform::ShowMessage(nullptr, "Unable to initialize registry entries.",
+  std::string failure;
+  if (!InitializeRegistry(environment, &failure)) {
+    platform::ShowMessage(nullptr, "Unable to initialize registry entries.\n\n" + failure,
                           platform::MessageIcon::Error);
     return false;
   }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/registry_store.h"
+
 namespace app {
 
 // Where this run of the program finds its files. The program takes them from
@@ -18,6 +20,11 @@ struct StartupEnvironment {
 // list and installs the frameserver for the run. False once a message has
 // been shown.
 bool RunStartupChecks(const StartupEnvironment& environment);
+
+// The note shown once when a damaged registry store was replaced, naming
+// the store and the file the damaged one is kept in.
+std::string DamagedStoreNote(const std::string& path,
+                             const platform::RegistryStore::Recovery& recovery);
 
 // After the message loop: undoes a temporary frameserver installation and
 // releases RegistryAccess. Safe whichever check failed.

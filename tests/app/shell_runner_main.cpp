@@ -4,11 +4,17 @@
 //   kv_shell_runner <program folder> <system folder> <registry store>
 //
 // Message boxes are answered Yes/Ok and reported as "MESSAGE <text>" lines;
-// "READY" follows once the queue window is on screen. The exit code is the
-// program's.
+// "READY" follows once the queue window is on screen. The line "minimize" on
+// standard input minimises the queue window ("MINIMIZED"); "RESTORED" tells
+// when it is restored again. The exit code is the program's.
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <QWindowStateChangeEvent>
 #include <cstdio>
+#include <string>
 
 #include "app/application.h"
 #include "app/shell_state.h"
@@ -34,6 +40,24 @@ void QuietMessageHandler(QtMsgType, const QMessageLogContext&, const QString& me
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
+// Reports the queue window's way between minimised and restored.
+class WindowStates : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::WindowStateChange) {
+      const bool was =
+          static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized;
+      const bool is = static_cast<QWidget*>(watched)->windowState() & Qt::WindowMinimized;
+      if (is != was) Say(is ? "MINIMIZED" : "RESTORED");
+    }
+    return false;
+  }
+  static void Say(const char* line) {
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,15 +67,28 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   PrintedMessageBoxes boxes;
   platform::ScopedSeamOverride<platform::MessageBoxes> answered(platform::MessageBoxSeam(), boxes);
+  WindowStates states;
   QTimer ready;
-  QObject::connect(&ready, &QTimer::timeout, [&ready] {
+  QObject::connect(&ready, &QTimer::timeout, [&ready, &states] {
     QWidget* queue_window = app::Shell().QueueWindow;
     if (queue_window && queue_window->isVisible()) {
-      std::printf("READY\n");
-      std::fflush(stdout);
+      queue_window->installEventFilter(&states);
+      WindowStates::Say("READY");
       ready.stop();
     }
   });
   ready.start(20);
+  QSocketNotifier commands(STDIN_FILENO, QSocketNotifier::Read);
+  QObject::connect(&commands, &QSocketNotifier::activated, [&commands] {
+    char line[64];
+    const ssize_t n = read(STDIN_FILENO, line, sizeof line);
+    if (n <= 0) {
+      commands.setEnabled(false);
+      return;
+    }
+    QWidget* queue_window = app::Shell().QueueWindow;
+    if (queue_window && std::string(line, static_cast<size_t>(n)) == "minimize\n")
+      queue_window->showMinimized();
+  });
   return app::RunKestrevane({argv[1], argv[2], argv[3]});
 }

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
+#include <set>
 #include <vector>
 
 #include "tests/support/recorders.h"
@@ -107,6 +108,45 @@ TEST(SplashWindow, TheSequenceFadesInRunsTheChecksAndHandsOverToTheQueueWindow) 
   EXPECT_EQ(Alphas(alphas), expected);
 }
 
+// Counts the paints of the splash's picture and the alpha each was made at.
+class PaintLog : public QObject {
+ public:
+  explicit PaintLog(TKVNSplashForm& splash) {
+    splash.findChild<QLabel*>("Image")->installEventFilter(this);
+    connect(&splash, &TKVNSplashForm::AlphaChanged, this, [this](int alpha) { alpha_ = alpha; });
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) alphas.push_back(alpha_);
+    return false;
+  }
+  std::vector<int> alphas;
+
+ private:
+  int alpha_ = 0;
+};
+
+TEST(SplashWindow, EveryFadeStepIsPaintedBeforeTheChecksAndThePauseKeepsPainting) {
+  TKVNSplashForm splash(Version("1.0", "x", "c"));
+  PaintLog paints(splash);
+  splash.show();
+  size_t paints_at_checks = 0;
+  std::set<int> painted_alphas;
+  splash.RunSplashSequence(
+      [&] {
+        paints_at_checks = paints.alphas.size();
+        painted_alphas.insert(paints.alphas.begin(), paints.alphas.end());
+        // Something asks the splash to paint again during the pause.
+        splash.update();
+        return true;
+      },
+      [&] { EXPECT_GT(paints.alphas.size(), paints_at_checks) << "painted during the pause"; });
+  for (int alpha = 1; alpha < 256; alpha += 4) EXPECT_TRUE(painted_alphas.count(alpha)) << alpha;
+  EXPECT_TRUE(painted_alphas.count(255)) << "the finished splash is painted before the checks";
+  // The offscreen platform shows no opacity: the splash is fully opaque there.
+  EXPECT_FALSE(splash.OpacitySupported());
+  EXPECT_DOUBLE_EQ(splash.windowOpacity(), 1.0);
+}
+
 TEST(SplashWindow, AFailedCheckEndsBeforeTheQueueWindow) {
   TKVNSplashForm splash(Version("1.0", "x", "c"));
   splash.show();
@@ -152,6 +192,39 @@ TEST(AboutWindow, HoldsTheQueueWindowUntilItsPictureIsClicked) {
   EXPECT_FALSE(queue_window.isEnabled());
   about.ImageClick();
   EXPECT_TRUE(queue_window.isEnabled());
+}
+
+TEST(AboutWindow, EscapeAndAWindowCloseEndOnlyTheAboutWindow) {
+  TKVNSplashForm about(Version("1.0", "x", "c"));
+  QWidget queue_window;
+  queue_window.show();
+
+  about.ShowAsAbout(&queue_window);
+  QTest::keyClick(&about, Qt::Key_Escape);
+  EXPECT_FALSE(about.isVisible());
+  EXPECT_TRUE(queue_window.isEnabled());
+
+  // Alt+F4 reaches the About window as a close request.
+  about.ShowAsAbout(&queue_window);
+  EXPECT_FALSE(about.close()) << "the window stays for the next About";
+  EXPECT_FALSE(about.isVisible());
+  EXPECT_TRUE(queue_window.isEnabled());
+  EXPECT_TRUE(queue_window.isVisible());
+
+  // Other keys leave it open.
+  about.ShowAsAbout(&queue_window);
+  QTest::keyClick(&about, Qt::Key_A);
+  EXPECT_TRUE(about.isVisible());
+  about.ImageClick();
+}
+
+TEST(SplashWindow, EscapeDuringTheSplashDoesNothing) {
+  TKVNSplashForm splash(Version("1.0", "x", "c"));
+  splash.show();
+  QTest::keyClick(&splash, Qt::Key_Escape);
+  EXPECT_FALSE(splash.close());
+  EXPECT_TRUE(splash.isVisible());
+  EXPECT_TRUE(splash.SplashMode());
 }
 
 }  // namespace

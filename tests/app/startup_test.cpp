@@ -57,15 +57,54 @@ TEST_F(StartupChecksTest, SetTheShellValuesRepairTheListAndInstallTheFrameserver
   EXPECT_FALSE(store->KeyExists(RegistryRoot::LocalMachine, kFrameserverKey));
 }
 
-TEST_F(StartupChecksTest, AnUnusableRegistryStoreStopsBeforeTheFrameserver) {
-  // A folder where the store file should be: it cannot be opened.
-  kv_test::MakeFolders(folders_.RegistryPath());
+TEST_F(StartupChecksTest, AStoreThatCannotBeHadStopsBeforeTheFrameserverAndSaysWhy) {
+  // A file where the store's folder should be: no store can be made there.
+  app::StartupEnvironment environment = folders_.Environment();
+  kv_test::WriteFile(folders_.RegistryPath(), "a file");
+  environment.registry_path = folders_.RegistryPath() + "/registry.db";
   boxes_.Answer(platform::MessageAnswer::Ok);
-  EXPECT_FALSE(app::RunStartupChecks(folders_.Environment()));
+  EXPECT_FALSE(app::RunStartupChecks(environment));
   ASSERT_EQ(boxes_.Messages().size(), 1u);
-  EXPECT_EQ(boxes_.Messages()[0].text, "Unable to initialize registry entries.");
+  const std::string& text = boxes_.Messages()[0].text;
+  EXPECT_EQ(text.rfind("Unable to initialize registry entries.\n\n", 0), 0u) << text;
+  EXPECT_NE(text.find(environment.registry_path), std::string::npos) << text;
+  EXPECT_NE(text.find("cannot create its folder"), std::string::npos) << text;
   EXPECT_EQ(boxes_.Messages()[0].icon, MessageIcon::Error);
   EXPECT_FALSE(platform::FileExists(folders_.System("avisynth.dll")));
+  app::RunExitCleanup(environment);
+}
+
+TEST_F(StartupChecksTest, ADamagedStoreIsReplacedOnceAndTheUserToldOfBothFiles) {
+  {
+    ASSERT_TRUE(app::RunStartupChecks(folders_.Environment()));
+    app::RunExitCleanup(folders_.Environment());
+    app::ResetShell();
+  }
+  const std::string damage(5000, 'x');
+  kv_test::WriteFile(folders_.RegistryPath(), damage);
+  boxes_.Answer(platform::MessageAnswer::Ok);
+  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment()));
+  ASSERT_EQ(boxes_.Messages().size(), 1u);
+  const std::string& text = boxes_.Messages()[0].text;
+  EXPECT_EQ(boxes_.Messages()[0].icon, MessageIcon::Warning);
+  EXPECT_NE(text.find("\"" + folders_.RegistryPath() + "\" was damaged"), std::string::npos)
+      << text;
+  const std::string kept_as = "kept as \"" + folders_.RegistryPath() + ".damaged-";
+  const size_t kept = text.find(kept_as);
+  ASSERT_NE(kept, std::string::npos) << text;
+  const std::string damaged_file = text.substr(kept + 9, text.find('"', kept + 9 + 1) - kept - 9);
+  EXPECT_EQ(kv_test::ReadFile(damaged_file), damage);
+  // The run goes on with a fresh store: the job list and the frameserver.
+  EXPECT_EQ(
+      app::Shell().RegistryStore->ReadDWord(RegistryRoot::LocalMachine, queue::kJobsKey, "Count"),
+      0u);
+  EXPECT_TRUE(platform::FileExists(folders_.System("avisynth.dll")));
+  app::RunExitCleanup(folders_.Environment());
+  app::ResetShell();
+
+  // Told once: the next start finds the fresh store.
+  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment()));
+  EXPECT_EQ(boxes_.Messages().size(), 1u);
   app::RunExitCleanup(folders_.Environment());
 }
 
@@ -204,14 +243,37 @@ TEST_F(ProgramRunTest, AFailedCheckEndsTheProgramAndStillCleansUp) {
   EXPECT_FALSE(platform::SingleInstanceLock::IsHeld(app::kSingleInstanceName));
 }
 
+TEST_F(ProgramRunTest, WithNoPlaceForTheLockItRunsWithoutTheGuard) {
+  // A folder in the lock file's place in the runtime folder, and a file
+  // where the per-user folder would be: no instance runs, so none is reported.
+  kv_test::TempDir data("kv-no-lock-data");
+  kv_test::WriteFile(data.File("kestrevane"), "not a folder");
+  const std::string saved_data = std::getenv("XDG_DATA_HOME");
+  setenv("XDG_DATA_HOME", data.Path().c_str(), 1);
+  const std::string blocker =
+      std::string(std::getenv("XDG_RUNTIME_DIR")) + "/" + app::kSingleInstanceName;
+  kv_test::MakeFolders(blocker);
+  bool shown = false;
+  const int result = Run([&] {
+    shown = true;
+    app::Shell().LastActivatedWindow = nullptr;
+    app::Shell().MainWindow->close();
+  });
+  rmdir(blocker.c_str());
+  setenv("XDG_DATA_HOME", saved_data.c_str(), 1);
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(boxes_.Messages().empty());
+}
+
 TEST_F(ProgramRunTest, RefusesToRunBesideAnotherInstance) {
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t holder = fork();
   ASSERT_GE(holder, 0);
   if (holder == 0) {
-    auto lock = platform::SingleInstanceLock::TryAcquire(app::kSingleInstanceName);
-    if (write(ready[1], lock ? "H" : "B", 1) != 1) _exit(2);
+    auto attempt = platform::SingleInstanceLock::Acquire(app::kSingleInstanceName);
+    if (write(ready[1], attempt.lock ? "H" : "B", 1) != 1) _exit(2);
     for (;;) pause();
   }
   close(ready[1]);

@@ -1,6 +1,7 @@
-// Two real processes of the program: the second one refuses to start while
-// the first runs, a first one ended by SIGTERM cleans up, and one killed
-// with SIGKILL neither blocks the next start nor leaves the system broken.
+// Two real processes of the program: the second one brings the first one's
+// window forward and refuses to start while the first runs, a first one
+// ended by SIGTERM cleans up, and one killed with SIGKILL neither blocks the
+// next start nor leaves the system broken.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -23,23 +24,25 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// One run of the program with its standard output on a pipe.
+// One run of the program with its standard input and output on pipes.
 class ProgramProcess {
  public:
   explicit ProgramProcess(const app::StartupEnvironment& environment) {
-    int out[2];
-    if (pipe(out) != 0) return;
+    int out[2], in[2];
+    if (pipe(out) != 0 || pipe(in) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
+      dup2(in[0], STDIN_FILENO);
+      for (int fd : {out[0], out[1], in[0], in[1]}) close(fd);
       execl(KV_SHELL_RUNNER, KV_SHELL_RUNNER, environment.program_folder.c_str(),
             environment.system_folder.c_str(), environment.registry_path.c_str(), nullptr);
       _exit(127);
     }
     close(out[1]);
+    close(in[0]);
     output_ = out[0];
+    input_ = in[1];
   }
   ~ProgramProcess() {
     if (pid_ > 0 && !ended_) {
@@ -47,6 +50,13 @@ class ProgramProcess {
       waitpid(pid_, nullptr, 0);
     }
     if (output_ >= 0) close(output_);
+    if (input_ >= 0) close(input_);
+  }
+
+  // A line to the program's standard input.
+  void Send(const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
 
   // The next line of output, or "" when none comes within `timeout`.
@@ -95,6 +105,7 @@ class ProgramProcess {
 
   pid_t pid_ = -1;
   int output_ = -1;
+  int input_ = -1;
   bool ended_ = false;
   std::string buffer_;
 };
@@ -114,6 +125,22 @@ TEST(TwoInstances, TheSecondIsRefusedAndTheFirstCleansUpOnSigterm) {
   EXPECT_EQ(first.Wait(), 0);
   EXPECT_FALSE(platform::FileExists(folders.System("avisynth.dll")));
   EXPECT_FALSE(platform::FileExists(folders.System("devil.dll")));
+}
+
+TEST(TwoInstances, TheSecondStartBringsTheFirstWindowForward) {
+  kv_test::ProgramFolders folders;
+  ProgramProcess first(folders.Environment());
+  ASSERT_EQ(first.NextLine(), "READY");
+  first.Send("minimize");
+  ASSERT_EQ(first.NextLine(), "MINIMIZED");
+
+  ProgramProcess second(folders.Environment());
+  EXPECT_EQ(second.NextLine(), "MESSAGE Kestrevane is already running!");
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_EQ(first.NextLine(), "RESTORED");
+
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0);
 }
 
 TEST(TwoInstances, AKilledInstanceNeitherBlocksTheNextNorLeavesItsInstallationBehind) {
