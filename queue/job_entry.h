@@ -33,6 +33,9 @@ struct JobEntry {
   std::optional<HoursMinutes> Left;        // none: no estimate
   std::string Path;  // the JobFolder, without trailing "/"; the job's identity
   JobState State = JobState::Pending;
+  // Why the last run of the job failed, or why it is broken; empty: nothing
+  // went wrong. A failure stays until the job is encoded again.
+  std::string Problem;
 
   // Still has volumes to encode: Pending, or Running during a run.
   bool HasWorkLeft() const { return State == JobState::Pending || State == JobState::Running; }

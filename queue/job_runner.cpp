@@ -11,6 +11,7 @@
 #include "queue/job_frames.h"
 #include "queue/queue_estimate.h"
 #include "queue/run_messages.h"
+#include "queue/job_problem.h"
 
 namespace queue {
 
@@ -165,6 +166,8 @@ void JobRunner::StartJob(size_t row) {
   JobEntry& job = store_.Job(row);
   running_path_ = job.Path;
   job.State = JobState::Running;
+  // An earlier failure is history once the job runs again.
+  job.Problem.clear();
   // The encoder runs in the job's data folder ("pid", "avsdebug").
   platform::SetCurrentFolder(JobDataFolderOf(job.Path));
   const VolumeProgress progress = job.Progress.value_or(VolumeProgress{});
@@ -298,6 +301,10 @@ void JobRunner::RunStopped(bool failed, const std::string& message) {
     EndJob(*row, {JobEnd::Failed, message, attended});
     JobEntry& job = store_.Job(*row);
     job.State = JobState::Pending;
+    // The row keeps why it failed, also across a restart, for whoever comes
+    // back to an unattended run.
+    job.Problem = FailureRecord(volume_, volumes_, message);
+    SaveList();
     stop = shutdown_.CountFailedJob(job.VolumesLeft());
     NormaliseShutdown();
   }

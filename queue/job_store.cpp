@@ -6,6 +6,7 @@
 
 #include "platform/file_system.h"
 #include "queue/job_file.h"
+#include "queue/job_problem.h"
 
 namespace queue {
 
@@ -115,14 +116,19 @@ bool JobStore::LoadJobList() {
     const auto lines = ReadJobFileLines(JobFilePathOf(path));
     const auto progress = lines ? ValidateJobFileLines(*lines) : std::nullopt;
     if (lines && progress && lines->name == name && lines->date == date) {
-      jobs_.push_back(EntryFromJobFile(*lines, *progress, path));
+      JobEntry row = EntryFromJobFile(*lines, *progress, path);
+      if (row.State == JobState::Pending)
+        row.Problem = store.ReadString(root, entry, kFailureValue).value_or("");
+      jobs_.push_back(std::move(row));
     } else {
       JobEntry row;
       row.Name = name;
       row.Date = date;
       row.Path = path;
       row.State = done != 0 ? JobState::Done : JobState::Broken;
-      jobs_.push_back(row);
+      if (row.State == JobState::Broken)
+        row.Problem = BrokenJobReason(path, lines, progress.has_value(), name, date);
+      jobs_.push_back(std::move(row));
     }
   }
   return true;
@@ -149,6 +155,11 @@ bool JobStore::SaveJobList() {
           !store.WriteDWord(root, entry, "Done", job.State == JobState::Done ? 1 : 0)) {
         return false;
       }
+      // A broken job's reason is found again at every load; a failure is
+      // only known from the run it happened in.
+      if (job.HasWorkLeft() && !job.Problem.empty() &&
+          !store.WriteString(root, entry, kFailureValue, job.Problem))
+        return false;
     }
     return true;
   });

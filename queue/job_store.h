@@ -12,6 +12,9 @@ namespace queue {
 // Registry key of the job list, below HKEY_LOCAL_MACHINE.
 inline constexpr const char* kProductKey = "Software\\Orvalen\\Kestrevane";
 inline constexpr const char* kJobsKey = "Software\\Orvalen\\Kestrevane\\Jobs";
+// An entry's record of its last failed run, beside its four values; an entry
+// without it is as valid as one with it.
+inline constexpr const char* kFailureValue = "Failure";
 
 // The persisted queue: the registry entries (one subkey per job, named by its
 // index) and the in-memory rows built from them and the jobs' JobFiles.

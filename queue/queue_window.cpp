@@ -72,7 +72,7 @@ TKVNMenuForm::TKVNMenuForm(QueueShell& shell, std::unique_ptr<EncoderController>
     move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
 
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 6);
+  layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(6);
   BuildToolbar();
   layout->addWidget(Dock);
@@ -103,6 +103,7 @@ TKVNMenuForm::TKVNMenuForm(QueueShell& shell, std::unique_ptr<EncoderController>
   QueueLeftLabel = NamedLabel("QueueLeftLabel", "", StatusBar);
   StatusBar->addWidget(QueueLeftLabel);
   layout->addWidget(StatusBar);
+  BuildListCommands();
 
   shell_.AttachWorkingWindow(this);
   runner_->SetObserver(this);
@@ -262,6 +263,12 @@ void TKVNMenuForm::BuildProgressBox() {
   grid->addWidget(ProgTotalLabel1, 5, 0);
   grid->addWidget(ProgTotalBar, 5, 1);
   grid->addWidget(ProgTotalLabel2, 5, 2);
+  ProgProblemLabel = NamedLabel("ProgProblemLabel", "", ProgBox);
+  ProgProblemLabel->setTextFormat(Qt::PlainText);
+  // A long reason is cut at the box's edge; the tool tip holds all of it.
+  ProgProblemLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  ProgProblemLabel->setMinimumHeight(ProgProblemLabel->fontMetrics().height());
+  grid->addWidget(ProgProblemLabel, 6, 0, 1, 3);
   grid->setColumnStretch(1, 1);
   grid->setColumnMinimumWidth(2, 48);
 }
@@ -402,6 +409,9 @@ void TKVNMenuForm::RefreshRow(int row) {
   item->setText(4, QString::fromStdString(TimeText(job.Time)));
   item->setText(5, QString::fromStdString(TimeText(job.Left)));
   item->setText(6, QString::fromStdString(job.Path));
+  // A failed or broken job tells why wherever the pointer rests on its row.
+  const QString problem = QString::fromStdString(job.Problem);
+  for (int column = 0; column < JobList->columnCount(); ++column) item->setToolTip(column, problem);
 }
 
 int TKVNMenuForm::SelectedRow() const {
@@ -440,6 +450,7 @@ void TKVNMenuForm::ResetDetailsPanel() {
   ProgTotalLabel2->setText(QStringLiteral("0.0 %"));
   ProgVolBar->setValue(0);
   ProgTotalBar->setValue(0);
+  ShowProblem(std::string());
   SetPanelLabelsEnabled(false);
 }
 
@@ -454,6 +465,7 @@ void TKVNMenuForm::ShowRowDetails(int row) {
   ProgVolBar->setValue(details.volume_bar);
   ProgTotalLabel2->setText(QString::fromStdString(details.total_percent));
   ProgTotalBar->setValue(details.total_bar);
+  ShowProblem(Jobs().Jobs().at(static_cast<size_t>(row)).Problem);
 }
 
 void TKVNMenuForm::JobListSelectItem(int row, bool selected) {
@@ -500,9 +512,13 @@ void TKVNMenuForm::AbortRun() {
 }
 
 void TKVNMenuForm::NewItemClick() {
+  OpenWizard(std::string());
+}
+
+void TKVNMenuForm::OpenWizard(const std::string& dvd_source) {
   const WizardFactory& factory = WizardFactoryHolder();
   if (!factory) return;
-  wizard_ = factory(this);
+  wizard_ = factory(this, dvd_source);
   if (!wizard_) return;
   wizard_->show();
   setEnabled(false);
@@ -514,13 +530,16 @@ void TKVNMenuForm::AddItemClick() {
   request.title = "Select folder containing the job.";
   request.allow_new_folder = true;
   const std::optional<std::string> folder = platform::ChooseFolder(request);
-  if (!folder) return;
-  if (platform::IsNetworkPath(*folder)) {
+  if (folder) AddChosenJobFolder(*folder);
+}
+
+void TKVNMenuForm::AddChosenJobFolder(const std::string& folder) {
+  if (platform::IsNetworkPath(folder)) {
     platform::ShowMessage(this, "Jobs cannot be processed from a remote computer!",
                           platform::MessageIcon::Warning);
     return;
   }
-  const JobStore::AddResult result = AddJobFromFolder(*folder);
+  const JobStore::AddResult result = AddJobFromFolder(folder);
   if (!result.valid) {
     platform::ShowMessage(this, "The selected folder does not contain a valid job!",
                           platform::MessageIcon::Error);

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -19,7 +20,9 @@
 #include <optional>
 #include <string>
 
+#include "queue/dropped_folder.h"
 #include "queue/encoder_controller.h"
+#include "queue/job_list_commands.h"
 #include "queue/job_runner.h"
 #include "queue/job_store.h"
 #include "queue/power_off_form.h"
@@ -53,9 +56,11 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
 
   bool EncodingActive() const { return runner_->Running(); }
 
-  // Creates the new-job wizard for the queue window (owner); none until the
-  // wizard is part of the program, and New Job is greyed then.
-  using WizardFactory = std::function<QWidget*(TKVNMenuForm* owner)>;
+  // Creates the new-job wizard for the queue window (owner), with its DVD
+  // source filled in with `dvd_source` unless that is empty (a DVD folder
+  // dropped on the window); none until the wizard is part of the program,
+  // and New Job is greyed then.
+  using WizardFactory = std::function<QWidget*(TKVNMenuForm* owner, const std::string& dvd_source)>;
   static void SetWizardFactory(WizardFactory factory);
   static bool WizardAvailable();
 
@@ -85,6 +90,9 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildToolbar();
@@ -101,11 +109,21 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
   void ApplyShutdownEnabling();
   void SetPanelLabelsEnabled(bool enabled);
   void ShowRowDetails(int row);
+  void ShowProblem(const std::string& problem);
   void RefreshRow(int row);
   void RebuildList();
   int SelectedRow() const;
   void SelectRow(int row);
   void OpenHelpFile(const char* file_name);
+
+  // The list's context menu, keys and double-click, and the status line.
+  void BuildListCommands();
+  void OpenJobFolder(int row);
+  // New Job, and Add Job once its folder is chosen; also the ends of a drop.
+  void OpenWizard(const std::string& dvd_source);
+  void AddChosenJobFolder(const std::string& folder);
+  // What a drop of `mime` would do now, with the commands as they stand.
+  DroppedFolder DropOf(const QMimeData* mime) const;
 
   // What the runner reports.
   void ListLoaded() override;
@@ -148,6 +166,8 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
   QLabel *ProgJobLabel, *ProgDateLabel, *ProgTimeLabel, *ProgLeftLabel;
   QLabel *ProgVolLabel1, *ProgVolLabel2, *ProgTotalLabel2;
   QProgressBar *ProgVolBar, *ProgTotalBar;
+  // Why the shown job's last run failed, or why it is broken.
+  QLabel* ProgProblemLabel;
   QGroupBox* ShutBox;
   QCheckBox* ShutCheck;
   QRadioButton *ShutAllRadio, *ShutJobRadio, *ShutVolRadio;
@@ -155,6 +175,7 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
   UpDown *ShutJobUpDown, *ShutVolUpDown;
   QLabel* PriorityLabel;
   QComboBox* PriorityCombo;
+  // A batch's time left, and the status tips of the commands.
   QStatusBar* StatusBar;
   QLabel* QueueLeftLabel;  // a batch's time left
 
@@ -164,6 +185,7 @@ class TKVNMenuForm : public QWidget, private RunnerObserver {
   int accepted_priority_ = 1;
   QPointer<QWidget> wizard_;
   QPointer<TKVNPowerOffForm> power_off_form_;
+  JobListCommands* list_commands_ = nullptr;
 };
 
 }  // namespace queue

@@ -6,8 +6,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <set>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "queue/job_file.h"
@@ -245,6 +249,85 @@ TEST_F(JobStoreTest, ASaveKilledHalfwayLeavesTheWholeOldOrNewList) {
     }
     EXPECT_EQ(seen, names) << "round " << round;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A broken row says why; the reason is found again at every load.
+TEST_F(JobStoreTest, ABrokenJobSaysWhyItIsBroken) {
+  struct Case {
+    const char* job;
+    std::function<void(const std::string& folder)> spoil;
+    std::string expected;  // with {file} for the JobFile's path, {folder} for the job's
+  };
+  const std::vector<Case> cases = {
+      {"Gone", [](const std::string& f) { std::filesystem::remove_all(f); },
+       "The job folder \"{folder}\" does not exist."},
+      {"NoFile", [](const std::string& f) { platform::DeleteFile(queue::JobFilePathOf(f)); },
+       "The job's status file \"{file}\" is missing."},
+      {"Garbage",
+       [](const std::string& f) { kv_test::WriteFile(queue::JobFilePathOf(f), "not a job\n"); },
+       "The job's status file \"{file}\" cannot be read."},
+      {"Other",
+       [](const std::string& f) {
+         kv_test::WriteFile(queue::JobFilePathOf(f),
+                            queue::FormatJobFileText("Another", "a day", "0 / 1", "--", "--"));
+       },
+       "The job's status file \"{file}\" belongs to another job (\"Another\", a day)."},
+      {"Invalid",
+       [](const std::string& f) {
+         kv_test::WriteFile(queue::JobFilePathOf(f),
+                            queue::FormatJobFileText("Invalid", "the date", "4 / 3", "--", "--"));
+       },
+       "The job's status file \"{file}\" holds invalid values."},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string folder = MakeJob(cases[i].job, "0 / 1", 1);
+    cases[i].spoil(folder);
+    PutEntry(std::to_string(i), cases[i].job, folder, 0);
+  }
+  ASSERT_TRUE(store_.InitJobRegistry());
+  ASSERT_TRUE(store_.LoadJobList());
+  ASSERT_EQ(store_.Jobs().size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string folder = dir_.File(cases[i].job);
+    std::string expected = cases[i].expected;
+    for (auto [mark, text] :
+         {std::pair<std::string, std::string>{"{file}", queue::JobFilePathOf(folder)},
+          {"{folder}", folder}})
+      if (size_t at = expected.find(mark); at != std::string::npos)
+        expected.replace(at, mark.size(), text);
+    EXPECT_EQ(store_.Jobs()[i].State, JobState::Broken) << cases[i].job;
+    EXPECT_EQ(store_.Jobs()[i].Problem, expected);
+  }
+}
+
+// A failure is kept with the entry until the job runs again, and a save
+// that finds none removes the old record.
+TEST_F(JobStoreTest, AFailureRecordSurvivesASaveAndAReload) {
+  PutEntry("0", "Failed", MakeJob("Failed", "1 / 3", 3), 0);
+  PutEntry("1", "Done", MakeJob("Done", "1 / 1", 1), 0);
+  ASSERT_TRUE(store_.InitJobRegistry());
+  ASSERT_TRUE(store_.LoadJobList());
+  store_.Job(0).Problem = "Volume 2 / 3: Encoding failed!";
+  store_.Job(1).Problem = "not kept for a job without work";
+  ASSERT_TRUE(store_.SaveJobList());
+  EXPECT_EQ(registry_.Store().ReadString(kRoot, Entry("0"), queue::kFailureValue),
+            "Volume 2 / 3: Encoding failed!");
+  EXPECT_EQ(registry_.Store().ValueType(kRoot, Entry("1"), queue::kFailureValue),
+            RegistryValueType::None);
+
+  ASSERT_TRUE(store_.InitJobRegistry()) << "the extra value keeps the entry valid";
+  ASSERT_TRUE(store_.LoadJobList());
+  EXPECT_EQ(store_.Jobs()[0].Problem, "Volume 2 / 3: Encoding failed!");
+  EXPECT_EQ(store_.Jobs()[1].Problem, "");
+
+  store_.Job(0).Problem.clear();
+  ASSERT_TRUE(store_.SaveJobList());
+  ASSERT_TRUE(store_.LoadJobList());
+  EXPECT_EQ(store_.Jobs()[0].Problem, "");
 }
 
 }  // namespace
