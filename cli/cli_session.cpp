@@ -1,5 +1,7 @@
 #include "cli/cli_session.h"
 
+#include <utility>
+
 #include "app/application.h"
 #include "app/shell_state.h"
 
@@ -15,8 +17,13 @@ CliSession::~CliSession() {
 }
 
 CliSession::OpenResult CliSession::Open() {
-  lock_ = platform::SingleInstanceLock::TryAcquire(app::kSingleInstanceName);
-  if (!lock_) return OpenResult::ProgramRunning;
+  using platform::SingleInstanceLock;
+  SingleInstanceLock::Attempt attempt = SingleInstanceLock::Acquire(app::kSingleInstanceName);
+  // Only another holder means a running program; with no place for the
+  // lock the session goes on unguarded, as the program does.
+  if (attempt.outcome == SingleInstanceLock::Outcome::HeldByAnother)
+    return OpenResult::ProgramRunning;
+  lock_ = std::move(attempt.lock);
   checks_ran_ = true;
   return app::RunStartupChecks(environment_) ? OpenResult::Ready : OpenResult::ChecksFailed;
 }

@@ -271,7 +271,7 @@ TEST_F(CliProgram, CtrlCAbortsTheEncodeAndLeavesTheJobResumable) {
 }
 
 TEST_F(CliProgram, ARunningProgramIsNamedAndNothingChanges) {
-  auto lock = platform::SingleInstanceLock::TryAcquire(app::kSingleInstanceName);
+  auto lock = platform::SingleInstanceLock::Acquire(app::kSingleInstanceName).lock;
   ASSERT_TRUE(lock);
   const CliRun run = RunCli(New("Job", "pal_letterbox"));
   EXPECT_EQ(run.status, 1);

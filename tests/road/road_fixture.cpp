@@ -46,7 +46,9 @@ RoadTest::RoadTest() {
   app::FrameserverInstallation frameserver(registry_.Store(), platform::SystemFolder());
   EXPECT_TRUE(frameserver.InstallFrameserver(KV_PROGRAM_FOLDER));
   queue::TKVNMenuForm::SetWizardFactory(
-      [](queue::TKVNMenuForm* owner) -> QWidget* { return new wizard::TKVNNewForm(owner); });
+      [](queue::TKVNMenuForm* owner, const std::string&) -> QWidget* {
+        return new wizard::TKVNNewForm(owner);
+      });
   OpenWith(queue::MakeEncoderController(), queue::MakeRunnerClock());
   shell.QueueWindow = &Window();
   QApplication::setActiveWindow(&Window());
