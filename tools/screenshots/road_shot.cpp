@@ -114,7 +114,9 @@ int main(int argc, char** argv) {
   }
 
   queue::TKVNMenuForm::SetWizardFactory(
-      [](queue::TKVNMenuForm* owner) -> QWidget* { return new wizard::TKVNNewForm(owner); });
+      [](queue::TKVNMenuForm* owner, const std::string&) -> QWidget* {
+        return new wizard::TKVNNewForm(owner);
+      });
   auto* queue_window =
       new queue::TKVNMenuForm(app::ApplicationQueueShell(), queue::MakeEncoderController());
   shell.QueueWindow = queue_window;
