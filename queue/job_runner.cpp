@@ -9,9 +9,9 @@
 #include "queue/folder_tree.h"
 #include "queue/job_file.h"
 #include "queue/job_frames.h"
+#include "queue/job_problem.h"
 #include "queue/queue_estimate.h"
 #include "queue/run_messages.h"
-#include "queue/job_problem.h"
 
 namespace queue {
 
