@@ -229,6 +229,12 @@ void TKVNSplashForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void TKVNSplashForm::closeEvent(QCloseEvent* event) {
+  // The application's end closes every window, and a window that refuses
+  // would keep the program running: the splash goes with it.
+  if (Shell().EndRequested) {
+    event->accept();
+    return;
+  }
   // Neither window closes for good: the splash is ended by the start-up,
   // and a close of the About window (Alt+F4) is its click, so the queue
   // window under it comes back.
