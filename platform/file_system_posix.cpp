@@ -167,61 +167,59 @@ std::optional<int64_t> FileSize(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
-bool CopyFileNoOverwrite(const std::string& from, const std::string& to) {
-  if (from.empty() || to.empty()) return false;
-  struct stat existing;
-  if (::lstat(to.c_str(), &existing) == 0 || errno != ENOENT) return false;
+namespace {
 
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+// Copies the regular file `from` under a temporary hidden name beside `to`,
+// with its permissions (and, with `durable`, its times, flushed to disk);
+// the temporary name, or empty on failure (nothing left behind then).
+std::string CopyBeside(const std::string& from, const std::string& to, int open_flags,
+                       bool durable) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | open_flags);
+  if (in < 0) return {};
   struct stat source;
   if (::fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
     ::close(in);
-    return false;
+    return {};
   }
-
-  // The copy is made under a temporary hidden name beside the target and
-  // gets the target's name only when complete.
   std::string temp = JoinPath(ParentFolder(to), ".kv-copy-XXXXXX");
   const int out = ::mkostemp(temp.data(), O_CLOEXEC);
   if (out < 0) {
     ::close(in);
-    return false;
+    return {};
   }
   bool ok = CopyContents(in, out);
   ok = ok && ::fchmod(out, source.st_mode & 07777) == 0;
-  if (ok) {
+  if (ok && durable) {
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     ::futimens(out, times);  // the file's time is kept where it can be
+    ok = ::fsync(out) == 0;
   }
-  ok = ok && ::fsync(out) == 0;
   ok = (::close(out) == 0) && ok;
   ::close(in);
-  ok = ok && RenameNoReplace(temp, to, false);
+  if (ok) return temp;
+  ::unlink(temp.c_str());
+  return {};
+}
+
+}  // namespace
+
+bool CopyFileNoOverwrite(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  struct stat existing;
+  if (::lstat(to.c_str(), &existing) == 0 || errno != ENOENT) return false;
+  // The copy gets the target's name only when complete.
+  const std::string temp = CopyBeside(from, to, 0, true);
+  if (temp.empty()) return false;
+  const bool ok = RenameNoReplace(temp, to, false);
   if (!ok) ::unlink(temp.c_str());
   return ok;
 }
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty()) return false;
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (in < 0) return false;
-  struct stat source;
-  if (::fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
-    ::close(in);
-    return false;
-  }
-  std::string temp = JoinPath(ParentFolder(to), ".kv-copy-XXXXXX");
-  const int out = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  bool ok = CopyContents(in, out);
-  ok = ok && ::fchmod(out, source.st_mode & 07777) == 0;
-  ok = (::close(out) == 0) && ok;
-  ::close(in);
-  ok = ok && ::rename(temp.c_str(), to.c_str()) == 0;
+  const std::string temp = CopyBeside(from, to, O_NOFOLLOW, false);
+  if (temp.empty()) return false;
+  const bool ok = ::rename(temp.c_str(), to.c_str()) == 0;
   if (!ok) ::unlink(temp.c_str());
   return ok;
 }
