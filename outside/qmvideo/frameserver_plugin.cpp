@@ -43,7 +43,7 @@ kvfs_frame* GetFrame(void* self, int64_t n, char* error, size_t size) {
   auto* source = static_cast<Source*>(self);
   if (open_source != source) {
     open_source = nullptr;
-    if (!Matches(openMPEG2Source(source->path.c_str(), source->film), source->info)) {
+    if (!Matches(qmvideo::OpenVideo(source->path.c_str(), source->film != 0), source->info)) {
       std::snprintf(error, size, "qmVideoSource: cannot reopen \"%s\"", source->path.c_str());
       return nullptr;
     }
@@ -66,7 +66,7 @@ kvfs_frame* GetFrame(void* self, int64_t n, char* error, size_t size) {
 void Destroy(void* self) {
   auto* source = static_cast<Source*>(self);
   if (open_source == source) {
-    closeVideo();
+    qmvideo::CloseVideo();
     open_source = nullptr;
   }
   delete source;
@@ -89,7 +89,7 @@ void QmVideoSource(kvfs_call* call, void*) {
   auto* source = new Source{path, static_cast<unsigned char>(host->arg_bool(call, 2, 0) ? 1 : 0),
                             kvfs_clip_info{}};
   open_source = nullptr;
-  const QmVideoRecord* record = openMPEG2Source(path.c_str(), source->film);
+  const QmVideoRecord* record = qmvideo::OpenVideo(path.c_str(), source->film != 0);
   if (!record || record->width <= 0 || record->height <= 0 || record->frames <= 0 ||
       record->rateNumerator <= 0 || record->rateDenominator <= 0) {
     delete source;

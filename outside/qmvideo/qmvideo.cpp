@@ -15,14 +15,23 @@ QmVideoRecord g_record;
 
 }  // namespace
 
-extern "C" QmVideoRecord* openMPEG2Source(const char* path, unsigned char film_flag) {
+QmVideoRecord* qmvideo::OpenVideo(const char* path, bool film) {
   std::lock_guard<std::mutex> lock(g_lock);
   g_video.reset();
   if (!path) return nullptr;
-  g_video = qmvideo::VideoSource::Open(path, film_flag != 0);
+  g_video = qmvideo::VideoSource::Open(path, film);
   if (!g_video) return nullptr;
   g_record = g_video->Record();
   return &g_record;
+}
+
+void qmvideo::CloseVideo() {
+  std::lock_guard<std::mutex> lock(g_lock);
+  g_video.reset();
+}
+
+extern "C" QmVideoRecord* openMPEG2Source(const char* path, unsigned char film_flag) {
+  return qmvideo::OpenVideo(path, film_flag != 0);
 }
 
 extern "C" unsigned char* getRGBFrame(int32_t frame) {
@@ -32,8 +41,7 @@ extern "C" unsigned char* getRGBFrame(int32_t frame) {
 }
 
 extern "C" void closeVideo(void) {
-  std::lock_guard<std::mutex> lock(g_lock);
-  g_video.reset();
+  qmvideo::CloseVideo();
 }
 
 AVFrame* qmvideo::OpenVideoPlanarFrame(int32_t frame) {

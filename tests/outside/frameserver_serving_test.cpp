@@ -5,12 +5,14 @@
 // sample title decoded by qmvideo.dll (whose frames alone are the peer).
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +28,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using kv_test::Quote;
 using kv_test::RunCommand;
 using platform::RegistryRoot;
@@ -293,6 +296,36 @@ TEST_F(FrameserverTitle, ServedFramesAreTheDecodersPlanarPictures) {
   const std::string y4m = job_->File("served.y4m");
   ASSERT_EQ(RunCommand(Avs2y4m() + " " + Quote(script) + " > " + Quote(y4m)).exit_code, 0);
   EXPECT_EQ(FfmpegFrameCrcs("-i " + Quote(y4m)), ffmpeg);
+}
+
+// A job folder holds its own copy of the plug-in (the job writer copies it
+// there). A process that has the program folder's qmvideo.dll loaded already,
+// as every program linked to it has, serves the title through that copy: the
+// copy opens and decodes its own video, whatever the other copy holds.
+TEST_F(FrameserverTitle, TheJobFoldersCopyOfThePluginServesInAProcessLinkedToTheLibrary) {
+  Dl_info linked{};
+  ASSERT_NE(dladdr(reinterpret_cast<void*>(&openMPEG2Source), &linked), 0);
+  ASSERT_EQ(fs::canonical(linked.dli_fname), fs::canonical(KV_PROGRAM_FOLDER "/qmvideo.dll"));
+  ASSERT_TRUE(fs::copy_file(KV_PROGRAM_FOLDER "/qmvideo.dll", job_->File("qmvideo.dll")));
+  const std::vector<uint32_t> ffmpeg = FfmpegCrcs(qmvi_);
+  ASSERT_EQ(ffmpeg.size(), 300u);
+  std::string error;
+  auto file = kv_video_file::VideoFile::Open(Script("video\r\n"), &error);
+  ASSERT_TRUE(file) << error;
+  for (int64_t n : {0, 150, 299}) {
+    const kvfs_frame* frame = file->Frame(n);
+    ASSERT_TRUE(frame) << n << ": " << file->Error();
+    std::vector<uint8_t> planes;
+    for (int p = 0; p < 3; ++p) {
+      const int width = p == 0 ? frame->width : frame->width / 2;
+      const int rows = p == 0 ? frame->height : frame->height / 2;
+      for (int y = 0; y < rows; ++y) {
+        const uint8_t* row = frame->data[p] + static_cast<ptrdiff_t>(y) * frame->pitch[p];
+        planes.insert(planes.end(), row, row + width);
+      }
+    }
+    EXPECT_EQ(Crc(planes), ffmpeg[static_cast<size_t>(n)]) << n;
+  }
 }
 
 TEST_F(FrameserverTitle, TrimCutsExactFramesAndFilmFlagCountsMatch) {
