@@ -28,6 +28,12 @@ function(kv_program_folder_part)
       get_target_property(folder ${target} LIBRARY_OUTPUT_DIRECTORY)
     endif()
     file(RELATIVE_PATH part "${KV_PROGRAM_FOLDER}" "${folder}")
+    # A part in a sub-folder finds the program folder's libraries (libtessmar.so,
+    # qmvideo.dll) from where it lies in an installed copy too.
+    if(part)
+      file(RELATIVE_PATH back "${folder}" "${KV_PROGRAM_FOLDER}")
+      set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN;$ORIGIN/${back}")
+    endif()
     install(TARGETS ${target}
             RUNTIME DESTINATION "${KV_INSTALL_PROGRAM_DIR}/${part}"
             LIBRARY DESTINATION "${KV_INSTALL_PROGRAM_DIR}/${part}")
