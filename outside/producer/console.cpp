@@ -24,6 +24,10 @@ std::string ErrorLine(const std::string& text) {
   return "Error: " + text + "\r\n";
 }
 
+std::string WarningLine(const std::string& text) {
+  return "Warning: " + text + "\r\n";
+}
+
 std::string AnalysisLine(int percent) {
   char line[64];
   std::snprintf(line, sizeof line, "Analysis: %d%%\r", percent);

@@ -12,6 +12,7 @@ std::string BannerLine();
 std::string StartingLine();
 std::string InfoLine(const std::string& text);
 std::string ErrorLine(const std::string& text);
+std::string WarningLine(const std::string& text);
 // The analysis pass at `percent`.
 std::string AnalysisLine(int percent);
 // The encoding pass `pass` (1 or 2) at `percent`, coding at `kbps`.

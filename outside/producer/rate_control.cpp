@@ -19,6 +19,9 @@ constexpr double kComplexityShare = 0.5;
 constexpr double kTextureExponent = 1.5;
 // Half-life, in frames, of the correction of the model.
 constexpr double kCorrectionHalfLife = 50;
+// Frames coded before the correction is trusted in full where a wrong one
+// would do harm (leaving frames out).
+constexpr double kSettlingFrames = 50;
 
 // The integer after "key:" in `line`; none when it is missing.
 std::optional<double> Field(std::string_view line, std::string_view key) {
@@ -169,8 +172,14 @@ double TwoPassRateControl::Quantizer(size_t i, double bits_left) {
   return std::clamp(closed * limit_gain_ * weight_[i], kMinQuantizer, kMaxQuantizer);
 }
 
+double TwoPassRateControl::SettledCorrection() const {
+  const double weight = std::min(1.0, static_cast<double>(frames_done_) / kSettlingFrames);
+  return 1 + (std::clamp(Correction(), 0.5, 2.0) - 1) * weight;
+}
+
 void TwoPassRateControl::FrameDone(size_t i, double quantizer, double bits) {
   if (i >= frames_.size() || quantizer <= 0) return;
+  ++frames_done_;
   const double keep = std::pow(0.5, 1.0 / kCorrectionHalfLife);
   actual_ = actual_ * keep + bits;
   predicted_ = predicted_ * keep + PredictedBits(i, quantizer);
@@ -193,6 +202,34 @@ void OnePassRateControl::FrameDone(bool key, double quantizer, double bits) {
   if (key && p_complexity_ <= 0) p_complexity_ = complexity * 0.3;
   estimate = estimate <= 0 ? complexity : estimate * 0.9 + complexity * 0.1;
   if (!key) last_p_quantizer_ = quantizer;
+}
+
+void FrameCostModel::FrameDone(bool key, double quantizer, double bits) {
+  const double complexity = bits * std::pow(quantizer, kTextureExponent);
+  double& estimate = key ? key_ : p_;
+  estimate = estimate <= 0 ? complexity : estimate * 0.8 + complexity * 0.2;
+}
+
+double FrameCostModel::Bits(bool key, double quantizer) const {
+  const double complexity = key ? (key_ > 0 ? key_ : p_ / 0.3) : p_;
+  return complexity / std::pow(quantizer, kTextureExponent);
+}
+
+PeakLimit::PeakLimit(int64_t window_frames, double window_bits)
+    : window_frames_(static_cast<size_t>(std::max<int64_t>(1, window_frames))),
+      window_bits_(window_bits) {}
+
+double PeakLimit::AllowedBits() const {
+  return window_bits_ - recent_sum_;
+}
+
+void PeakLimit::FrameDone(double bits) {
+  recent_.push_back(bits);
+  recent_sum_ += bits;
+  while (recent_.size() >= window_frames_) {
+    recent_sum_ -= recent_.front();
+    recent_.pop_front();
+  }
 }
 
 }  // namespace producer

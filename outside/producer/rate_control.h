@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -75,6 +77,13 @@ class TwoPassRateControl {
 
   // The model's bits of frame i at quantiser q.
   double PredictedBits(size_t i, double q) const;
+  // The same, corrected by what the frames coded so far really took (eased in).
+  double CorrectedBits(size_t i, double q) const {
+    return PredictedBits(i, q) * SettledCorrection();
+  }
+  double Correction() const { return predicted_ > 0 ? actual_ / predicted_ : 1.0; }
+  // The correction within [0.5, 2], eased in over the first frames coded.
+  double SettledCorrection() const;
 
  private:
   std::vector<FrameStats> frames_;
@@ -85,6 +94,7 @@ class TwoPassRateControl {
   // Decayed sums of real and predicted bits: their ratio corrects the model.
   double actual_ = 0;
   double predicted_ = 0;
+  int64_t frames_done_ = 0;
   // The closed-form scale ignores that quantisers stop at their limits;
   // now and then the scale is solved with the limits, and their ratio is
   // kept for the frames in between.
@@ -111,6 +121,47 @@ class OnePassRateControl {
   double p_complexity_ = 0;  // bits times quantiser of a typical frame; 0 until known
   double key_complexity_ = 0;
   double last_p_quantizer_;
+};
+
+// What the last coded frames say a frame costs at a quantiser: bits times
+// q^1.5 of the last frame of each kind. Nothing is known before the first.
+class FrameCostModel {
+ public:
+  void FrameDone(bool key, double quantizer, double bits);
+  bool Known(bool key) const { return (key ? key_ : p_) > 0; }
+  // The bits of a frame of that kind at `quantizer`; 0 when unknown.
+  double Bits(bool key, double quantizer) const;
+
+ private:
+  double key_ = 0;
+  double p_ = 0;
+};
+
+// The least quantiser that keeps the next frame's predicted bits within
+// `allowed_bits`: `wanted` when it already does, at most kMaxQuantizer.
+// `predict` gives the bits at a quantiser.
+template <typename Predict>
+double QuantizerWithin(double wanted, double allowed_bits, const Predict& predict) {
+  double q = wanted;
+  while (q < kMaxQuantizer && predict(q) > allowed_bits) q = std::min(kMaxQuantizer, q + 0.5);
+  return q;
+}
+
+// The peak a player's buffer relies on: the video bits of any `window`
+// frames stay within `window_bits`. Gives the bits the next frame may take.
+class PeakLimit {
+ public:
+  // No limit when `window_bits` <= 0.
+  PeakLimit(int64_t window_frames, double window_bits);
+  bool Active() const { return window_bits_ > 0; }
+  double AllowedBits() const;
+  void FrameDone(double bits);
+
+ private:
+  size_t window_frames_;
+  double window_bits_;
+  std::deque<double> recent_;
+  double recent_sum_ = 0;
 };
 
 }  // namespace producer

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "app/frameserver_install.h"
+#include "outside/producer/rm_output.h"
 #include "platform/folders.h"
 #include "platform/registry_store.h"
 #include "queue/encoder_control.h"
@@ -321,6 +323,12 @@ TEST(ProducerCommandLine, BrokenJobsEndWithAnError) {
   kv_test::WriteFile(dir.File("clip.avs"),
                      "BlankClip(length=50, width=320, height=240, "
                      "pattern=true, channels=6, tone=440)\r\n");
+  const std::string kElsewhere = "/usr/kv-producer-elsewhere.rmvb";
+  auto with_output = [&](const std::string& output) {
+    auto w = v;
+    w.OutputPath = output;
+    return wizard::FormatEncoderJobFile(w);
+  };
   const struct {
     std::string job;
     const char* says;
@@ -347,6 +355,12 @@ TEST(ProducerCommandLine, BrokenJobsEndWithAnError) {
          return w;
        }()),
        "Error: avgBitrate 1000 bit/s is too low for this clip"},
+      // Outputs that would overwrite the job's own files or write
+      // elsewhere than the job's folder.
+      {with_output("./clip.avs"), "Error: the output \"./clip.avs\" would overwrite"},
+      {with_output("job.rpjf"), "Error: the output \"job.rpjf\" would overwrite"},
+      {with_output("../elsewhere/x.rmvb"), "\" lies outside the job's folder"},
+      {with_output(kElsewhere), "\" lies outside the job's folder"},
   };
   for (const auto& c : cases) {
     const std::string out = run(c.job);
@@ -356,6 +370,9 @@ TEST(ProducerCommandLine, BrokenJobsEndWithAnError) {
     EXPECT_EQ(out.find("Done "), std::string::npos) << out;
   }
   EXPECT_EQ(FileSize(dir.File("clip.rmvb")), -1);
+  EXPECT_EQ(kv_test::ReadFile(dir.File("clip.avs")).rfind("BlankClip(", 0), 0u);
+  EXPECT_EQ(FileSize(kElsewhere), -1);
+  std::remove(kElsewhere.c_str());
   // The process id is in its file; a command line without a job file is
   // refused before anything else.
   const std::string pid = kv_test::ReadFile(dir.File("pid"));
@@ -380,6 +397,33 @@ TEST(ProducerCommandLine, BrokenJobsEndWithAnError) {
   EXPECT_NE(out.find("Encoding@"), std::string::npos) << out;
   EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
   EXPECT_GT(FileSize(dir.File("clip.rmvb")), 0);
+
+  // At 29.97 frames per second, with texts that fill kilobytes of the
+  // header: the exact rate, the texts, the keywords and the rating are in
+  // the file, and every frame decodes.
+  kv_test::WriteFile(dir.File("clip.avs"),
+                     "BlankClip(length=30, width=320, height=240, pattern=true, fps=30000, "
+                     "fps_denominator=1001)\r\n");
+  v.HasAudio = false;
+  v.FrameRate = 29.97f;
+  v.Description = std::string(5000, 'd');
+  v.Title = std::string(3000, 't');
+  v.Keywords = "sea, sand";
+  v.Rating = 4;
+  out = run(wizard::FormatEncoderJobFile(v));
+  EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+  std::string error;
+  const auto facts = producer::ReadRealMediaHeader(dir.File("clip.rmvb"), &error);
+  ASSERT_TRUE(facts) << error;
+  EXPECT_NEAR(facts->frame_rate, 30000.0 / 1001, 1e-4);
+  EXPECT_EQ(facts->content.at("comment"), v.Description);
+  EXPECT_EQ(facts->properties.at("Keywords"), "sea, sand");
+  EXPECT_EQ(facts->properties.at("Content Rating"), "4");
+  EXPECT_EQ(DecodeToEnd(dir.File("clip.rmvb")).frames, 30);
+  EXPECT_NE(RunCommand("ffprobe -v error -show_entries format_tags -of default=nw=1 " +
+                       Quote(dir.File("clip.rmvb")))
+                .out.find("Keywords=sea, sand"),
+            std::string::npos);
 }
 
 }  // namespace
@@ -534,6 +578,208 @@ TEST_F(ProducerJob, FixedSizeVolumesOfALongTitleStayUnderTheirSize) {
     EXPECT_EQ(decoded.frames, per_volume);
     EXPECT_EQ(decoded.complaints, "");
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The script's last line, by which the encoder control sees that the
+// frameserver served it.
+const std::string kServedMark =
+    "\r\nWriteFileStart(\"avsdebug\", \"\"\" \"Kestrevane\" \"\"\")\r\n";
+
+// Runs the encoder by hand in the job's data folder on "out01.rpjf"; its
+// console lines with the carriage returns made line feeds, and its exit.
+std::string RunProducer() {
+  return RunCommand(Quote(kProducer) +
+                    " -j out01.rpjf -daw >producer.log 2>&1; echo \"exit=$?\"; tr '\\r' '\\n' "
+                    "<producer.log")
+      .out;
+}
+
+// The grainy title's script: its picture as the title has it, and its own
+// sound (a tone at every flash) through the AC-3 plug-in.
+void WriteGrainScript(const std::string& folder, const kv_test::PluginTitle& title) {
+  char delay[32];
+  std::snprintf(delay, sizeof delay, "%f",
+                static_cast<double>(static_cast<float>(title.status.audio[0].delayMs) * 0.001f));
+  kv_test::WriteFile(
+      folder + "/out01.avs",
+      "LoadPlugin(\"qmvideo.dll\")\r\nLoadPlugin(\"qmaudio_ac3.dll\")\r\n\r\nvideo = "
+      "qmVideoSource(\"" +
+          title.key +
+          ".qmvi\", idct=4, force_film=false)\r\naudio = "
+          "qmAudioAC3Source(\"" +
+          title.key + "_at0.vfm\", channels=2)\r\nAudioDub(video, DelayAudio(audio, " + delay +
+          "))\r\n" + kServedMark);
+}
+
+// Film grain makes frames larger than one packet of the file holds at the
+// higher qualities: every quality the settings offer encodes, and FFmpeg
+// decodes every frame.
+TEST_F(ProducerJob, GrainyTitleEncodesAtEveryQuality) {
+  kv_test::PluginTitle title;
+  ASSERT_TRUE(kv_test::PreparePluginTitle(data_, "pal_grain", 1, 1, &title));
+  WriteGrainScript(data_, title);
+  const int frames = std::stoi(kv_test::SampleFact("pal_grain", "frames"));
+  for (const int quality : {60, 85, 100}) {
+    wizard::EncoderJobFileValues v = Values(false, 100000000);
+    v.MaximumBitrate = 100000000;
+    v.Quality = quality;
+    v.encoderComplexity = 50;
+    WriteJob(v);
+    events_ = Recorder();
+    Encode();
+    ASSERT_TRUE(events_.finished) << quality << ": " << events_.message << "\n" << RunProducer();
+    const Decoded decoded = DecodeToEnd(Output());
+    EXPECT_EQ(decoded.frames, frames) << quality;
+    EXPECT_EQ(decoded.complaints, "") << quality;
+    std::printf("quality %d: %lld bytes\n", quality, static_cast<long long>(FileSize(Output())));
+  }
+}
+
+// A constant-quality job split by a small roll-over size at the lowest
+// audio rows: in every file each tone starts within one audio frame of its
+// flash (a tone already sounding when a file starts belongs to a flash of
+// the file before).
+TEST_F(ProducerJob, SplitQualityJobKeepsEveryToneWithItsFlash) {
+  kv_test::PluginTitle title;
+  ASSERT_TRUE(kv_test::PreparePluginTitle(data_, "pal_grain", 1, 1, &title));
+  WriteGrainScript(data_, title);
+  const struct {
+    const char* codec;
+    int flavour;
+    double audio_frame_seconds;
+  } rows[] = {{"racp", 0, 1024 / 32000.0},    // 64 Kbps stereo at 32 kHz
+              {"cook", 1, 1024 / 24000.0},    // 11 Kbps mono at 24 kHz
+              {"cook", 26, 1024 / 16000.0}};  // 12 Kbps stereo at 16 kHz
+  for (const auto& row : rows) {
+    wizard::EncoderJobFileValues v = Values(false, 100000000);
+    v.MaximumBitrate = 100000000;
+    v.Quality = 40;
+    v.encoderComplexity = 30;
+    v.CodecName = row.codec;
+    v.CodecFlavour = row.flavour;
+    v.RollSizeMB = 1;
+    WriteJob(v);
+    events_ = Recorder();
+    Encode();
+    ASSERT_TRUE(events_.finished) << row.codec << row.flavour << ": " << events_.message
+                                  << RunProducer();
+    size_t flashes_seen = 0;
+    int parts = 0;
+    for (int part = 1;
+         FileSize(Output(part == 1 ? "Job.rmvb" : "Job_" + std::to_string(part) + ".rmvb")) > 0;
+         ++part) {
+      ++parts;
+      const std::string file =
+          Output(part == 1 ? "Job.rmvb" : "Job_" + std::to_string(part) + ".rmvb");
+      const std::vector<double> flashes = FlashTimes(file);
+      std::vector<double> onsets = ToneOnsets(file);
+      if (!onsets.empty() && onsets.front() < 0.12 && (flashes.empty() || flashes.front() > 0.12))
+        onsets.erase(onsets.begin());
+      ASSERT_EQ(onsets.size(), flashes.size()) << file;
+      for (size_t i = 0; i < flashes.size(); ++i) {
+        std::printf("%s%d part %d: flash at %.3f s, tone at %.4f s\n", row.codec, row.flavour, part,
+                    flashes[i], onsets[i]);
+        EXPECT_NEAR(onsets[i], flashes[i], row.audio_frame_seconds + 0.002) << file;
+      }
+      flashes_seen += flashes.size();
+    }
+    EXPECT_GE(parts, 2);
+    EXPECT_EQ(flashes_seen, 4u);
+  }
+}
+
+// A bit rate just above the settings' least (the audio row and 10 Kbps) on
+// a picture that costs far more: the encoder never says "Done" over the
+// budget, but ends with an error that names the bit rate the clip needs and
+// leaves no file. A little above what the analysis says it needs, both
+// passes' modes encode within the budget.
+TEST_F(ProducerJob, ABudgetThePictureCannotKeepIsNeverBrokenSilently) {
+  kv_test::PluginTitle title;
+  ASSERT_TRUE(kv_test::PreparePluginTitle(data_, "pal_grain", 1, 1, &title));
+  WriteGrainScript(data_, title);
+  const double seconds = std::stoi(kv_test::SampleFact("pal_grain", "seconds"));
+  const std::string says = "bit/s is too low for this clip: it needs at least ";
+  auto encode = [&](bool two_pass, int64_t bitrate) {
+    wizard::EncoderJobFileValues v = Values(two_pass, static_cast<int32_t>(bitrate));
+    v.encoderComplexity = 30;
+    WriteJob(v);
+    std::remove(Output().c_str());
+    return RunProducer();
+  };
+  const int64_t least = (64 + 10 + 2) * 1024;
+  int64_t needed = 0;
+  for (const bool two_pass : {true, false}) {
+    const std::string out = encode(two_pass, least);
+    const size_t needs = out.find(says);
+    ASSERT_NE(needs, std::string::npos) << out;
+    EXPECT_NE(out.find("exit=1"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Done encoding"), std::string::npos) << out;
+    EXPECT_EQ(FileSize(Output()), -1) << out;
+    std::printf("%s at %lld bit/s: %s", two_pass ? "two passes" : "one pass",
+                static_cast<long long>(least), out.substr(needs).c_str());
+    if (two_pass) needed = std::stoll(out.substr(needs + says.size()));
+  }
+  const int64_t bitrate = needed * 11 / 10;
+  for (const bool two_pass : {true, false}) {
+    const std::string out = encode(two_pass, bitrate);
+    EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+    EXPECT_NE(out.find("Done encoding"), std::string::npos) << out;
+    const int64_t size = FileSize(Output());
+    std::printf("%s at %lld bit/s: %lld bytes, %.2f %% of the budget\n",
+                two_pass ? "two passes" : "one pass", static_cast<long long>(bitrate),
+                static_cast<long long>(size), 100.0 * size / (bitrate * seconds / 8));
+    EXPECT_LE(size, bitrate * seconds / 8) << out;
+  }
+}
+
+// maxBitrate is the peak over a few seconds: a clip whose noisy scene costs
+// far more than its still one keeps every 3 s of the file, sound included,
+// within maxBitrate.
+TEST_F(ProducerJob, PeakBitRateStaysWithinMaxBitrate) {
+  const std::string qmvi = kv_test::PrepareSampleTitle(data_, {"pal_long", 1, 1});
+  ASSERT_FALSE(qmvi.empty());
+  kv_test::WriteFile(data_ + "/out01.avs",
+                     "LoadPlugin(\"qmvideo.dll\")\r\nvideo = qmVideoSource(\"" +
+                         qmvi.substr(qmvi.rfind('/') + 1) +
+                         "\", idct=4, force_film=false)\r\naudio = BlankClip(video, "
+                         "audio_rate=48000, channels=2, tone=440)\r\nAudioDub(video, audio)\r\n"
+                         "Trim(1100, 2099)\r\n" +
+                         kServedMark);
+  const int32_t bitrate = 500 * 1024, peak = bitrate * 13 / 10;
+  wizard::EncoderJobFileValues v = Values(true, bitrate);
+  v.MaximumBitrate = peak;
+  v.encoderComplexity = 50;
+  WriteJob(v);
+  Encode();
+  ASSERT_TRUE(events_.finished) << events_.message;
+  const std::string packets = RunCommand(
+                                  "ffprobe -v error -show_entries packet=pts_time,size -of "
+                                  "csv=p=0 " +
+                                  Quote(Output()))
+                                  .out;
+  std::vector<std::pair<double, double>> sizes;  // time, bytes
+  std::istringstream in(packets);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t comma = line.find(',');
+    if (comma == std::string::npos) continue;
+    sizes.emplace_back(std::stod(line.substr(0, comma)), std::stod(line.substr(comma + 1)));
+  }
+  std::sort(sizes.begin(), sizes.end());
+  ASSERT_GT(sizes.size(), 1000u);
+  double most = 0;
+  for (size_t first = 0, last = 0; first < sizes.size(); ++first) {
+    double bytes = 0;
+    for (last = first; last < sizes.size() && sizes[last].first < sizes[first].first + 3; ++last)
+      bytes += sizes[last].second;
+    most = std::max(most, bytes * 8 / 3);
+  }
+  std::printf("highest 3 s bit rate %.0f of maxBitrate %d\n", most, peak);
+  EXPECT_LE(most, peak);
 }
 
 }  // namespace

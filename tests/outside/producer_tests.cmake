@@ -3,7 +3,7 @@
 # frameserver, started by the real encoder control.
 kv_add_test(producer_encode_tests
   SOURCES producer_encode_test.cpp
-  LIBS kv_app kv_queue kv_wizard kv_qmvideo_test_util kv_plugin_test_util qmvideo
+  LIBS kv_app kv_queue kv_wizard kv_producer kv_qmvideo_test_util kv_plugin_test_util qmvideo
   DVDS WIDGETS)
 target_compile_definitions(producer_encode_tests PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}")
 add_dependencies(producer_encode_tests kv_producer_program kv_avisynth kv_devil qmvideo

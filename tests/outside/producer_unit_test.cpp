@@ -2,17 +2,27 @@
 // wizard's writer, the rate control against a simulated codec, and the
 // console lines against the encoder control's own parser.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "outside/producer/console.h"
 #include "outside/producer/job_file.h"
 #include "outside/producer/rate_control.h"
 #include "outside/producer/rm_output.h"
+#include "outside/producer/signal_catcher.h"
 #include "queue/encoder_output.h"
+#include "queue/encoder_signal.h"
+#include "tests/support/temp_dir.h"
 #include "wizard/encoder_job_file.h"
 
 namespace {
@@ -253,6 +263,97 @@ TEST(ProducerOutput, RolledPartsAreNumbered) {
   EXPECT_EQ(producer::PartFileName("../Holiday.rmvb", 1), "../Holiday.rmvb");
   EXPECT_EQ(producer::PartFileName("../Holiday.rmvb", 3), "../Holiday_3.rmvb");
   EXPECT_EQ(producer::PartFileName("../a.b/Holiday", 2), "../a.b/Holiday_2");
+}
+
+}  // namespace
+
+namespace {
+
+// The peak over a window: the bits a frame may take are what the window's
+// other frames leave, and a frame falls out of the window after it.
+TEST(ProducerRateControl, PeakLimitCountsTheLastFramesOfItsWindow) {
+  producer::PeakLimit peak(3, 300);
+  EXPECT_EQ(peak.AllowedBits(), 300);
+  peak.FrameDone(100);
+  peak.FrameDone(150);
+  EXPECT_EQ(peak.AllowedBits(), 50);
+  peak.FrameDone(50);  // the first falls out
+  EXPECT_EQ(peak.AllowedBits(), 100);
+  // The least quantiser within a limit, at most the coarsest.
+  auto bits = [](double q) { return 1000.0 / q; };
+  EXPECT_EQ(producer::QuantizerWithin(4, 500, bits), 4);
+  EXPECT_GE(producer::QuantizerWithin(4, 100, bits), 10);
+  EXPECT_EQ(producer::QuantizerWithin(4, 1, bits), producer::kMaxQuantizer);
+}
+
+// A file written by the output with a frame larger than one packet holds,
+// read back by walking its chunks: the headers count every packet, keep the
+// exact picture rate behind texts of any length, and carry the keywords
+// and the rating.
+TEST(ProducerOutput, HeadersDescribeWhatWasWritten) {
+  kv_test::TempDir dir("kv-rm-output");
+  const std::string path = dir.File("clip.rmvb");
+  producer::ClipText text{std::string(6000, 't'), "Someone",   "(C) 2026",
+                          std::string(5000, 'd'), "sea, sand", 7};
+  producer::VideoStreamFormat video{320, 240, AVRational{30000, 1001}, 500000, 1000000};
+  producer::AudioStreamFormat audio{48000, 2, 1024, 65536};
+  std::string error;
+  auto output = producer::RealMediaOutput::Create(path, text, video, &audio, &error);
+  ASSERT_TRUE(output) << error;
+  const std::vector<uint8_t> big(producer::kMaxVideoPacketBytes + 1000, 0x55), small(100, 0x66);
+  ASSERT_TRUE(output->WriteVideo(big.data(), static_cast<int>(big.size()), true, 0, &error));
+  ASSERT_TRUE(output->WriteAudio(small.data(), 100, 0.0, &error));
+  ASSERT_TRUE(output->WriteVideo(small.data(), 100, false, 1, &error));
+  EXPECT_FALSE(output->WriteVideo(big.data(), producer::kMaxVideoFrameBytes + 1, false, 2, &error));
+  ASSERT_TRUE(output->Finish(&error)) << error;
+  EXPECT_EQ(output->TotalBytes(), static_cast<int64_t>(kv_test::ReadFile(path).size()));
+
+  const auto facts = producer::ReadRealMediaHeader(path, &error);
+  ASSERT_TRUE(facts) << error;
+  EXPECT_EQ(facts->packets, 4u);  // the large frame in two pieces
+  EXPECT_NEAR(facts->frame_rate, 30000.0 / 1001, 1e-4);
+  EXPECT_EQ(facts->max_bit_rate, 1000000u);
+  EXPECT_EQ(facts->content.at("title"), std::string(6000, 't'));
+  EXPECT_EQ(facts->content.at("comment"), std::string(5000, 'd'));
+  EXPECT_EQ(facts->properties.at("Keywords"), "sea, sand");
+  EXPECT_EQ(facts->properties.at("Content Rating"), "7");
+}
+
+// The catcher reads every client beside the others: one that connects and
+// says nothing neither delays nor swallows a real stop; a client of another
+// user is refused.
+TEST(ProducerSignalCatcher, ASilentClientDoesNotHoldTheStop) {
+  std::atomic<bool> stop{false};
+  producer::SignalCatcher catcher(stop);
+  ASSERT_TRUE(catcher.Listening());
+  const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address;
+  const socklen_t length =
+      queue::SignalCatcherAddress(queue::SignalCatcherTitle(static_cast<int>(::getpid())), address);
+  ASSERT_EQ(::connect(silent, reinterpret_cast<const sockaddr*>(&address), length), 0);
+  ASSERT_TRUE(queue::PostSignalCatcherMessage(static_cast<int>(::getpid()), 1, 0));
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!stop && std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(stop);
+  ::close(silent);
+
+  if (::geteuid() != 0) GTEST_SKIP() << "another user's client needs root to be made";
+  stop = false;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // The catcher may close the connection before the message is sent.
+    if (::setuid(65534) != 0) ::_exit(1);
+    queue::PostSignalCatcherMessage(static_cast<int>(::getppid()), 1, 0);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  while (catcher.Refused() == 0 && std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(catcher.Refused(), 1);
+  EXPECT_FALSE(stop);
 }
 
 }  // namespace
