@@ -12,12 +12,12 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "platform/drive.h"
 #include "platform/folder_chooser.h"
 #include "platform/message_box.h"
 #include "platform/shell.h"
 #include "queue/job_details.h"
 #include "queue/job_file.h"
+#include "queue/queue_edits.h"
 #include "queue/run_messages.h"
 
 namespace queue {
@@ -477,8 +477,8 @@ void TKVNMenuForm::JobListSelectItem(int row, bool selected) {
   if (selected) {
     StartItem->setEnabled(jobs[static_cast<size_t>(row)].State == JobState::Pending);
     DelItem->setEnabled(true);
-    UpItem->setEnabled(row > 0);
-    DownItem->setEnabled(row + 1 < static_cast<int>(jobs.size()));
+    UpItem->setEnabled(CanMoveUp(*runner_, static_cast<size_t>(row)));
+    DownItem->setEnabled(CanMoveDown(*runner_, static_cast<size_t>(row)));
     ShowRowDetails(row);
     // An idle job is shown in grey.
     SetPanelLabelsEnabled(false);
@@ -534,19 +534,7 @@ void TKVNMenuForm::AddItemClick() {
 }
 
 void TKVNMenuForm::AddChosenJobFolder(const std::string& folder) {
-  if (platform::IsNetworkPath(folder)) {
-    platform::ShowMessage(this, "Jobs cannot be processed from a remote computer!",
-                          platform::MessageIcon::Warning);
-    return;
-  }
-  const JobStore::AddResult result = AddJobFromFolder(folder);
-  if (!result.valid) {
-    platform::ShowMessage(this, "The selected folder does not contain a valid job!",
-                          platform::MessageIcon::Error);
-  } else if (result.already_listed) {
-    platform::ShowMessage(this, "Job is already added to the list.",
-                          platform::MessageIcon::Information);
-  }
+  AddJobFolder(*runner_, folder, this);
 }
 
 JobStore::AddResult TKVNMenuForm::AddJobFromFolder(const std::string& folder) {
@@ -555,22 +543,19 @@ JobStore::AddResult TKVNMenuForm::AddJobFromFolder(const std::string& folder) {
 
 void TKVNMenuForm::DelItemClick() {
   const int row = SelectedRow();
-  if (row < 0 || runner_->Running()) return;
-  if (Jobs().Jobs()[static_cast<size_t>(row)].State == JobState::Pending &&
-      !platform::AskYesNo(this, "Do you really want remove this job from the queue?",
-                          platform::MessageIcon::Information))
-    return;
-  runner_->RemoveJob(static_cast<size_t>(row));
+  if (row >= 0) RemoveJobAsking(*runner_, static_cast<size_t>(row), this);
 }
 
 void TKVNMenuForm::UpItemClick() {
   const int row = SelectedRow();
-  if (row > 0) runner_->SwapJobs(static_cast<size_t>(row), static_cast<size_t>(row - 1));
+  if (row >= 0 && CanMoveUp(*runner_, static_cast<size_t>(row)))
+    runner_->SwapJobs(static_cast<size_t>(row), static_cast<size_t>(row - 1));
 }
 
 void TKVNMenuForm::DownItemClick() {
   const int row = SelectedRow();
-  if (row >= 0) runner_->SwapJobs(static_cast<size_t>(row), static_cast<size_t>(row + 1));
+  if (row >= 0 && CanMoveDown(*runner_, static_cast<size_t>(row)))
+    runner_->SwapJobs(static_cast<size_t>(row), static_cast<size_t>(row + 1));
 }
 
 void TKVNMenuForm::OpenHelpFile(const char* file_name) {
@@ -668,7 +653,7 @@ void TKVNMenuForm::RowAdded(size_t row) {
   if (runner_->Running()) return;
   // A new last row makes Down possible for the row selected above it.
   const int selected = SelectedRow();
-  if (selected >= 0) DownItem->setEnabled(selected + 1 < JobList->topLevelItemCount());
+  if (selected >= 0) DownItem->setEnabled(CanMoveDown(*runner_, static_cast<size_t>(selected)));
   StartAllItem->setEnabled(Jobs().PendingJobCount() > 0);
 }
 

@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "queue/job_file.h"
 #include "queue/job_runner.h"
+#include "queue/queue_edits.h"
 #include "queue/run_progress.h"
 #include "queue/shutdown_options.h"
 #include "tests/queue/queue_jobs_fixture.h"
@@ -230,6 +231,43 @@ TEST_F(RunnerModel, TheListKeepsItsOrderAndContentsWhileARunGoesOn) {
   EXPECT_TRUE(runner_->SwapJobs(0, 1)) << "idle again";
   EXPECT_EQ(RegistryNames(), (std::vector<std::string>{"B", "A", "C"}));
   EXPECT_FALSE(runner_->EncodeJob(0)) << "a done job is not encoded";
+}
+
+// The queue window's list commands as plain functions (kestrevane-cli runs
+// them too): their refusals while a run goes on, the question before a
+// pending job goes, and moves to either end one place at a time.
+TEST_F(RunnerModel, ListCommandsRefuseWhatTheWindowGreys) {
+  MakeJob("A", "0 / 1", 1);
+  MakeJob("B", "0 / 1", 1);
+  MakeJob("Done", "1 / 1", 1);
+  MakeJob("C", "0 / 1", 1);
+  Load();
+  EXPECT_FALSE(queue::CanMoveUp(*runner_, 0));
+  EXPECT_TRUE(queue::CanMoveDown(*runner_, 2));
+  EXPECT_FALSE(queue::CanMoveDown(*runner_, 3));
+  EXPECT_FALSE(queue::CanMoveUp(*runner_, 4)) << "no such row";
+  EXPECT_EQ(queue::MoveJobTo(*runner_, 3, 0), 0u);
+  EXPECT_EQ(RegistryNames(), (std::vector<std::string>{"C", "A", "B", "Done"}));
+  EXPECT_EQ(queue::MoveJobTo(*runner_, 1, 3), 3u);
+  EXPECT_EQ(RegistryNames(), (std::vector<std::string>{"C", "B", "Done", "A"}));
+
+  boxes_.Answer(platform::MessageAnswer::No);
+  EXPECT_EQ(queue::RemoveJobAsking(*runner_, 0, nullptr), queue::RemoveOutcome::Kept);
+  ASSERT_EQ(boxes_.Messages().size(), 1u);
+  EXPECT_EQ(boxes_.Messages()[0].text, "Do you really want remove this job from the queue?");
+  EXPECT_EQ(queue::RemoveJobAsking(*runner_, 2, nullptr), queue::RemoveOutcome::Removed)
+      << "a done job goes without a question";
+  EXPECT_EQ(boxes_.Messages().size(), 1u);
+  EXPECT_EQ(queue::RemoveJobAsking(*runner_, 3, nullptr), queue::RemoveOutcome::NoSuchJob);
+
+  ASSERT_TRUE(runner_->EncodeJob(0));
+  EXPECT_FALSE(queue::CanMoveDown(*runner_, 0));
+  EXPECT_FALSE(queue::CanMoveUp(*runner_, 1));
+  EXPECT_EQ(queue::MoveJobTo(*runner_, 2, 0), 2u);
+  EXPECT_EQ(queue::RemoveJobAsking(*runner_, 1, nullptr), queue::RemoveOutcome::RunGoesOn);
+  EXPECT_EQ(boxes_.Messages().size(), 1u) << "nothing is asked while a run goes on";
+  EXPECT_EQ(RegistryNames(), (std::vector<std::string>{"C", "B", "A"}));
+  encoder_->Finish(1, 1);
 }
 
 TEST_F(RunnerModel, TheTimesFollowTheClock) {
