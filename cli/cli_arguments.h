@@ -7,7 +7,7 @@
 
 namespace cli {
 
-enum class CommandKind { Scan, New, List, Encode };
+enum class CommandKind { Scan, New, List, Encode, Remove, Add, Move };
 
 // A program chain and angle as "VTS:PGC[:ANGLE]" (angle 0: none given).
 struct TitleArgument {
@@ -30,10 +30,16 @@ enum class ShutdownChoice { None, AfterAll, AfterJobs, AfterVolumes };
 
 // Options of "new": what is not given keeps the wizard's proposal.
 struct NewJobArguments {
+  // The job's name; with several titles, a pattern or the first part of
+  // "NAME - VTS_vv PGC pp".
   std::string Name;
   std::string Destination;
   std::string DvdFolder;
-  std::optional<TitleArgument> Title;
+  // The titles in the order given; none: the longest, or with AllTitles
+  // every program chain of at least MinLengthMinutes.
+  std::vector<TitleArgument> Titles;
+  bool AllTitles = false;
+  std::optional<double> MinLengthMinutes;
   std::optional<int> SizeMB;  // one volume, fixed size
   std::optional<int> VolumeCount;
   std::optional<int> BitrateKbps;
@@ -62,14 +68,25 @@ struct EncodeArguments {
   int ShutdownCount = 0;
 };
 
+enum class MoveWhere { Up, Down, First, Last };
+
+// "remove JOB", "add FOLDER", "move JOB WHERE".
+struct QueueEditArguments {
+  std::string Job;  // its number in "list", its name or its folder
+  std::string Folder;
+  MoveWhere Where = MoveWhere::Up;
+};
+
 // The outcome of reading the command line: a command to run, a help text to
 // print (exit 0), or a one-line error naming the bad argument (exit 2).
 struct CliRequest {
   CommandKind Command = CommandKind::List;
   bool Json = false;
+  bool NamesOnly = false;  // list --names
   std::string ScanFolder;
   NewJobArguments New;
   EncodeArguments Encode;
+  QueueEditArguments Edit;
 
   std::string HelpText;
   std::string Error;

@@ -16,7 +16,7 @@ CliSession::~CliSession() {
   lock_.reset();
 }
 
-CliSession::OpenResult CliSession::Open() {
+CliSession::OpenResult CliSession::Lock() {
   using platform::SingleInstanceLock;
   SingleInstanceLock::Attempt attempt = SingleInstanceLock::Acquire(app::kSingleInstanceName);
   // Only another holder means a running program; with no place for the
@@ -24,6 +24,11 @@ CliSession::OpenResult CliSession::Open() {
   if (attempt.outcome == SingleInstanceLock::Outcome::HeldByAnother)
     return OpenResult::ProgramRunning;
   lock_ = std::move(attempt.lock);
+  return OpenResult::Ready;
+}
+
+CliSession::OpenResult CliSession::Open() {
+  if (Lock() == OpenResult::ProgramRunning) return OpenResult::ProgramRunning;
   checks_ran_ = true;
   return app::RunStartupChecks(environment_) ? OpenResult::Ready : OpenResult::ChecksFailed;
 }

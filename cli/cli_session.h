@@ -25,6 +25,9 @@ class CliSession {
   // Takes the lock and runs the checks; their messages go through the
   // message-box seam.
   OpenResult Open();
+  // Only takes the lock, for a command that changes the job list and
+  // nothing else (the list's entries are checked as it is loaded).
+  OpenResult Lock();
 
   const app::StartupEnvironment& Environment() const { return environment_; }
   // What the start-up checks set up; only after Open returned Ready.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "cli/job_titles.h"
 #include "cli/json_text.h"
 #include "cli/terminal_messages.h"
 #include "dvd/ifo_reader.h"
@@ -48,13 +49,6 @@ std::string OneLine(std::string text) {
   for (char& c : text) {
     if (c == '\n') c = ' ';
   }
-  return text;
-}
-
-// An absolute, normal path without a trailing "/" (the root stays "/").
-std::string AbsolutePath(const std::string& path) {
-  std::string text = std::filesystem::absolute(path).lexically_normal().string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
   return text;
 }
 
@@ -375,7 +369,8 @@ void PrintScan(const WizardState& state, const std::optional<TitleChoice>& longe
   if (!json)
     std::printf("DVD folder: %s\n", state.DvdFolder.c_str());
   else
-    std::printf("{\"dvdFolder\": %s, \"titleSets\": [", JsonString(state.DvdFolder).c_str());
+    std::printf("{\"formatVersion\": %d, \"dvdFolder\": %s, \"titleSets\": [", kJsonFormatVersion,
+                JsonString(state.DvdFolder).c_str());
   bool first_set = true;
   for (int n = 1; n < wizard::kTitleSetTableSize; ++n) {
     const wizard::TitleSetInfo& vts = table[n];
@@ -476,18 +471,16 @@ int ScanDisc(CliSession& session, const std::string& folder, bool json, Progress
   return 0;
 }
 
-int MakeJob(CliSession& session, const NewJobArguments& arguments, ProgressPrinter& progress,
-            const InterruptHook& interrupts) {
-  if (const auto problem = wizard::CheckJobName(arguments.Name);
-      problem != wizard::JobNameProblem::None) {
-    return Fail(std::string("--name: ") + wizard::JobNameWarning(problem), kBadArgument);
-  }
+namespace {
+
+// One job of "new": the source page's checks, the analysis (or the import of
+// a pending job's), the title's preparation, the options and the writer.
+int MakeOneJob(CliSession& session, const NewJobArguments& arguments, const PlannedJob& job,
+               ProgressPrinter& progress, const InterruptHook& interrupts) {
   WizardState state;
-  if (const int status =
-          AcceptSource(arguments.Name, arguments.Destination, arguments.DvdFolder, state)) {
+  if (const int status = AcceptSource(job.Name, arguments.Destination, arguments.DvdFolder, state))
     return status;
-  }
-  std::optional<TitleArgument> title = arguments.Title;
+  std::optional<TitleArgument> title = job.Title;
   if (title) {
     if (const int status = CheckTitleArgument(state, *title)) return status;
   }
@@ -542,6 +535,55 @@ int MakeJob(CliSession& session, const NewJobArguments& arguments, ProgressPrint
   const int volumes = wizard::VolumeCountOf(state.Settings);
   progress.Message("Job " + state.JobName + " is in the queue: " + state.JobFolder + " (" +
                    std::to_string(volumes) + (volumes == 1 ? " volume)" : " volumes)"));
+  return 0;
+}
+
+// The titles of a "new" with several of them, each checked against the
+// disc's information files before anything is made. 0 when `titles` holds
+// them.
+int TitlesAsked(const NewJobArguments& arguments, std::vector<TitleArgument>& titles) {
+  ScratchFolder scratch;
+  if (scratch.Path().empty()) return Fail("Unable to make a folder for the analysis.", kFailed);
+  WizardState disc;
+  if (const int status = AcceptSource("probe", scratch.Path(), arguments.DvdFolder, disc))
+    return status;
+  titles = arguments.AllTitles
+               ? ChainsOfDisc(disc.DvdFolder, arguments.MinLengthMinutes.value_or(0))
+               : arguments.Titles;
+  if (titles.empty()) {
+    return Fail("--min-length: no program chain of the disc plays that long", kBadArgument);
+  }
+  for (TitleArgument& title : titles) {
+    if (const int status = CheckTitleArgument(disc, title)) return status;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int MakeJobs(CliSession& session, const NewJobArguments& arguments, ProgressPrinter& progress,
+             const InterruptHook& interrupts) {
+  const bool several = arguments.AllTitles || arguments.Titles.size() > 1;
+  std::vector<TitleArgument> titles = arguments.Titles;
+  if (several) {
+    if (const int status = TitlesAsked(arguments, titles)) return status;
+  }
+  std::vector<PlannedJob> jobs;
+  if (const std::string error = PlanJobs(arguments.Name, titles, several, jobs); !error.empty())
+    return Fail(error, kBadArgument);
+  // The first job analyses the disc; each later one imports the analysis of
+  // the job before it, which waits in the queue by then.
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (const int status = MakeOneJob(session, arguments, jobs[i], progress, interrupts)) {
+      if (i > 0) {
+        progress.Message(std::to_string(i) + " of " + std::to_string(jobs.size()) +
+                         " jobs are in the queue; '" + jobs[i].Name +
+                         "' and those after it "
+                         "were not made.");
+      }
+      return status;
+    }
+  }
   return 0;
 }
 

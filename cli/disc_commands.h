@@ -14,11 +14,13 @@ namespace cli {
 int ScanDisc(CliSession& session, const std::string& folder, bool json, ProgressPrinter& progress,
              const InterruptHook& interrupts);
 
-// Makes a job as the new-job wizard does: the source checks, the analysis,
+// Makes jobs as the new-job wizard does: the source checks, the analysis,
 // the title's preparation, the proposals of the configuration page changed
-// as the options ask, the job writer and the queue. 0 when the job is in the
-// queue; 2 for an argument the disc refuses; 1 for other failures.
-int MakeJob(CliSession& session, const NewJobArguments& arguments, ProgressPrinter& progress,
-            const InterruptHook& interrupts);
+// as the options ask, the job writer and the queue; one job per title asked
+// for, the disc analysed once. 0 when the jobs are in the queue; 2 for an
+// argument the disc refuses; 1 for other failures (the jobs made before the
+// failing one stay in the queue).
+int MakeJobs(CliSession& session, const NewJobArguments& arguments, ProgressPrinter& progress,
+             const InterruptHook& interrupts);
 
 }  // namespace cli

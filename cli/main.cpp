@@ -47,14 +47,25 @@ int main(int argc, char** argv) {
                                                                 messages);
   const app::StartupEnvironment environment = app::StartupEnvironment::OfThisProcess();
 
-  if (request.Command == cli::CommandKind::List) {
+  cli::CliSession session(environment);
+  const bool edits_list = request.Command == cli::CommandKind::Remove ||
+                          request.Command == cli::CommandKind::Add ||
+                          request.Command == cli::CommandKind::Move;
+  if (request.Command == cli::CommandKind::List || edits_list) {
+    // Lists also while the program runs; changes only while it does not.
+    if (edits_list && session.Lock() == cli::CliSession::OpenResult::ProgramRunning)
+      return Fail(cli::kProgramRunningMessage, 1);
     auto store = platform::RegistryStore::Open(environment.registry_path);
     if (!store) return Fail("Unable to initialize registry entries.", 1);
     platform::RegistryAccess registry(*store, platform::RegistryRoot::LocalMachine);
-    return cli::ListJobs(registry, request.Json, stdout);
+    if (edits_list) return cli::EditQueue(request, registry, stdout);
+    return cli::ListJobs(registry,
+                         request.Json        ? cli::ListFormat::Json
+                         : request.NamesOnly ? cli::ListFormat::Names
+                                             : cli::ListFormat::Table,
+                         stdout);
   }
 
-  cli::CliSession session(environment);
   switch (session.Open()) {
     case cli::CliSession::OpenResult::ProgramRunning:
       return Fail(cli::kProgramRunningMessage, 1);
@@ -86,11 +97,11 @@ int main(int argc, char** argv) {
     case cli::CommandKind::Scan:
       return cli::ScanDisc(session, request.ScanFolder, request.Json, progress, hook);
     case cli::CommandKind::New:
-      return cli::MakeJob(session, request.New, progress, hook);
+      return cli::MakeJobs(session, request.New, progress, hook);
     case cli::CommandKind::Encode:
       return cli::EncodeJobs(request.Encode, session.Registry(), session.EncoderPath(), progress,
                              hook);
-    case cli::CommandKind::List:
+    default:
       break;
   }
   return 0;

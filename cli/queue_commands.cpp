@@ -10,6 +10,7 @@
 #include "queue/job_file.h"
 #include "queue/job_runner.h"
 #include "queue/job_store.h"
+#include "queue/queue_edits.h"
 #include "queue/run_messages.h"
 
 namespace cli {
@@ -139,12 +140,22 @@ queue::PriorityClass PriorityOf(const std::string& name) {
 
 }  // namespace
 
-int ListJobs(platform::RegistryAccess& registry, bool json, std::FILE* out) {
+std::string AbsolutePath(const std::string& path) {
+  std::string text = std::filesystem::absolute(path).lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+int ListJobs(platform::RegistryAccess& registry, ListFormat format, std::FILE* out) {
   queue::JobStore store(registry);
   store.LoadJobList();  // no list yet: an empty queue
   const auto& jobs = store.Jobs();
-  if (json) {
-    std::fprintf(out, "[");
+  if (format == ListFormat::Names) {
+    for (const queue::JobEntry& job : jobs) std::fprintf(out, "%s\n", job.Name.c_str());
+    return 0;
+  }
+  if (format == ListFormat::Json) {
+    std::fprintf(out, "{\"formatVersion\": %d, \"jobs\": [", kJsonFormatVersion);
     for (size_t i = 0; i < jobs.size(); ++i) {
       const queue::JobEntry& j = jobs[i];
       std::fprintf(out,
@@ -157,7 +168,7 @@ int ListJobs(platform::RegistryAccess& registry, bool json, std::FILE* out) {
                    j.Progress ? std::to_string(j.Progress->total).c_str() : "null",
                    JsonTime(j.Time).c_str(), JsonTime(j.Left).c_str(), JsonString(j.Path).c_str());
     }
-    std::fprintf(out, "%s]\n", jobs.empty() ? "" : "\n");
+    std::fprintf(out, "%s]}\n", jobs.empty() ? "" : "\n");
     return 0;
   }
   if (jobs.empty()) {
@@ -251,6 +262,86 @@ int EncodeJobs(const EncodeArguments& arguments, platform::RegistryAccess& regis
   observer.WaitForTheEnd();
   interrupts(nullptr);
   return observer.AllCompleted() ? 0 : 1;
+}
+
+namespace {
+
+// The list's changes that a terminal reports: only a list that could not be
+// stored.
+class EditObserver : public queue::RunnerObserver {
+ public:
+  void ListSaveFailed() override {
+    failed_ = true;
+    std::fprintf(stderr, "%s\n", ErrorLine("Error updating configuration!").c_str());
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  bool failed_ = false;
+};
+
+int Refused(const std::string& text) {
+  std::fprintf(stderr, "%s\n", ErrorLine(text).c_str());
+  return 1;
+}
+
+int MoveJob(queue::JobRunner& runner, size_t row, MoveWhere where, std::FILE* out) {
+  const std::string name = runner.Jobs().Jobs()[row].Name;
+  const size_t last = runner.Jobs().Jobs().size() - 1;
+  const bool up = where == MoveWhere::Up || where == MoveWhere::First;
+  // Up and Down are greyed at the ends of the list; so is a move past them.
+  if (up && !queue::CanMoveUp(runner, row)) return Refused("'" + name + "' is first in the queue");
+  if (!up && !queue::CanMoveDown(runner, row))
+    return Refused("'" + name + "' is last in the queue");
+  const size_t target = where == MoveWhere::Up      ? row - 1
+                        : where == MoveWhere::Down  ? row + 1
+                        : where == MoveWhere::First ? 0
+                                                    : last;
+  const size_t now = queue::MoveJobTo(runner, row, target);
+  std::fprintf(out, "'%s' is number %zu of %zu in the queue.\n", name.c_str(), now + 1, last + 1);
+  return now == target ? 0 : 1;
+}
+
+}  // namespace
+
+int EditQueue(const CliRequest& request, platform::RegistryAccess& registry, std::FILE* out) {
+  // The runner holds the list and its commands; no encoder is started here.
+  queue::JobRunner runner(registry, std::make_unique<queue::TKVNEncoder>(),
+                          queue::MakeRunnerClock(), std::string());
+  EditObserver observer;
+  runner.SetObserver(&observer);
+  if (!runner.LoadList()) return Refused("Unable to initialize registry entries.");
+
+  int status = 0;
+  if (request.Command == CommandKind::Add) {
+    const std::string folder = AbsolutePath(request.Edit.Folder);
+    const queue::AddOutcome outcome = queue::AddJobFolder(runner, folder, nullptr);
+    if (outcome == queue::AddOutcome::Added) {
+      const queue::JobEntry& job = runner.Jobs().Jobs().back();
+      std::fprintf(out, "Job %s is in the queue as number %zu: %s\n", job.Name.c_str(),
+                   runner.Jobs().Jobs().size(), job.Path.c_str());
+    }
+    status =
+        outcome == queue::AddOutcome::Added || outcome == queue::AddOutcome::AlreadyListed ? 0 : 1;
+  } else {
+    const auto row = FindJob(runner.Jobs().Jobs(), request.Edit.Job);
+    if (!row) {
+      std::fprintf(stderr, "%s\n",
+                   ErrorLine("JOB: no job '" + request.Edit.Job + "' in the queue").c_str());
+      return 2;
+    }
+    if (request.Command == CommandKind::Move) {
+      status = MoveJob(runner, *row, request.Edit.Where, out);
+    } else {
+      const queue::JobEntry job = runner.Jobs().Jobs()[*row];
+      const queue::RemoveOutcome outcome = queue::RemoveJobAsking(runner, *row, nullptr);
+      if (outcome == queue::RemoveOutcome::Removed)
+        std::fprintf(out, "Job %s is off the queue; its folder stays: %s\n", job.Name.c_str(),
+                     job.Path.c_str());
+      status = outcome == queue::RemoveOutcome::Removed ? 0 : 1;
+    }
+  }
+  return observer.Failed() ? 1 : status;
 }
 
 }  // namespace cli

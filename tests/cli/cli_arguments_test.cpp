@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "cli/cli_arguments.h"
+#include "cli/command_table.h"
 #include "cli/terminal_progress.h"
 
 namespace {
@@ -27,7 +28,7 @@ TEST(CliArguments, BadArgumentsNameThemselves) {
     std::string error;
   };
   const Case cases[] = {
-      {"burn /dvd", "'burn' is not a command (scan, new, list, encode)"},
+      {"burn /dvd", "'burn' is not a command (scan, new, list, encode, remove, add, move)"},
       {"scan", "DVD_FOLDER: missing"},
       {"scan /a /b", "'/b': unexpected argument"},
       {"scan --fast /dvd", "--fast: unknown option"},
@@ -63,6 +64,20 @@ TEST(CliArguments, BadArgumentsNameThemselves) {
       {kNewBase + "--json", "--json: unknown option"},
       {kNewBase + "--ivtc simple --deinterlace",
        "--deinterlace: inverse telecine and deinterlacing never run together"},
+      {kNewBase + "--title 1:2 --title 1:2", "--title: 1:2 is given twice"},
+      {kNewBase + "--title 1:2 --titles all", "--title, --titles: give only one of them"},
+      {kNewBase + "--titles some", "--titles: 'some' is not one of all"},
+      {kNewBase + "--min-length 20", "--min-length: only with --titles all"},
+      {kNewBase + "--titles all --min-length -3",
+       "--min-length: '-3' is not a number of minutes (0..1440)"},
+      {kNewBase + "--deinterlace=yes", "--deinterlace: takes no value"},
+      {"list --json --names", "--names, --json: give only one of them"},
+      {"remove", "JOB: missing"},
+      {"remove 1 2", "'2': unexpected argument"},
+      {"add", "FOLDER: missing"},
+      {"move 1", "WHERE: missing (up, down, first or last)"},
+      {"move 1 top", "WHERE: 'top' is not one of up, down, first, last"},
+      {"move 1 up 2", "'2': unexpected argument"},
       {"encode", "JOB: missing (or --all)"},
       {"encode --all Holiday", "'Holiday': --all takes no job"},
       {"encode --priority urgent 1",
@@ -90,8 +105,8 @@ TEST(CliArguments, NewJobOptionsAreRead) {
   EXPECT_EQ(n.Name, "Holiday");
   EXPECT_EQ(n.Destination, "/jobs");
   EXPECT_EQ(n.DvdFolder, "/dvd");
-  ASSERT_TRUE(n.Title);
-  EXPECT_EQ(n.Title->Vts * 100 + n.Title->Pgc * 10 + n.Title->Angle, 231);
+  ASSERT_EQ(n.Titles.size(), 1u);
+  EXPECT_EQ(n.Titles[0].Vts * 100 + n.Titles[0].Pgc * 10 + n.Titles[0].Angle, 231);
   EXPECT_EQ(n.SizeMB, 700);
   EXPECT_EQ(n.VolumeCount, 2);
   EXPECT_EQ(n.AudioTrack, 2);
@@ -128,6 +143,49 @@ TEST(CliArguments, CommandsHelpAndEncodeChoices) {
   EXPECT_EQ(one.Encode.Job, "2");
   EXPECT_EQ(one.Encode.Shutdown, cli::ShutdownChoice::AfterVolumes);
   EXPECT_EQ(one.Encode.ShutdownCount, 3);
+}
+
+TEST(CliArguments, SeveralTitlesAndQueueEdits) {
+  const cli::CliRequest titles = ParseArguments(Words(kNewBase + "--title 1:2 --title=3:1:2"));
+  ASSERT_FALSE(titles.Failed()) << titles.Error;
+  ASSERT_EQ(titles.New.Titles.size(), 2u);
+  EXPECT_EQ(
+      titles.New.Titles[1].Vts * 100 + titles.New.Titles[1].Pgc * 10 + titles.New.Titles[1].Angle,
+      312);
+  const cli::CliRequest all = ParseArguments(Words(kNewBase + "--titles all --min-length 22.5"));
+  ASSERT_FALSE(all.Failed()) << all.Error;
+  EXPECT_TRUE(all.New.AllTitles);
+  EXPECT_EQ(all.New.MinLengthMinutes, 22.5);
+
+  const cli::CliRequest move = ParseArguments(Words("move 3 first"));
+  EXPECT_EQ(move.Command, CommandKind::Move);
+  EXPECT_EQ(move.Edit.Job, "3");
+  EXPECT_EQ(move.Edit.Where, cli::MoveWhere::First);
+  EXPECT_EQ(ParseArguments(Words("add /jobs/A")).Edit.Folder, "/jobs/A");
+  EXPECT_EQ(ParseArguments(Words("remove Holiday")).Edit.Job, "Holiday");
+  EXPECT_TRUE(ParseArguments(Words("list --names")).NamesOnly);
+}
+
+// The help of each command is made from the table: every option the parser
+// reads is listed with its text, and the main help lists every command.
+TEST(CliArguments, HelpListsEveryCommandAndOption) {
+  const std::string main_help = ParseArguments({}).HelpText;
+  std::istringstream main_lines(main_help);
+  for (std::string line; std::getline(main_lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  for (const cli::CommandSpec& command : cli::Commands()) {
+    EXPECT_NE(main_help.find("\n  " + command.Name + " "), std::string::npos) << command.Name;
+    EXPECT_NE(main_help.find(command.Summary), std::string::npos) << command.Name;
+    const std::string help = ParseArguments({command.Name, "--help"}).HelpText;
+    EXPECT_EQ(help.rfind("Usage: kestrevane-cli " + command.Usage + "\n", 0), 0u) << help;
+    for (const cli::OptionSpec& option : command.Options) {
+      const std::string first_line = option.Help.substr(0, option.Help.find('\n'));
+      const size_t at = help.find("  " + option.Name);
+      ASSERT_NE(at, std::string::npos) << command.Name << " " << option.Name;
+      EXPECT_NE(help.find(first_line, at), std::string::npos) << option.Name;
+    }
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 88u) << line;
+  }
 }
 
 TEST(TerminalProgress, LineFitsAndPlainOutputPrintsOnlyChanges) {

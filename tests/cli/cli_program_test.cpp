@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,7 @@ TEST_F(CliProgram, ScanListsTheTitlesLibdvdreadFinds) {
   ASSERT_EQ(run.status, 0) << run.err;
   const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(run.out));
   ASSERT_TRUE(json.isObject()) << run.out;
+  EXPECT_EQ(json["formatVersion"].toInt(), 1);
 
   struct Title {
     int vts = 0, seconds = 0, audio = 0, subtitles = 0;
@@ -226,7 +228,9 @@ TEST_F(CliProgram, NewListAndEncodeMakePlayableVolumes) {
 
   const CliRun listed = RunCli({"list", "--json"});
   ASSERT_EQ(listed.status, 0) << listed.err;
-  const QJsonArray rows = QJsonDocument::fromJson(QByteArray::fromStdString(listed.out)).array();
+  const QJsonDocument list = QJsonDocument::fromJson(QByteArray::fromStdString(listed.out));
+  EXPECT_EQ(list["formatVersion"].toInt(), 1);
+  const QJsonArray rows = list["jobs"].toArray();
   ASSERT_EQ(rows.size(), 1);
   EXPECT_EQ(rows[0]["state"].toString(), "pending");
 
@@ -268,6 +272,93 @@ TEST_F(CliProgram, CtrlCAbortsTheEncodeAndLeavesTheJobResumable) {
   ASSERT_FALSE(pid.empty());
   EXPECT_NE(::kill(static_cast<pid_t>(std::stoi(pid)), 0), 0);
   EXPECT_FALSE(fs::exists(platform::SystemFolder() + "/avisynth.dll"));
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// One job per program chain of the disc, each of its own title, the disc
+// analysed by the first job only: the second imports the first's analysis.
+TEST_F(CliProgram, SeveralTitlesMakeOneJobEachOnOneAnalysis) {
+  const CliRun made = RunCli(New("Series", "pal_letterbox", {"--titles", "all", "--size", "1"}));
+  ASSERT_EQ(made.status, 0) << made.err << made.out;
+  const std::vector<queue::JobEntry> rows = QueueRows();
+  ASSERT_EQ(rows.size(), 2u);
+  const std::string first = "Series - VTS_01 PGC 01", second = "Series - VTS_01 PGC 02";
+  EXPECT_EQ(rows[0].Name, first);
+  EXPECT_EQ(rows[1].Name, second);
+  EXPECT_EQ(Count(made.out, "import the analysis data from a pending job? [yes]"), 1u) << made.out;
+  const size_t second_job = made.out.find("Job " + first + " is in the queue");
+  ASSERT_NE(second_job, std::string::npos) << made.out;
+  EXPECT_EQ(made.out.find("Analyzing", second_job), std::string::npos) << made.out;
+  EXPECT_NE(made.out.find("Importing VTS_01", second_job), std::string::npos) << made.out;
+  // Each job prepared its own program chain.
+  EXPECT_TRUE(fs::exists(dest_.File(first + "/.kvnj/vts01_pgc01_a0.qmvi")));
+  EXPECT_TRUE(fs::exists(dest_.File(second + "/.kvnj/vts01_pgc02_a0.qmvi")));
+  EXPECT_FALSE(fs::exists(dest_.File(second + "/.kvnj/vts01_pgc01_a0.qmvi")));
+}
+
+// remove, add and move do what Remove Job, Add Job, Up and Down do, with the
+// same refusals and messages; the list is read back after each step.
+TEST_F(CliProgram, RemoveAddAndMoveAsTheQueueWindowDoes) {
+  ASSERT_EQ(RunCli(New("Series", "pal_letterbox", {"--titles", "all"})).status, 0);
+  const CliRun extra = RunCli(New("Extra {vts}-{pgc}", "pal_letterbox", {"--title", "1:2"}));
+  ASSERT_EQ(extra.status, 0) << extra.err;
+  const std::string a = "Series - VTS_01 PGC 01", b = "Series - VTS_01 PGC 02", c = "Extra 01-02";
+  auto order = [] { return Lines(RunCli({"list", "--names"}).out); };
+  ASSERT_EQ(order(), (std::vector<std::string>{a, b, c}));
+
+  struct Step {
+    std::vector<std::string> arguments;
+    int status;
+    std::vector<std::string> order;
+    std::string message;
+  };
+  const Step steps[] = {
+      {{"move", c, "first"}, 0, {c, a, b}, "'Extra 01-02' is number 1 of 3 in the queue."},
+      {{"move", "1", "up"}, 1, {c, a, b}, "'Extra 01-02' is first in the queue"},
+      {{"move", "3", "down"}, 1, {c, a, b}, "'Series - VTS_01 PGC 02' is last in the queue"},
+      {{"move", b, "last"}, 1, {c, a, b}, "is last in the queue"},
+      {{"move", a, "down"}, 0, {c, b, a}, "is number 3 of 3"},
+      {{"move", dest_.File(c), "last"}, 0, {b, a, c}, "is number 3 of 3"},
+      {{"move", "2", "up"}, 0, {a, b, c}, "is number 1 of 3"},
+      {{"move", "Nobody", "up"}, 2, {a, b, c}, "JOB: no job 'Nobody' in the queue"},
+      {{"remove", a}, 0, {b, c}, "Do you really want remove this job from the queue? [yes]"},
+      {{"add", dest_.File(a) + "/"}, 0, {b, c, a}, "is in the queue as number 3"},
+      {{"add", dest_.File(a)}, 0, {b, c, a}, "Job is already added to the list."},
+      {{"add", dest_.Path()}, 1, {b, c, a}, "The selected folder does not contain a valid job!"},
+      {{"remove", "4"}, 2, {b, c, a}, "JOB: no job '4' in the queue"},
+  };
+  for (const Step& step : steps) {
+    const CliRun run = RunCli(step.arguments);
+    SCOPED_TRACE(step.arguments[0] + " " + step.arguments[1]);
+    EXPECT_EQ(run.status, step.status) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(step.message), std::string::npos) << run.out << run.err;
+    EXPECT_EQ(order(), step.order);
+    // The job's folder stays where it was whatever happens to its row.
+    EXPECT_TRUE(fs::exists(dest_.File(a + "/.kvnj")));
+  }
+
+  // While the program runs the list is shown but not changed.
+  auto lock = platform::SingleInstanceLock::Acquire(app::kSingleInstanceName).lock;
+  ASSERT_TRUE(lock);
+  for (const std::vector<std::string>& edit :
+       {std::vector<std::string>{"remove", b}, {"move", a, "first"}, {"add", dest_.File(b)}}) {
+    const CliRun refused = RunCli(edit);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("Kestrevane is running"), std::string::npos) << refused.err;
+  }
+  EXPECT_EQ(order(), (std::vector<std::string>{b, c, a}));
 }
 
 TEST_F(CliProgram, ARunningProgramIsNamedAndNothingChanges) {
