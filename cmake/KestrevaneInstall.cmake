@@ -12,20 +12,24 @@ install(FILES "${PROJECT_SOURCE_DIR}/docs/Readme.txt" DESTINATION "${KV_INSTALL_
 install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${KV_INSTALL_PROGRAM_DIR}"
         RENAME License.txt)
 
-# The launcher finds the program folder relative to itself, so the copy may be
-# moved together with its prefix.
+# The launchers (the program and its terminal front end) find the program
+# folder relative to themselves, so the copy may be moved together with its
+# prefix.
 set(KV_DESKTOP_SOURCE "${PROJECT_SOURCE_DIR}/app/desktop")
 set(KV_DESKTOP_STAGE "${CMAKE_BINARY_DIR}/desktop")
 file(RELATIVE_PATH KV_BIN_TO_PROGRAM "/prefix/${KV_INSTALL_BIN_DIR}"
      "/prefix/${KV_INSTALL_PROGRAM_DIR}")
-configure_file("${KV_DESKTOP_SOURCE}/kestrevane.in" "${KV_DESKTOP_STAGE}/kestrevane" @ONLY)
-install(PROGRAMS "${KV_DESKTOP_STAGE}/kestrevane" DESTINATION "${KV_INSTALL_BIN_DIR}")
+foreach(launcher IN ITEMS "kestrevane:Kestrevane" "kestrevane-cli:kestrevane-cli")
+  string(REPLACE ":" ";" launcher "${launcher}")
+  list(GET launcher 0 KV_LAUNCHER_NAME)
+  list(GET launcher 1 KV_LAUNCHED)
+  configure_file("${KV_DESKTOP_SOURCE}/launcher.in" "${KV_DESKTOP_STAGE}/${KV_LAUNCHER_NAME}" @ONLY)
+  install(PROGRAMS "${KV_DESKTOP_STAGE}/${KV_LAUNCHER_NAME}" DESTINATION "${KV_INSTALL_BIN_DIR}")
+endforeach()
 
 # The menu entry names the launcher by its full path, which depends on the
 # prefix given to `cmake --install`: it is written when the install runs.
 configure_file("${KV_DESKTOP_SOURCE}/install.cmake" "${KV_DESKTOP_STAGE}/install.cmake" @ONLY)
 install(SCRIPT "${KV_DESKTOP_STAGE}/install.cmake")
-install(FILES "${KV_DESKTOP_STAGE}/kestrevane.desktop"
-        DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 install(FILES "${KV_DESKTOP_SOURCE}/kestrevane.svg"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
