@@ -41,7 +41,8 @@ std::vector<TitleArgument> ChainsOfDisc(const std::string& dvd_folder, double mi
       const auto summary = ifo->Summary(pgc - 1);
       if (!summary) continue;
       const int seconds = summary->hours * 3600 + summary->minutes * 60 + summary->seconds;
-      if (seconds < min_minutes * 60) continue;
+      // A chain that plays nothing (a menu's, a jump) is no title.
+      if (seconds < min_minutes * 60 || (seconds == 0 && summary->Frames() == 0)) continue;
       chains.push_back({vts, pgc, summary->angles > 1 ? 1 : 0});
     }
   }

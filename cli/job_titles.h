@@ -15,7 +15,7 @@ struct PlannedJob {
 };
 
 // The program chains of the DVD folder (ending in "/") that play at least
-// `min_minutes`, in the order of their title sets and chains, each with its
+// `min_minutes` (and at all), in the order of their title sets and chains, each with its
 // first angle when it has angles; read from its information files.
 std::vector<TitleArgument> ChainsOfDisc(const std::string& dvd_folder, double min_minutes);
 
