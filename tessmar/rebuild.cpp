@@ -136,6 +136,42 @@ bool LoadTable(int fd, uint32_t sector, std::vector<uint8_t>* table) {
   return true;
 }
 
+// Angle codes: k * 16 + i for the i-th of k cells in an angle block, 0x11
+// for a cell outside blocks. `playback` is the PGC's cell playback table.
+void AssignAngleCodes(const uint8_t* playback, Title* title) {
+  auto block_mode = [playback](size_t cell) {
+    return playback[dvd::kCellPlaybackSize * cell] >> 6;
+  };
+  for (size_t i = 0; i < title->cells.size();) {
+    int mode = block_mode(i);
+    if (mode == 0) {
+      title->cells[i].angle = 0x11;
+      ++i;
+      continue;
+    }
+    size_t end = i + 1;  // a block runs to its last cell (mode 3)
+    if (mode != 3) {
+      while (end < title->cells.size()) {
+        int m = block_mode(end);
+        if (m == 0 || m == 1) break;
+        ++end;
+        if (m == 3) break;
+      }
+    }
+    size_t k = std::min<size_t>(end - i, 15);
+    for (size_t j = i; j < end; ++j)
+      title->cells[j].angle = static_cast<int>(k * 16 + std::min<size_t>(j - i + 1, 15));
+    i = end;
+  }
+}
+
+// Drops the cells of the other angles of every block that has `angle`.
+void KeepOneAngle(int angle, Title* title) {
+  for (Cell& c : title->cells) {
+    if (c.angle / 16 >= angle && c.angle % 16 != angle) c.vob_id = c.cell_id = 0;
+  }
+}
+
 bool ReadTitle(const char* ifo_path, int pgc, int angle, Title* title) {
   int fd = ::open(ifo_path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -183,34 +219,8 @@ bool ReadTitle(const char* ifo_path, int pgc, int angle, Title* title) {
     c.seconds = FromBcd(time[2]);
     c.frames = FromBcd(time[3] & 0x3F) | (time[3] & 0xC0);
   }
-  // Angle codes: k * 16 + i for the i-th of k cells in a block.
-  for (size_t i = 0; i < title->cells.size();) {
-    const uint8_t* play = pgcit.data() + playback + dvd::kCellPlaybackSize * i;
-    int mode = play[0] >> 6;
-    if (mode == 0) {
-      title->cells[i].angle = 0x11;
-      ++i;
-      continue;
-    }
-    size_t end = i + 1;  // a block runs to its last cell (mode 3)
-    if (mode != 3) {
-      while (end < title->cells.size()) {
-        int m = pgcit[playback + dvd::kCellPlaybackSize * end] >> 6;
-        if (m == 0 || m == 1) break;
-        ++end;
-        if (m == 3) break;
-      }
-    }
-    size_t k = std::min<size_t>(end - i, 15);
-    for (size_t j = i; j < end; ++j)
-      title->cells[j].angle = static_cast<int>(k * 16 + std::min<size_t>(j - i + 1, 15));
-    i = end;
-  }
-  if (angle > 0) {
-    for (Cell& c : title->cells) {
-      if (c.angle / 16 >= angle && c.angle % 16 != angle) c.vob_id = c.cell_id = 0;
-    }
-  }
+  AssignAngleCodes(pgcit.data() + playback, title);
+  if (angle > 0) KeepOneAngle(angle, title);
   return true;
 }
 
@@ -223,10 +233,21 @@ struct VobSet {
   int64_t Virtual(int file, int64_t offset) const {
     return offset + (file > 0 ? cum[static_cast<size_t>(file) - 1] : 0);
   }
+  int Count() const { return static_cast<int>(paths.size()); }
 };
 
-bool VideoPart(const std::string& vts, const std::string& title_base, const Title& title) {
-  // Cell index.
+// Where each cell of the title set starts in its VOB files, by (vob_id,
+// cell_id).
+struct CellIndex {
+  struct Entry {
+    int file;
+    int64_t offset;
+  };
+  std::vector<Entry> entries;
+  RunTable runs;
+};
+
+bool ReadCellIndex(const std::string& vts, CellIndex* index) {
   LineReader qmci;
   std::string line;
   int version = 0;
@@ -238,142 +259,176 @@ bool VideoPart(const std::string& vts, const std::string& title_base, const Titl
   if (!qmci.NextNonEmpty(&line) || !formats::ScanInt(line, &files) || files < 0) return false;
   for (int i = 0; i < files; ++i)
     if (!qmci.NextNonEmpty(&line)) return false;
-  struct CellEntry {
-    int file;
-    int64_t offset;
-  };
-  std::vector<CellEntry> entries;
-  RunTable cell_runs;
-  bool end_mark = false;
   while (qmci.NextNonEmpty(&line)) {
     formats::CellLine cell;
-    if (!formats::ScanCellLine(line, &cell)) {
-      end_mark = formats::IsEndMark(line);
-      break;
-    }
+    if (!formats::ScanCellLine(line, &cell)) return formats::IsEndMark(line);
     if (cell.file < 0 || cell.offset > (uint64_t{1} << 62)) return false;
-    cell_runs.Add(cell.vob_id, cell.cell_id, entries.size(), 1);
-    entries.push_back({cell.file, static_cast<int64_t>(cell.offset)});
+    index->runs.Add(cell.vob_id, cell.cell_id, index->entries.size(), 1);
+    index->entries.push_back({cell.file, static_cast<int64_t>(cell.offset)});
   }
-  if (!end_mark) return false;
+  return false;  // no end mark
+}
 
-  // Project file: the VOB files as they are on disk now.
-  LineReader d2v;
-  int d2v_version = 0;
-  if (!d2v.Open(vts + ".d2v") || !d2v.Next(&line) || !formats::ScanD2vHead(line, &d2v_version) ||
-      d2v_version > formats::kD2vMaxVersion)
+// The project file's head: its version, and the VOB files as they are on
+// disk now. The reader stays at the header lines that follow.
+bool ReadProjectHead(const std::string& vts, LineReader* d2v, int* version, VobSet* vobs) {
+  std::string line;
+  if (!d2v->Open(vts + ".d2v") || !d2v->Next(&line) || !formats::ScanD2vHead(line, version) ||
+      *version > formats::kD2vMaxVersion)
     return false;
   int count = 0;
-  if (!d2v.NextNonEmpty(&line) || !formats::ScanInt(line, &count) || count < 1 ||
+  if (!d2v->NextNonEmpty(&line) || !formats::ScanInt(line, &count) || count < 1 ||
       count > kMaxVobFiles)
     return false;
-  VobSet vobs;
   for (int i = 0; i < count; ++i) {
     std::string path;
-    if (!d2v.NextNonEmpty(&line) || !formats::ScanD2vPathLine(line, &path)) return false;
+    if (!d2v->NextNonEmpty(&line) || !formats::ScanD2vPathLine(line, &path)) return false;
     struct stat st;
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
-    vobs.paths.push_back(path);
-    vobs.sizes.push_back(st.st_size);
-    vobs.cum.push_back((vobs.cum.empty() ? 0 : vobs.cum.back()) + st.st_size);
+    vobs->paths.push_back(path);
+    vobs->sizes.push_back(st.st_size);
+    vobs->cum.push_back((vobs->cum.empty() ? 0 : vobs->cum.back()) + st.st_size);
   }
-  for (const CellEntry& e : entries)
-    if (e.file >= count) return false;
+  return true;
+}
 
-  OutFile vfm, qmvi;
+// Creates the title's map and video index with their heads: the project
+// file's header lines are copied, its location replaced.
+bool WriteHeads(const std::string& title_base, int d2v_version, const VobSet& vobs, LineReader* d2v,
+                OutFile* vfm, OutFile* qmvi) {
   std::string text;
-  if (!vfm.Create(title_base + ".vfm", nullptr)) return false;
+  if (!vfm->Create(title_base + ".vfm", nullptr)) return false;
   formats::AppendVirtualFileMapHead(&text, vobs.paths);
-  vfm.Text(text);
-  if (!qmvi.Create(title_base + ".qmvi", nullptr)) return false;
+  vfm->Text(text);
+  if (!qmvi->Create(title_base + ".qmvi", nullptr)) return false;
   std::string vfm_name = title_base.substr(title_base.rfind('/') + 1) + ".vfm";
   text.clear();
   formats::AppendVideoIndexHead(&text, d2v_version, vfm_name);
-  qmvi.Text(text);
+  qmvi->Text(text);
+  std::string line;
   for (int i = 0; i < formats::kD2vHeaderLines; ++i) {
-    if (!d2v.NextNonEmpty(&line)) return false;
-    qmvi.Text(line.c_str());  // as a formatted write of "%s\n" would
-    qmvi.Text("\n");
+    if (!d2v->NextNonEmpty(&line)) return false;
+    qmvi->Text(line.c_str());  // as a formatted write of "%s\n" would
+    qmvi->Text("\n");
   }
-  if (!d2v.NextNonEmpty(&line)) return false;  // Location=, replaced
-  qmvi.Text(formats::kVideoIndexLocation);
+  if (!d2v->NextNonEmpty(&line)) return false;  // Location=, replaced
+  qmvi->Text(formats::kVideoIndexLocation);
+  return true;
+}
 
-  // GOP lines.
-  // The frame flags of all GOP lines in one text, so that a long title makes
-  // no small allocation per line.
-  struct GopLine {
+// The project file's GOP lines, with their positions in the VOB files taken
+// as one virtual file. The frame flags of all lines are kept in one text, so
+// that a long title makes no small allocation per line.
+struct GopTable {
+  struct Line {
     int64_t position;
     size_t flags_at;
     size_t flags_size;
   };
-  std::vector<GopLine> gops;
+  std::vector<Line> lines;
   std::string flags;
-  RunTable gop_runs;
-  RunBuilder runs(&gop_runs);
+  RunTable runs;
+};
+
+bool ReadGopLines(LineReader* d2v, const VobSet& vobs, GopTable* gops) {
+  RunBuilder runs(&gops->runs);
+  std::string line;
   bool last_seen = false;
   while (!last_seen) {
     formats::GopLineHead gop;
-    if (!d2v.NextNonEmpty(&line) || !formats::ScanGopLine(line, &gop) || gop.file < 0 ||
-        gop.file >= count)
+    if (!d2v->NextNonEmpty(&line) || !formats::ScanGopLine(line, &gop) || gop.file < 0 ||
+        gop.file >= vobs.Count())
       return false;
     last_seen = gop.last;
-    runs.Entry(gop.vob_id, gop.cell_id, gops.size());
-    gops.push_back({vobs.Virtual(gop.file, gop.position), flags.size(), gop.flags.size()});
-    flags += gop.flags;
+    runs.Entry(gop.vob_id, gop.cell_id, gops->lines.size());
+    gops->lines.push_back(
+        {vobs.Virtual(gop.file, gop.position), gops->flags.size(), gop.flags.size()});
+    gops->flags += gop.flags;
   }
   runs.Close();
+  return true;
+}
 
-  // The title's bytes in playing order, and its GOPs in that virtual file.
+// The segments that hold `length` bytes from `offset` in VOB file `file` on,
+// running on into the following files.
+void AppendVobSegments(const VobSet& vobs, int file, int64_t offset, int64_t length,
+                       std::string* text) {
+  for (int64_t left = length; left > 0;) {
+    int64_t in_file = vobs.sizes[static_cast<size_t>(file)] - offset;
+    if (left > in_file && file + 1 < vobs.Count()) {
+      if (in_file > 0)
+        formats::AppendSegment(text, file, static_cast<uint64_t>(offset),
+                               static_cast<uint64_t>(in_file));
+      left -= std::max<int64_t>(in_file, 0);
+      ++file;
+      offset = 0;
+    } else {
+      formats::AppendSegment(text, file, static_cast<uint64_t>(offset),
+                             static_cast<uint64_t>(left));
+      left = 0;
+    }
+  }
+}
+
+// Writes the title's bytes in playing order to its map, and its GOPs, at
+// their places in that virtual file, to its video index. Returns the number
+// of GOP lines written.
+int WriteTitleCells(const Title& title, const CellIndex& cells, const VobSet& vobs,
+                    const GopTable& gops, OutFile* vfm, OutFile* qmvi) {
   int64_t written = 0;
   int gop_lines = 0;
+  std::string text;
   for (const Cell& cell : title.cells) {
     if (cell.Dropped()) continue;
-    const std::vector<Run>* a = cell_runs.Find(cell.vob_id, cell.cell_id);
-    const std::vector<Run>* b = gop_runs.Find(cell.vob_id, cell.cell_id);
-    if (!a || !b) continue;
-    for (size_t k = 0; k < a->size() && k < b->size(); ++k) {
-      size_t index = (*a)[k].first;
-      const CellEntry& e = entries[index];
-      int64_t s = vobs.Virtual(e.file, e.offset);
-      int64_t end = index + 1 < entries.size()
-                        ? vobs.Virtual(entries[index + 1].file, entries[index + 1].offset)
-                        : vobs.cum.back();
-      int64_t length = end > s ? end - s : 0;
-      int f = e.file;
-      int64_t o = e.offset;
+    const std::vector<Run>* cell_runs = cells.runs.Find(cell.vob_id, cell.cell_id);
+    const std::vector<Run>* gop_runs = gops.runs.Find(cell.vob_id, cell.cell_id);
+    if (!cell_runs || !gop_runs) continue;
+    for (size_t k = 0; k < cell_runs->size() && k < gop_runs->size(); ++k) {
+      const size_t index = (*cell_runs)[k].first;
+      const CellIndex::Entry& entry = cells.entries[index];
+      const int64_t start = vobs.Virtual(entry.file, entry.offset);
+      const int64_t end =
+          index + 1 < cells.entries.size()
+              ? vobs.Virtual(cells.entries[index + 1].file, cells.entries[index + 1].offset)
+              : vobs.cum.back();
+      const int64_t length = end > start ? end - start : 0;
       text.clear();
-      for (int64_t left = length; left > 0;) {
-        int64_t in_file = vobs.sizes[static_cast<size_t>(f)] - o;
-        if (left > in_file && f + 1 < count) {
-          if (in_file > 0)
-            formats::AppendSegment(&text, f, static_cast<uint64_t>(o),
-                                   static_cast<uint64_t>(in_file));
-          left -= std::max<int64_t>(in_file, 0);
-          ++f;
-          o = 0;
-        } else {
-          formats::AppendSegment(&text, f, static_cast<uint64_t>(o), static_cast<uint64_t>(left));
-          left = 0;
-        }
-      }
-      vfm.Text(text);
-      const Run& gop_run = (*b)[k];
+      AppendVobSegments(vobs, entry.file, entry.offset, length, &text);
+      vfm->Text(text);
+      const Run& gop_run = (*gop_runs)[k];
       text.clear();
       for (size_t g = gop_run.first; g < gop_run.first + gop_run.count; ++g) {
-        formats::AppendVideoIndexGopHead(&text, gops[g].position - s + written, cell.vob_id,
+        const GopTable::Line& gop = gops.lines[g];
+        formats::AppendVideoIndexGopHead(&text, gop.position - start + written, cell.vob_id,
                                          cell.cell_id);
-        text.append(flags, gops[g].flags_at, gops[g].flags_size);
+        text.append(gops.flags, gop.flags_at, gop.flags_size);
         ++gop_lines;
       }
-      qmvi.Text(text);
+      qmvi->Text(text);
       written += length;
     }
   }
+  return gop_lines;
+}
+
+bool VideoPart(const std::string& vts, const std::string& title_base, const Title& title) {
+  CellIndex cells;
+  LineReader d2v;
+  int d2v_version = 0;
+  VobSet vobs;
+  if (!ReadCellIndex(vts, &cells) || !ReadProjectHead(vts, &d2v, &d2v_version, &vobs)) return false;
+  for (const CellIndex::Entry& e : cells.entries)
+    if (e.file >= vobs.Count()) return false;
+  OutFile vfm, qmvi;
+  GopTable gops;
+  if (!WriteHeads(title_base, d2v_version, vobs, &d2v, &vfm, &qmvi) ||
+      !ReadGopLines(&d2v, vobs, &gops))
+    return false;
+  const int gop_lines = WriteTitleCells(title, cells, vobs, gops, &vfm, &qmvi);
   vfm.Text(formats::kEndMark);
   if (gop_lines == 0) return false;
-  std::string trailer;
+  std::string trailer, text;
   d2v.NextNonEmpty(&trailer);
-  text.clear();
   formats::AppendVideoIndexEnd(&text, trailer);
   qmvi.Text(text);
   return true;
