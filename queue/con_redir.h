@@ -41,16 +41,15 @@ class LineCutter {
   bool at_line_start_ = true;  // no byte of the current line seen yet
 };
 
-// Starts a child process with its standard handles on pipes, reads its
-// output on two reader threads, cuts it into lines and reports the child's
-// end from a watcher thread. The handlers run on those worker threads.
+// Starts a child process (a platform::ChildProcess: its standard handles on
+// pipes, a session of its own, the nice value of its priority class), reads
+// its output on two reader threads, cuts it into lines and reports the
+// child's end from a watcher thread. The handlers run on those worker threads.
 //
-// The child runs in a session of its own at the nice value of its priority
-// class; every pipe end of ours is close-on-exec, so the child holds only its
-// own three ends. Close ends everything with bounded waits: it kills the
-// child's process group and never waits on a handler that is queued for
-// another thread. Close may also be called from a handler, where it only
-// stops the run; the next Close from outside releases it.
+// Close ends everything with bounded waits: it kills the child's process
+// group and never waits on a handler that is queued for another thread.
+// Close may also be called from a handler, where it only stops the run; the
+// next Close from outside releases it.
 class CConRedir {
  public:
   CConRedir();
@@ -95,8 +94,7 @@ class CConRedir {
   void ReaderThread(std::shared_ptr<Run> run, int stream);
   void WatcherThread(std::shared_ptr<Run> run);
   static void StopRun(Run& run);
-  static void KillChild(Run& run, bool wait);
-  bool SignalChild(int signal_number);
+  std::shared_ptr<Run> CurrentRun() const;
 
   // The run being served; guarded by run_mutex_ (the pointer, not the run).
   mutable std::mutex run_mutex_;

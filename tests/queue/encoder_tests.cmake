@@ -25,6 +25,7 @@ if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
   set(kv_encoder_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
   add_executable(encoder_output_fuzz encoder_output_fuzz.cpp
     "${PROJECT_SOURCE_DIR}/queue/con_redir.cpp"
+    "${PROJECT_SOURCE_DIR}/platform/child_process_posix.cpp"
     "${PROJECT_SOURCE_DIR}/queue/encoder_output.cpp"
     "${PROJECT_SOURCE_DIR}/queue/encoder_job_info.cpp")
   set_target_properties(encoder_output_fuzz PROPERTIES
