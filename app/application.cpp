@@ -13,6 +13,7 @@
 #include "platform/instance_activation.h"
 #include "platform/message_box.h"
 #include "platform/single_instance.h"
+#include "platform/window_dialogs.h"
 
 namespace app {
 
@@ -43,6 +44,7 @@ class KestrevaneApplication : public QApplication {
 }  // namespace
 
 int RunKestrevane(const StartupEnvironment& environment) {
+  platform::UseWindowDialogs();
   using platform::SingleInstanceLock;
   SingleInstanceLock::Attempt instance = SingleInstanceLock::Acquire(kSingleInstanceName);
   if (instance.outcome == SingleInstanceLock::Outcome::HeldByAnother) {
@@ -87,7 +89,7 @@ int RunKestrevane(const StartupEnvironment& environment) {
     delete Shell().QueueWindow.data();
     delete Shell().SplashWindow.data();
   }
-  RunExitCleanup(environment);
+  RunExitCleanup(environment, Shell());
   ResetShell();
   QApplication::setQuitOnLastWindowClosed(quit_on_last_window);
   activation.reset();

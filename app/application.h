@@ -4,9 +4,6 @@
 
 namespace app {
 
-// The single-instance name: a lock held while an instance runs.
-inline constexpr const char* kSingleInstanceName = "KestrevaneAuxEvent";
-
 // Runs the program on an existing QApplication: the single-instance guard,
 // the hidden main window with the splash sequence, the message loop and the
 // exit clean-up. 1 when another instance runs, otherwise 0.

@@ -59,8 +59,14 @@ void TKVNMainForm::FormShow() {
   // the application to end.
   if (splash->VersionError()) return;
   splash->show();
-  splash->RunSplashSequence([this] { return RunStartupChecks(environment_); },
-                            [this] { ShowQueueWindow(); });
+  splash->RunSplashSequence(
+      [this] {
+        ShellState& shell = Shell();
+        if (shell.MainWindow)
+          shell.ApplicationTitle = shell.MainWindow->windowTitle().toStdString();
+        return RunStartupChecks(environment_, Shell());
+      },
+      [this] { ShowQueueWindow(); });
 }
 
 void TKVNMainForm::ShowQueueWindow() {

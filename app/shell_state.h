@@ -3,29 +3,17 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
-#include <memory>
-#include <string>
 
-#include "platform/registry_access.h"
-#include "platform/registry_store.h"
+#include "app/shell_values.h"
 
 namespace app {
 
 class TKVNSplashForm;
 
-// The process-wide values of the application shell. They are set by the
-// start-up checks and read by the working windows; everything here is used
-// on the user-interface thread only.
-struct ShellState {
-  std::string ApplicationTitle;
-  // The folder of the program file, ending in exactly one "/".
-  std::string ProgramFolder;
-  std::string EncoderPath;
-  // The store behind RegistryAccess; both live from the start-up checks to
-  // the exit clean-up.
-  std::unique_ptr<platform::RegistryStore> RegistryStore;
-  std::unique_ptr<platform::RegistryAccess> RegistryAccess;
-
+// The process-wide state of the application shell: the values the start-up
+// checks set, and the shell's windows. Everything here is used on the
+// user-interface thread only.
+struct ShellState : ShellValues {
   QPointer<QWidget> MainWindow;
   QPointer<TKVNSplashForm> SplashWindow;
   QPointer<QWidget> QueueWindow;

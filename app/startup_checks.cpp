@@ -1,7 +1,6 @@
 #include "app/startup_checks.h"
 
 #include "app/frameserver_install.h"
-#include "app/shell_state.h"
 #include "platform/folders.h"
 #include "platform/message_box.h"
 #include "queue/job_store.h"
@@ -17,8 +16,8 @@ namespace {
 
 // Opens the store (a damaged one is recovered into a fresh one) and repairs
 // the job list; false with the reason the user is given.
-bool InitializeRegistry(const StartupEnvironment& environment, std::string* failure) {
-  ShellState& shell = Shell();
+bool InitializeRegistry(const StartupEnvironment& environment, ShellValues& shell,
+                        std::string* failure) {
   platform::RegistryStore::Recovery recovery;
   std::string error;
   shell.RegistryStore =
@@ -51,16 +50,14 @@ std::string DamagedStoreNote(const std::string& path,
          recovery.damaged_path + "\".";
 }
 
-bool RunStartupChecks(const StartupEnvironment& environment) {
-  ShellState& shell = Shell();
-  if (shell.MainWindow) shell.ApplicationTitle = shell.MainWindow->windowTitle().toStdString();
+bool RunStartupChecks(const StartupEnvironment& environment, ShellValues& shell) {
   shell.ProgramFolder = environment.program_folder;
   // Nothing checks for the encoder here: a missing one shows when a volume
   // is started.
   shell.EncoderPath = shell.ProgramFolder + "helix/producer";
 
   std::string failure;
-  if (!InitializeRegistry(environment, &failure)) {
+  if (!InitializeRegistry(environment, shell, &failure)) {
     platform::ShowMessage(nullptr, "Unable to initialize registry entries.\n\n" + failure,
                           platform::MessageIcon::Error);
     return false;
@@ -74,8 +71,7 @@ bool RunStartupChecks(const StartupEnvironment& environment) {
   return true;
 }
 
-void RunExitCleanup(const StartupEnvironment& environment) {
-  ShellState& shell = Shell();
+void RunExitCleanup(const StartupEnvironment& environment, ShellValues& shell) {
   if (shell.RegistryStore) {
     // Only a temporary installation (marked by "tempinst") is undone.
     FrameserverInstallation(*shell.RegistryStore, environment.system_folder).UninstallFrameserver();

@@ -2,9 +2,13 @@
 
 #include <string>
 
+#include "app/shell_values.h"
 #include "platform/registry_store.h"
 
 namespace app {
+
+// The single-instance name: a lock held while an instance runs.
+inline constexpr const char* kSingleInstanceName = "KestrevaneAuxEvent";
 
 // Where this run of the program finds its files. The program takes them from
 // the platform; tests point them at folders of their own.
@@ -16,10 +20,10 @@ struct StartupEnvironment {
   static StartupEnvironment OfThisProcess();
 };
 
-// Sets the shell's process-wide values, opens RegistryAccess, repairs the job
-// list and installs the frameserver for the run. False once a message has
-// been shown.
-bool RunStartupChecks(const StartupEnvironment& environment);
+// Sets the process-wide values (the folders, the encoder), opens
+// RegistryAccess, repairs the job list and installs the frameserver for the
+// run. False once a message has been shown.
+bool RunStartupChecks(const StartupEnvironment& environment, ShellValues& values);
 
 // The note shown once when a damaged registry store was replaced, naming
 // the store and the file the damaged one is kept in.
@@ -28,6 +32,6 @@ std::string DamagedStoreNote(const std::string& path,
 
 // After the message loop: undoes a temporary frameserver installation and
 // releases RegistryAccess. Safe whichever check failed.
-void RunExitCleanup(const StartupEnvironment& environment);
+void RunExitCleanup(const StartupEnvironment& environment, ShellValues& values);
 
 }  // namespace app

@@ -2,16 +2,13 @@
 
 #include <utility>
 
-#include "app/application.h"
-#include "app/shell_state.h"
-
 namespace cli {
 
 CliSession::CliSession(app::StartupEnvironment environment)
     : environment_(std::move(environment)) {}
 
 CliSession::~CliSession() {
-  if (checks_ran_) app::RunExitCleanup(environment_);
+  if (checks_ran_) app::RunExitCleanup(environment_, values_);
   // The lock goes last, as the program frees its name after the clean-up.
   lock_.reset();
 }
@@ -30,7 +27,8 @@ CliSession::OpenResult CliSession::Lock() {
 CliSession::OpenResult CliSession::Open() {
   if (Lock() == OpenResult::ProgramRunning) return OpenResult::ProgramRunning;
   checks_ran_ = true;
-  return app::RunStartupChecks(environment_) ? OpenResult::Ready : OpenResult::ChecksFailed;
+  return app::RunStartupChecks(environment_, values_) ? OpenResult::Ready
+                                                      : OpenResult::ChecksFailed;
 }
 
 }  // namespace cli
@@ -38,13 +36,13 @@ CliSession::OpenResult CliSession::Open() {
 namespace cli {
 
 platform::RegistryAccess& CliSession::Registry() const {
-  return *app::Shell().RegistryAccess;
+  return *values_.RegistryAccess;
 }
 std::string CliSession::EncoderPath() const {
-  return app::Shell().EncoderPath;
+  return values_.EncoderPath;
 }
 std::string CliSession::ProgramFolder() const {
-  return app::Shell().ProgramFolder;
+  return values_.ProgramFolder;
 }
 
 }  // namespace cli

@@ -37,6 +37,8 @@ class CliSession {
 
  private:
   app::StartupEnvironment environment_;
+  // What the start-up checks set, as the program keeps it in its shell.
+  app::ShellValues values_;
   std::unique_ptr<platform::SingleInstanceLock> lock_;
   bool checks_ran_ = false;
 };

@@ -13,7 +13,9 @@ enum class MessageButtons { Ok, YesNo };
 enum class MessageAnswer { Ok, Yes, No };
 
 // Every modal message the program shows goes through this service; the
-// caption is always "Kestrevane".
+// caption is always "Kestrevane". Without windows the text goes to the error
+// stream (and a question is answered No); a program with windows installs
+// the message boxes (platform/window_dialogs.h).
 class MessageBoxes {
  public:
   virtual ~MessageBoxes() = default;

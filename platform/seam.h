@@ -3,17 +3,19 @@
 namespace platform {
 
 // One replaceable service: the program uses the real implementation, a test
-// installs its own for the length of a scope. Not thread-safe by design:
-// services are swapped only while no worker runs.
+// installs its own for the length of a scope. A program may install another
+// real implementation at its start (the windows' message boxes, say). Not
+// thread-safe by design: services are swapped only while no worker runs.
 template <class Service>
 class Seam {
  public:
-  explicit Seam(Service& real) : real_(real) {}
-  Service& Current() const { return override_ ? *override_ : real_; }
+  explicit Seam(Service& real) : real_(&real) {}
+  Service& Current() const { return override_ ? *override_ : *real_; }
   void Override(Service* replacement) { override_ = replacement; }
+  void InstallReal(Service& real) { real_ = &real; }
 
  private:
-  Service& real_;
+  Service* real_;
   Service* override_ = nullptr;
 };
 

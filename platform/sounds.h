@@ -6,6 +6,8 @@ namespace platform {
 
 enum class SystemSound { Beep, Default, Exclamation, Error };
 
+// Without windows there is no sound; a program with windows installs the
+// desktop's beep (platform/window_dialogs.h).
 class Sounds {
  public:
   virtual ~Sounds() = default;

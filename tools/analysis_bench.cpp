@@ -37,6 +37,7 @@
 
 #include "dvd/disc_checksum.h"
 #include "platform/file_system.h"
+#include "platform/window_dialogs.h"
 #include "queue/folder_tree.h"
 #include "tessmar/include/tessmar.h"
 #include "wizard/analysis_files.h"
@@ -266,6 +267,7 @@ int main(int argc, char** argv) {
   }
   int qt_argc = 1;
   QApplication application(qt_argc, argv);
+  platform::UseWindowDialogs();
 
   const std::string disc = work + "/disc";
   const std::vector<TitleSet> sets = MakeDisc(sample, disc + "/VIDEO_TS", gib);

@@ -35,6 +35,7 @@
 
 #include "decoder/border_detection.h"
 #include "decoder/video_decoder.h"
+#include "platform/window_dialogs.h"
 #include "tests/wizard/analysed_disc.h"
 #include "tests/wizard/test_wizard_frame.h"
 #include "wizard/title_key.h"
@@ -294,6 +295,7 @@ int main(int argc, char** argv) {
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
+  platform::UseWindowDialogs();
   // Absolute paths: the library's entry points take a path's first
   // character for a drive letter.
   const std::string dvds = fs::absolute(argv[1]).string(), work = fs::absolute(argv[2]).string();

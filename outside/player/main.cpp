@@ -8,9 +8,11 @@
 
 #include "outside/player/player_window.h"
 #include "platform/message_box.h"
+#include "platform/window_dialogs.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  platform::UseWindowDialogs();
   if (argc != 2) {
     platform::ShowMessage(nullptr, "Usage: mplayer2 SCRIPT.avs", platform::MessageIcon::Error);
     return 2;

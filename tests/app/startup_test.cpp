@@ -38,7 +38,7 @@ class StartupChecksTest : public ::testing::Test {
 };
 
 TEST_F(StartupChecksTest, SetTheShellValuesRepairTheListAndInstallTheFrameserver) {
-  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment()));
+  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment(), app::Shell()));
   const app::ShellState& shell = app::Shell();
   EXPECT_EQ(shell.ProgramFolder, folders_.Program());
   EXPECT_EQ(shell.EncoderPath, folders_.Program() + "helix/producer");
@@ -50,7 +50,7 @@ TEST_F(StartupChecksTest, SetTheShellValuesRepairTheListAndInstallTheFrameserver
       shell.RegistryStore->ReadString(RegistryRoot::LocalMachine, kFrameserverKey, "tempinst"));
   EXPECT_TRUE(boxes_.Messages().empty());
 
-  app::RunExitCleanup(folders_.Environment());
+  app::RunExitCleanup(folders_.Environment(), app::Shell());
   EXPECT_FALSE(app::Shell().RegistryAccess);
   EXPECT_FALSE(platform::FileExists(folders_.System("avisynth.dll")));
   auto store = platform::RegistryStore::Open(folders_.RegistryPath());
@@ -63,7 +63,7 @@ TEST_F(StartupChecksTest, AStoreThatCannotBeHadStopsBeforeTheFrameserverAndSaysW
   kv_test::WriteFile(folders_.RegistryPath(), "a file");
   environment.registry_path = folders_.RegistryPath() + "/registry.db";
   boxes_.Answer(platform::MessageAnswer::Ok);
-  EXPECT_FALSE(app::RunStartupChecks(environment));
+  EXPECT_FALSE(app::RunStartupChecks(environment, app::Shell()));
   ASSERT_EQ(boxes_.Messages().size(), 1u);
   const std::string& text = boxes_.Messages()[0].text;
   EXPECT_EQ(text.rfind("Unable to initialize registry entries.\n\n", 0), 0u) << text;
@@ -71,19 +71,19 @@ TEST_F(StartupChecksTest, AStoreThatCannotBeHadStopsBeforeTheFrameserverAndSaysW
   EXPECT_NE(text.find("cannot create its folder"), std::string::npos) << text;
   EXPECT_EQ(boxes_.Messages()[0].icon, MessageIcon::Error);
   EXPECT_FALSE(platform::FileExists(folders_.System("avisynth.dll")));
-  app::RunExitCleanup(environment);
+  app::RunExitCleanup(environment, app::Shell());
 }
 
 TEST_F(StartupChecksTest, ADamagedStoreIsReplacedOnceAndTheUserToldOfBothFiles) {
   {
-    ASSERT_TRUE(app::RunStartupChecks(folders_.Environment()));
-    app::RunExitCleanup(folders_.Environment());
+    ASSERT_TRUE(app::RunStartupChecks(folders_.Environment(), app::Shell()));
+    app::RunExitCleanup(folders_.Environment(), app::Shell());
     app::ResetShell();
   }
   const std::string damage(5000, 'x');
   kv_test::WriteFile(folders_.RegistryPath(), damage);
   boxes_.Answer(platform::MessageAnswer::Ok);
-  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment()));
+  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment(), app::Shell()));
   ASSERT_EQ(boxes_.Messages().size(), 1u);
   const std::string& text = boxes_.Messages()[0].text;
   EXPECT_EQ(boxes_.Messages()[0].icon, MessageIcon::Warning);
@@ -99,31 +99,31 @@ TEST_F(StartupChecksTest, ADamagedStoreIsReplacedOnceAndTheUserToldOfBothFiles) 
       app::Shell().RegistryStore->ReadDWord(RegistryRoot::LocalMachine, queue::kJobsKey, "Count"),
       0u);
   EXPECT_TRUE(platform::FileExists(folders_.System("avisynth.dll")));
-  app::RunExitCleanup(folders_.Environment());
+  app::RunExitCleanup(folders_.Environment(), app::Shell());
   app::ResetShell();
 
   // Told once: the next start finds the fresh store.
-  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment()));
+  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment(), app::Shell()));
   EXPECT_EQ(boxes_.Messages().size(), 1u);
-  app::RunExitCleanup(folders_.Environment());
+  app::RunExitCleanup(folders_.Environment(), app::Shell());
 }
 
 TEST_F(StartupChecksTest, AMissingFrameserverFileFailsAndChangesNothing) {
   ASSERT_TRUE(platform::DeleteFile(folders_.Program() + "devil.dll"));
   boxes_.Answer(platform::MessageAnswer::Ok);
-  EXPECT_FALSE(app::RunStartupChecks(folders_.Environment()));
+  EXPECT_FALSE(app::RunStartupChecks(folders_.Environment(), app::Shell()));
   ASSERT_EQ(boxes_.Messages().size(), 1u);
   EXPECT_EQ(boxes_.Messages()[0].text,
             "Unable to initialize frameserver. Try to reinstall Kestrevane.");
   EXPECT_EQ(boxes_.Messages()[0].icon, MessageIcon::Error);
   EXPECT_FALSE(platform::FileExists(folders_.System("avisynth.dll")));
   EXPECT_FALSE(app::Shell().RegistryStore->KeyExists(RegistryRoot::LocalMachine, kFrameserverKey));
-  app::RunExitCleanup(folders_.Environment());
+  app::RunExitCleanup(folders_.Environment(), app::Shell());
 }
 
 TEST_F(StartupChecksTest, TheExitCleanupRepairsWhatACrashedRunLeftEvenAfterAFailedCheck) {
   // A run that crashed: installed and marked temporary, never cleaned up.
-  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment()));
+  ASSERT_TRUE(app::RunStartupChecks(folders_.Environment(), app::Shell()));
   app::ResetShell();
   ASSERT_TRUE(platform::FileExists(folders_.System("avisynth.dll")));
 
@@ -132,8 +132,8 @@ TEST_F(StartupChecksTest, TheExitCleanupRepairsWhatACrashedRunLeftEvenAfterAFail
   app::StartupEnvironment environment = folders_.Environment();
   environment.program_folder = broken.Program() + "missing/";
   boxes_.Answer(platform::MessageAnswer::Ok);
-  EXPECT_FALSE(app::RunStartupChecks(environment));
-  app::RunExitCleanup(environment);
+  EXPECT_FALSE(app::RunStartupChecks(environment, app::Shell()));
+  app::RunExitCleanup(environment, app::Shell());
   EXPECT_FALSE(platform::FileExists(folders_.System("avisynth.dll")));
   auto store = platform::RegistryStore::Open(folders_.RegistryPath());
   EXPECT_FALSE(store->KeyExists(RegistryRoot::LocalMachine, kFrameserverKey));

@@ -15,6 +15,8 @@
 #include <QApplication>
 #include <QString>
 
+#include "platform/window_dialogs.h"
+
 namespace {
 
 // The offscreen platform warns about every window feature it lacks (opacity
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   previous_handler = qInstallMessageHandler(QuietMessageHandler);
   QApplication app(argc, argv);
+  platform::UseWindowDialogs();
   return RUN_ALL_TESTS();
 #else
   return RUN_ALL_TESTS();

@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <cstdio>
 
+#include "platform/window_dialogs.h"
 #include "wizard/codec_form.h"
 #include "wizard/config_page.h"
 #include "wizard/filters_form.h"
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   QApplication application(argc, argv);
+  platform::UseWindowDialogs();
   const QString folder = QString::fromLocal8Bit(argv[1]);
 
   // The wizard window on its configuration page, as page 3 leaves it.

@@ -20,6 +20,7 @@
 #include "platform/file_system.h"
 #include "platform/registry_access.h"
 #include "platform/registry_store.h"
+#include "platform/window_dialogs.h"
 #include "queue/encoder_controller.h"
 #include "queue/job_file.h"
 #include "queue/job_store.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
   const std::string registry = base + "/registry.db";
   setenv("KESTREVANE_REGISTRY", registry.c_str(), 1);
   QApplication application(argc, argv);
+  platform::UseWindowDialogs();
 
   auto store = platform::RegistryStore::Open(registry);
   if (!store) return 1;

@@ -37,6 +37,7 @@
 #include "platform/folders.h"
 #include "platform/registry_access.h"
 #include "platform/registry_store.h"
+#include "platform/window_dialogs.h"
 #include "queue/encoder_controller.h"
 #include "queue/queue_window.h"
 #include "wizard/new_form.h"
@@ -99,6 +100,7 @@ int main(int argc, char** argv) {
   QDir().mkpath(QString::fromStdString(work + "/Videos"));
 
   QApplication application(argc, argv);
+  platform::UseWindowDialogs();
   app::ShellState& shell = app::Shell();
   shell.ApplicationTitle = "Kestrevane";
   shell.ProgramFolder = std::string(KV_PROGRAM_FOLDER) + "/";

@@ -1,8 +1,13 @@
-// Modal message boxes captioned "Kestrevane".
-#include "platform/message_box.h"
+// Modal message boxes captioned "Kestrevane" and the desktop's beep, installed
+// as the real services of their seams by a program with windows.
+#include "platform/window_dialogs.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QString>
+
+#include "platform/message_box.h"
+#include "platform/sounds.h"
 
 namespace platform {
 namespace {
@@ -21,7 +26,7 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
   return QMessageBox::NoIcon;
 }
 
-class RealMessageBoxes : public MessageBoxes {
+class WindowMessageBoxes : public MessageBoxes {
  public:
   MessageAnswer Show(QWidget* owner, const std::string& text, MessageIcon icon,
                      MessageButtons buttons) override {
@@ -42,17 +47,21 @@ class RealMessageBoxes : public MessageBoxes {
   }
 };
 
+class DesktopBeep : public Sounds {
+ public:
+  void Play(SystemSound) override {
+    // Every kind is the same beep; without a widget application there is none.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) QApplication::beep();
+  }
+};
+
 }  // namespace
 
-Seam<MessageBoxes>& MessageBoxSeam() {
-  static RealMessageBoxes real;
-  static Seam<MessageBoxes> seam(real);
-  return seam;
-}
-
-MessageAnswer ShowMessage(QWidget* owner, const std::string& text, MessageIcon icon,
-                          MessageButtons buttons) {
-  return MessageBoxSeam().Current().Show(owner, text, icon, buttons);
+void UseWindowDialogs() {
+  static WindowMessageBoxes boxes;
+  static DesktopBeep beep;
+  MessageBoxSeam().InstallReal(boxes);
+  SoundsSeam().InstallReal(beep);
 }
 
 }  // namespace platform
