@@ -1,9 +1,10 @@
 #include "wizard/encoder_job_file.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <utility>
+
+#include "wizard/crlf_text.h"
 
 namespace wizard {
 
@@ -16,32 +17,6 @@ const char* Bool(bool value) {
   return value ? "true" : "false";
 }
 
-class JobText {
- public:
-  // One line: `indent` blanks, the formatted text, CR LF.
-  __attribute__((format(printf, 3, 4))) void Line(int indent, const char* format, ...) {
-    text_.append(static_cast<size_t>(indent), ' ');
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length > 0) {
-      std::string piece(static_cast<size_t>(length), '\0');
-      std::vsnprintf(piece.data(), piece.size() + 1, format, args);
-      text_ += piece;
-    }
-    va_end(args);
-    text_ += "\r\n";
-  }
-
-  std::string Take() { return std::move(text_); }
-
- private:
-  std::string text_;
-};
-
 // Opening and closing of a line that may stand as an XML comment.
 struct Wrapper {
   const char* open;
@@ -52,73 +27,73 @@ Wrapper ActiveWhen(bool active) {
   return active ? Wrapper{"", ""} : Wrapper{"<!-- ", " -->"};
 }
 
-void WriteHeader(JobText& out, const EncoderJobFileValues& v) {
-  out.Line(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-  out.Line(0, "<job xmlns=\"%s\" xmlns:xsi=\"%s\"  xsi:schemaLocation=\"%s %s.xsd\">",
-           kEncoderJobNamespace, kXmlSchemaInstanceNamespace, kEncoderJobNamespace,
-           kEncoderJobNamespace);
-  out.Line(2, "<enableTwoPass type=\"bool\">%s</enableTwoPass>", Bool(v.TwoPass));
-  out.Line(2, "<clipInfo>");
+void WriteHeader(CrLfText& out, const EncoderJobFileValues& v) {
+  out.IndentedLine(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  out.IndentedLine(0, "<job xmlns=\"%s\" xmlns:xsi=\"%s\"  xsi:schemaLocation=\"%s %s.xsd\">",
+                   kEncoderJobNamespace, kXmlSchemaInstanceNamespace, kEncoderJobNamespace,
+                   kEncoderJobNamespace);
+  out.IndentedLine(2, "<enableTwoPass type=\"bool\">%s</enableTwoPass>", Bool(v.TwoPass));
+  out.IndentedLine(2, "<clipInfo>");
   const std::pair<const char*, const std::string*> entries[] = {
       {"Title", &v.Title},       {"Author", &v.Author},           {"Copyright", &v.Copyright},
       {"Keywords", &v.Keywords}, {"Description", &v.Description},
   };
   for (const auto& [name, value] : entries) {
-    out.Line(4, "<entry>");
-    out.Line(6, "<name>%s</name>", name);
-    out.Line(6, "<value type=\"string\">%s</value>", value->c_str());
-    out.Line(4, "</entry>");
+    out.IndentedLine(4, "<entry>");
+    out.IndentedLine(6, "<name>%s</name>", name);
+    out.IndentedLine(6, "<value type=\"string\">%s</value>", value->c_str());
+    out.IndentedLine(4, "</entry>");
   }
-  out.Line(4, "<entry>");
-  out.Line(6, "<name>Content Rating</name>");
-  out.Line(6, "<value type=\"uint\">%d</value>", v.Rating);
-  out.Line(4, "</entry>");
-  out.Line(2, "</clipInfo>");
-  out.Line(2, "<inputs>");
-  out.Line(4, "<input xsi:type=\"avFileInput\">");
-  out.Line(6, "<filename type=\"string\">%s</filename>", v.ScriptName.c_str());
-  out.Line(6, "<pluginName type=\"string\">rn-avfile-directshow</pluginName>");
-  out.Line(6, "<prefilters>");
-  out.Line(8, "<prefilter xsi:type=\"deinterlacePrefilter\">");
-  out.Line(10, "<pluginName type=\"string\">rn-prefilter-deinterlace</pluginName>");
-  out.Line(10, "<enabled type=\"bool\">false</enabled>");
-  out.Line(10, "<manual type=\"bool\">true</manual>");
-  out.Line(10, "<deinterlace type=\"bool\">false</deinterlace>");
-  out.Line(10, "<inverseTelecine type=\"bool\">false</inverseTelecine>");
-  out.Line(8, "</prefilter>");
-  out.Line(6, "</prefilters>");
-  out.Line(4, "</input>");
-  out.Line(2, "</inputs>");
-  out.Line(2, "<parOutputs>");
-  out.Line(4, "<output>");
-  out.Line(6, "<destinations>");
-  out.Line(8, "<destination xsi:type=\"fileDestination\">");
-  out.Line(10, "<name type=\"string\">FileOutput</name>");
-  out.Line(10, "<filename type=\"string\">%s</filename>", v.OutputPath.c_str());
-  out.Line(10, "<destinationRollSize type=\"uint\">%d</destinationRollSize>", v.RollSizeMB);
-  out.Line(8, "</destination>");
-  out.Line(6, "</destinations>");
-  out.Line(6, "<mediaProfile>");
-  out.Line(8, "<audienceRefs>");
-  out.Line(10, "<audienceRef>Kestrevane</audienceRef>");
-  out.Line(8, "</audienceRefs>");
-  out.Line(8, "<audioMode type=\"string\">music</audioMode>");
-  out.Line(8, "<videoMode type=\"string\">normal</videoMode>");
-  out.Line(8, "<disableAudio type=\"bool\">%s</disableAudio>", Bool(!v.HasAudio));
-  out.Line(8, "<disableVideo type=\"bool\">false</disableVideo>");
-  out.Line(8, "<outputWidth type=\"uint\">0</outputWidth>");
-  out.Line(8, "<outputHeight type=\"uint\">0</outputHeight>");
-  out.Line(8, "<resizeQuality type=\"string\">high</resizeQuality>");
-  out.Line(8, "<audioResamplingQuality type=\"string\">high</audioResamplingQuality>");
-  out.Line(6, "</mediaProfile>");
-  out.Line(4, "</output>");
-  out.Line(2, "</parOutputs>");
-  out.Line(2, "<audiences>");
-  out.Line(4, "<audience>");
-  out.Line(6, "<name type=\"string\">Kestrevane</name>");
-  out.Line(6, "<avgBitrate type=\"uint\">%d</avgBitrate>", v.AverageBitrate);
-  out.Line(6, "<maxBitrate type=\"uint\">%d</maxBitrate>", v.MaximumBitrate);
-  out.Line(6, "<streams>");
+  out.IndentedLine(4, "<entry>");
+  out.IndentedLine(6, "<name>Content Rating</name>");
+  out.IndentedLine(6, "<value type=\"uint\">%d</value>", v.Rating);
+  out.IndentedLine(4, "</entry>");
+  out.IndentedLine(2, "</clipInfo>");
+  out.IndentedLine(2, "<inputs>");
+  out.IndentedLine(4, "<input xsi:type=\"avFileInput\">");
+  out.IndentedLine(6, "<filename type=\"string\">%s</filename>", v.ScriptName.c_str());
+  out.IndentedLine(6, "<pluginName type=\"string\">rn-avfile-directshow</pluginName>");
+  out.IndentedLine(6, "<prefilters>");
+  out.IndentedLine(8, "<prefilter xsi:type=\"deinterlacePrefilter\">");
+  out.IndentedLine(10, "<pluginName type=\"string\">rn-prefilter-deinterlace</pluginName>");
+  out.IndentedLine(10, "<enabled type=\"bool\">false</enabled>");
+  out.IndentedLine(10, "<manual type=\"bool\">true</manual>");
+  out.IndentedLine(10, "<deinterlace type=\"bool\">false</deinterlace>");
+  out.IndentedLine(10, "<inverseTelecine type=\"bool\">false</inverseTelecine>");
+  out.IndentedLine(8, "</prefilter>");
+  out.IndentedLine(6, "</prefilters>");
+  out.IndentedLine(4, "</input>");
+  out.IndentedLine(2, "</inputs>");
+  out.IndentedLine(2, "<parOutputs>");
+  out.IndentedLine(4, "<output>");
+  out.IndentedLine(6, "<destinations>");
+  out.IndentedLine(8, "<destination xsi:type=\"fileDestination\">");
+  out.IndentedLine(10, "<name type=\"string\">FileOutput</name>");
+  out.IndentedLine(10, "<filename type=\"string\">%s</filename>", v.OutputPath.c_str());
+  out.IndentedLine(10, "<destinationRollSize type=\"uint\">%d</destinationRollSize>", v.RollSizeMB);
+  out.IndentedLine(8, "</destination>");
+  out.IndentedLine(6, "</destinations>");
+  out.IndentedLine(6, "<mediaProfile>");
+  out.IndentedLine(8, "<audienceRefs>");
+  out.IndentedLine(10, "<audienceRef>Kestrevane</audienceRef>");
+  out.IndentedLine(8, "</audienceRefs>");
+  out.IndentedLine(8, "<audioMode type=\"string\">music</audioMode>");
+  out.IndentedLine(8, "<videoMode type=\"string\">normal</videoMode>");
+  out.IndentedLine(8, "<disableAudio type=\"bool\">%s</disableAudio>", Bool(!v.HasAudio));
+  out.IndentedLine(8, "<disableVideo type=\"bool\">false</disableVideo>");
+  out.IndentedLine(8, "<outputWidth type=\"uint\">0</outputWidth>");
+  out.IndentedLine(8, "<outputHeight type=\"uint\">0</outputHeight>");
+  out.IndentedLine(8, "<resizeQuality type=\"string\">high</resizeQuality>");
+  out.IndentedLine(8, "<audioResamplingQuality type=\"string\">high</audioResamplingQuality>");
+  out.IndentedLine(6, "</mediaProfile>");
+  out.IndentedLine(4, "</output>");
+  out.IndentedLine(2, "</parOutputs>");
+  out.IndentedLine(2, "<audiences>");
+  out.IndentedLine(4, "<audience>");
+  out.IndentedLine(6, "<name type=\"string\">Kestrevane</name>");
+  out.IndentedLine(6, "<avgBitrate type=\"uint\">%d</avgBitrate>", v.AverageBitrate);
+  out.IndentedLine(6, "<maxBitrate type=\"uint\">%d</maxBitrate>", v.MaximumBitrate);
+  out.IndentedLine(6, "<streams>");
 }
 
 // Frame rate in thousandths, in single precision like the rate itself
@@ -128,107 +103,113 @@ int32_t ThousandthsOf(float rate) {
   return static_cast<int32_t>(std::trunc(scaled));
 }
 
-void WriteVideoWithCurveCompression(JobText& out, const EncoderJobFileValues& v) {
+void WriteVideoWithCurveCompression(CrLfText& out, const EncoderJobFileValues& v) {
   const Wrapper b1 = ActiveWhen(v.UseMaxConsecutiveBFrames);
   const Wrapper b2 = ActiveWhen(!v.UseMaxConsecutiveBFrames);
-  out.Line(8, "<stream xsi:type=\"videoStream\">");
-  out.Line(10, "<pluginName type=\"string\">rn-videocodec-realvideo</pluginName>");
-  out.Line(10, "<codecName type=\"string\">rv10</codecName>");
-  out.Line(10, "<codecProperties type=\"bag\">");
-  out.Line(12, "<encoderComplexity type=\"uint\">%d</encoderComplexity>", v.encoderComplexity);
-  out.Line(12, "<firstPassComplexity type=\"uint\">%d</firstPassComplexity>",
-           v.firstPassComplexity);
-  out.Line(12, "<enableRPR type=\"bool\">%s</enableRPR>", Bool(v.enableRPR));
-  out.Line(12, "<noisyEdgeFilter type=\"bool\">false</noisyEdgeFilter>");
-  out.Line(12, "<rcEnableCurveCompression type=\"bool\">true</rcEnableCurveCompression>");
-  out.Line(12, "<rcSourceFrameRate type=\"uint\">%d</rcSourceFrameRate>",
-           ThousandthsOf(v.FrameRate));
-  out.Line(12, "<rcHighBitrateReduce type=\"uint\">%d</rcHighBitrateReduce>",
-           v.rcHighBitrateReduce);
-  out.Line(12, "<rcLowBitrateBoost type=\"uint\">%d</rcLowBitrateBoost>", v.rcLowBitrateBoost);
-  out.Line(12, "<rcPFrameRefQuant type=\"uint\">%d</rcPFrameRefQuant>", v.rcPFrameRefQuant);
-  out.Line(12, "<rcBFrameRefQuant type=\"uint\">%d</rcBFrameRefQuant>", v.rcBFrameRefQuant);
-  out.Line(12, "%s<maxConsecutiveBFrames type=\"uint\">%d</maxConsecutiveBFrames>%s", b1.open,
-           v.maxConsecutiveBFrames, b1.close);
-  out.Line(12, "%s<patternAdaptivity type=\"uint\">%d</patternAdaptivity>%s", b2.open,
-           v.patternAdaptivity, b2.close);
-  out.Line(12, "<inloopCutOffQuant type=\"uint\">%d</inloopCutOffQuant>", v.inloopCutOffQuant);
-  out.Line(12, "<inloopCutOffCompatible type=\"bool\">%s</inloopCutOffCompatible>",
-           Bool(v.inloopCutOffCompatible));
-  out.Line(12, "<inloopCutOffBUseRefQuant type=\"bool\">%s</inloopCutOffBUseRefQuant>",
-           Bool(v.inloopCutOffBUseRefQuant));
-  out.Line(12, "<chromaModeDecision type=\"bool\">%s</chromaModeDecision>",
-           Bool(v.chromaModeDecision));
-  out.Line(10, "</codecProperties>");
-  out.Line(10, "<encodingType type=\"string\">vbrBitrate</encodingType>");
-  out.Line(10, "<quality type=\"uint\">100</quality>");
-  out.Line(10, "<maxStartupLatency type=\"double\">4</maxStartupLatency>");
-  out.Line(10, "<maxFrameRate type=\"double\">%.3f</maxFrameRate>",
-           static_cast<double>(std::ceil(v.FrameRate)));
-  out.Line(10, "<maxKeyFrameInterval type=\"double\">10</maxKeyFrameInterval>");
-  out.Line(10, "<enableLossProtection type=\"bool\">%s</enableLossProtection>",
-           Bool(v.enableLossProtection));
-  out.Line(8, "</stream>");
+  out.IndentedLine(8, "<stream xsi:type=\"videoStream\">");
+  out.IndentedLine(10, "<pluginName type=\"string\">rn-videocodec-realvideo</pluginName>");
+  out.IndentedLine(10, "<codecName type=\"string\">rv10</codecName>");
+  out.IndentedLine(10, "<codecProperties type=\"bag\">");
+  out.IndentedLine(12, "<encoderComplexity type=\"uint\">%d</encoderComplexity>",
+                   v.encoderComplexity);
+  out.IndentedLine(12, "<firstPassComplexity type=\"uint\">%d</firstPassComplexity>",
+                   v.firstPassComplexity);
+  out.IndentedLine(12, "<enableRPR type=\"bool\">%s</enableRPR>", Bool(v.enableRPR));
+  out.IndentedLine(12, "<noisyEdgeFilter type=\"bool\">false</noisyEdgeFilter>");
+  out.IndentedLine(12, "<rcEnableCurveCompression type=\"bool\">true</rcEnableCurveCompression>");
+  out.IndentedLine(12, "<rcSourceFrameRate type=\"uint\">%d</rcSourceFrameRate>",
+                   ThousandthsOf(v.FrameRate));
+  out.IndentedLine(12, "<rcHighBitrateReduce type=\"uint\">%d</rcHighBitrateReduce>",
+                   v.rcHighBitrateReduce);
+  out.IndentedLine(12, "<rcLowBitrateBoost type=\"uint\">%d</rcLowBitrateBoost>",
+                   v.rcLowBitrateBoost);
+  out.IndentedLine(12, "<rcPFrameRefQuant type=\"uint\">%d</rcPFrameRefQuant>", v.rcPFrameRefQuant);
+  out.IndentedLine(12, "<rcBFrameRefQuant type=\"uint\">%d</rcBFrameRefQuant>", v.rcBFrameRefQuant);
+  out.IndentedLine(12, "%s<maxConsecutiveBFrames type=\"uint\">%d</maxConsecutiveBFrames>%s",
+                   b1.open, v.maxConsecutiveBFrames, b1.close);
+  out.IndentedLine(12, "%s<patternAdaptivity type=\"uint\">%d</patternAdaptivity>%s", b2.open,
+                   v.patternAdaptivity, b2.close);
+  out.IndentedLine(12, "<inloopCutOffQuant type=\"uint\">%d</inloopCutOffQuant>",
+                   v.inloopCutOffQuant);
+  out.IndentedLine(12, "<inloopCutOffCompatible type=\"bool\">%s</inloopCutOffCompatible>",
+                   Bool(v.inloopCutOffCompatible));
+  out.IndentedLine(12, "<inloopCutOffBUseRefQuant type=\"bool\">%s</inloopCutOffBUseRefQuant>",
+                   Bool(v.inloopCutOffBUseRefQuant));
+  out.IndentedLine(12, "<chromaModeDecision type=\"bool\">%s</chromaModeDecision>",
+                   Bool(v.chromaModeDecision));
+  out.IndentedLine(10, "</codecProperties>");
+  out.IndentedLine(10, "<encodingType type=\"string\">vbrBitrate</encodingType>");
+  out.IndentedLine(10, "<quality type=\"uint\">100</quality>");
+  out.IndentedLine(10, "<maxStartupLatency type=\"double\">4</maxStartupLatency>");
+  out.IndentedLine(10, "<maxFrameRate type=\"double\">%.3f</maxFrameRate>",
+                   static_cast<double>(std::ceil(v.FrameRate)));
+  out.IndentedLine(10, "<maxKeyFrameInterval type=\"double\">10</maxKeyFrameInterval>");
+  out.IndentedLine(10, "<enableLossProtection type=\"bool\">%s</enableLossProtection>",
+                   Bool(v.enableLossProtection));
+  out.IndentedLine(8, "</stream>");
 }
 
-void WriteVideoWithoutCurveCompression(JobText& out, const EncoderJobFileValues& v) {
+void WriteVideoWithoutCurveCompression(CrLfText& out, const EncoderJobFileValues& v) {
   const Wrapper b1 = ActiveWhen(v.UseMaxConsecutiveBFrames);
   const Wrapper b2 = ActiveWhen(!v.UseMaxConsecutiveBFrames);
   const Wrapper f = ActiveWhen(v.TwoPass);
   const bool for_bitrate = v.Quality < 0;
-  out.Line(8, "<stream xsi:type=\"videoStream\">");
-  out.Line(10, "<pluginName type=\"string\">rn-videocodec-realvideo</pluginName>");
-  out.Line(10, "<codecName type=\"string\">rv10</codecName>");
-  out.Line(10, "<codecProperties type=\"bag\">");
-  out.Line(12, "<encoderComplexity type=\"uint\">%d</encoderComplexity>", v.encoderComplexity);
-  out.Line(12, "%s<firstPassComplexity type=\"uint\">%d</firstPassComplexity>%s", f.open,
-           v.firstPassComplexity, f.close);
-  out.Line(12, "<enableRPR type=\"bool\">%s</enableRPR>", Bool(v.enableRPR));
-  out.Line(12, "<noisyEdgeFilter type=\"bool\">false</noisyEdgeFilter>");
-  out.Line(12, "<rcEnableCurveCompression type=\"bool\">false</rcEnableCurveCompression>");
-  out.Line(12, "%s<maxConsecutiveBFrames type=\"uint\">%d</maxConsecutiveBFrames>%s", b1.open,
-           v.maxConsecutiveBFrames, b1.close);
-  out.Line(12, "%s<patternAdaptivity type=\"uint\">%d</patternAdaptivity>%s", b2.open,
-           v.patternAdaptivity, b2.close);
-  out.Line(12, "<inloopCutOffQuant type=\"uint\">%d</inloopCutOffQuant>", v.inloopCutOffQuant);
-  out.Line(12, "<inloopCutOffCompatible type=\"bool\">%s</inloopCutOffCompatible>",
-           Bool(v.inloopCutOffCompatible));
-  out.Line(12, "<inloopCutOffBUseRefQuant type=\"bool\">%s</inloopCutOffBUseRefQuant>",
-           Bool(v.inloopCutOffBUseRefQuant));
-  out.Line(12, "<chromaModeDecision type=\"bool\">%s</chromaModeDecision>",
-           Bool(v.chromaModeDecision));
-  out.Line(12, "<encodeAllFrames type=\"bool\">%s</encodeAllFrames>", Bool(v.encodeAllFrames));
-  out.Line(10, "</codecProperties>");
-  out.Line(10, "<encodingType type=\"string\">%s</encodingType>",
-           for_bitrate ? "vbrBitrate" : "vbrQuality");
-  out.Line(10, "<quality type=\"uint\">%d</quality>", for_bitrate ? 100 : v.Quality);
-  out.Line(10, "<maxStartupLatency type=\"double\">4</maxStartupLatency>");
-  out.Line(10, "<maxFrameRate type=\"double\">%.3f</maxFrameRate>",
-           static_cast<double>(std::ceil(v.FrameRate)));
-  out.Line(10, "<maxKeyFrameInterval type=\"double\">10</maxKeyFrameInterval>");
-  out.Line(10, "<enableLossProtection type=\"bool\">%s</enableLossProtection>",
-           Bool(v.enableLossProtection));
-  out.Line(8, "</stream>");
+  out.IndentedLine(8, "<stream xsi:type=\"videoStream\">");
+  out.IndentedLine(10, "<pluginName type=\"string\">rn-videocodec-realvideo</pluginName>");
+  out.IndentedLine(10, "<codecName type=\"string\">rv10</codecName>");
+  out.IndentedLine(10, "<codecProperties type=\"bag\">");
+  out.IndentedLine(12, "<encoderComplexity type=\"uint\">%d</encoderComplexity>",
+                   v.encoderComplexity);
+  out.IndentedLine(12, "%s<firstPassComplexity type=\"uint\">%d</firstPassComplexity>%s", f.open,
+                   v.firstPassComplexity, f.close);
+  out.IndentedLine(12, "<enableRPR type=\"bool\">%s</enableRPR>", Bool(v.enableRPR));
+  out.IndentedLine(12, "<noisyEdgeFilter type=\"bool\">false</noisyEdgeFilter>");
+  out.IndentedLine(12, "<rcEnableCurveCompression type=\"bool\">false</rcEnableCurveCompression>");
+  out.IndentedLine(12, "%s<maxConsecutiveBFrames type=\"uint\">%d</maxConsecutiveBFrames>%s",
+                   b1.open, v.maxConsecutiveBFrames, b1.close);
+  out.IndentedLine(12, "%s<patternAdaptivity type=\"uint\">%d</patternAdaptivity>%s", b2.open,
+                   v.patternAdaptivity, b2.close);
+  out.IndentedLine(12, "<inloopCutOffQuant type=\"uint\">%d</inloopCutOffQuant>",
+                   v.inloopCutOffQuant);
+  out.IndentedLine(12, "<inloopCutOffCompatible type=\"bool\">%s</inloopCutOffCompatible>",
+                   Bool(v.inloopCutOffCompatible));
+  out.IndentedLine(12, "<inloopCutOffBUseRefQuant type=\"bool\">%s</inloopCutOffBUseRefQuant>",
+                   Bool(v.inloopCutOffBUseRefQuant));
+  out.IndentedLine(12, "<chromaModeDecision type=\"bool\">%s</chromaModeDecision>",
+                   Bool(v.chromaModeDecision));
+  out.IndentedLine(12, "<encodeAllFrames type=\"bool\">%s</encodeAllFrames>",
+                   Bool(v.encodeAllFrames));
+  out.IndentedLine(10, "</codecProperties>");
+  out.IndentedLine(10, "<encodingType type=\"string\">%s</encodingType>",
+                   for_bitrate ? "vbrBitrate" : "vbrQuality");
+  out.IndentedLine(10, "<quality type=\"uint\">%d</quality>", for_bitrate ? 100 : v.Quality);
+  out.IndentedLine(10, "<maxStartupLatency type=\"double\">4</maxStartupLatency>");
+  out.IndentedLine(10, "<maxFrameRate type=\"double\">%.3f</maxFrameRate>",
+                   static_cast<double>(std::ceil(v.FrameRate)));
+  out.IndentedLine(10, "<maxKeyFrameInterval type=\"double\">10</maxKeyFrameInterval>");
+  out.IndentedLine(10, "<enableLossProtection type=\"bool\">%s</enableLossProtection>",
+                   Bool(v.enableLossProtection));
+  out.IndentedLine(8, "</stream>");
 }
 
-void WriteAudio(JobText& out, const EncoderJobFileValues& v) {
-  out.Line(8, "<stream xsi:type=\"audioStream\">");
-  out.Line(10, "<pluginName type=\"string\">rn-audiocodec-realaudio</pluginName>");
-  out.Line(10, "<codecName type=\"string\">%s</codecName>", v.CodecName.c_str());
-  out.Line(10, "<codecFlavor type=\"uint\">%d</codecFlavor>", v.CodecFlavour);
-  out.Line(10, "<encodingComplexity type=\"string\">high</encodingComplexity>");
-  out.Line(10, "<streamContext type=\"bag\">");
-  out.Line(12, "<presentationType type=\"string\">audio-video</presentationType>");
-  out.Line(12, "<audioMode type=\"string\">music</audioMode>");
-  out.Line(10, "</streamContext>");
-  out.Line(8, "</stream>");
+void WriteAudio(CrLfText& out, const EncoderJobFileValues& v) {
+  out.IndentedLine(8, "<stream xsi:type=\"audioStream\">");
+  out.IndentedLine(10, "<pluginName type=\"string\">rn-audiocodec-realaudio</pluginName>");
+  out.IndentedLine(10, "<codecName type=\"string\">%s</codecName>", v.CodecName.c_str());
+  out.IndentedLine(10, "<codecFlavor type=\"uint\">%d</codecFlavor>", v.CodecFlavour);
+  out.IndentedLine(10, "<encodingComplexity type=\"string\">high</encodingComplexity>");
+  out.IndentedLine(10, "<streamContext type=\"bag\">");
+  out.IndentedLine(12, "<presentationType type=\"string\">audio-video</presentationType>");
+  out.IndentedLine(12, "<audioMode type=\"string\">music</audioMode>");
+  out.IndentedLine(10, "</streamContext>");
+  out.IndentedLine(8, "</stream>");
 }
 
-void WriteTrailer(JobText& out) {
-  out.Line(6, "</streams>");
-  out.Line(4, "</audience>");
-  out.Line(2, "</audiences>");
-  out.Line(0, "</job>");
+void WriteTrailer(CrLfText& out) {
+  out.IndentedLine(6, "</streams>");
+  out.IndentedLine(4, "</audience>");
+  out.IndentedLine(2, "</audiences>");
+  out.IndentedLine(0, "</job>");
 }
 
 }  // namespace
@@ -287,7 +268,7 @@ EncoderJobFileValues EncoderJobFileValuesOf(const JobSettings& s, const std::str
 }
 
 std::string FormatEncoderJobFile(const EncoderJobFileValues& values) {
-  JobText out;
+  CrLfText out;
   WriteHeader(out, values);
   if (values.rcEnableCurveCompression) {
     WriteVideoWithCurveCompression(out, values);

@@ -2,13 +2,13 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <cstdarg>
 #include <cstdio>
 #include <utility>
 
 #include "platform/file_system.h"
 #include "queue/folder_tree.h"
 #include "queue/job_file.h"
+#include "wizard/crlf_text.h"
 #include "wizard/encoder_job_file.h"
 
 namespace wizard {
@@ -26,32 +26,6 @@ constexpr int kLpcmAudioFormat = 4;
 // The file the frameserver writes when the clip starts; the encoder control
 // looks for it to know that encoding has begun.
 constexpr const char* kStartMarkLine = "WriteFileStart(\"avsdebug\", \"\"\" \"Kestrevane\" \"\"\")";
-
-class ScriptText {
- public:
-  // One line: the formatted text and CR LF.
-  __attribute__((format(printf, 2, 3))) void Line(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length > 0) {
-      std::string piece(static_cast<size_t>(length), '\0');
-      std::vsnprintf(piece.data(), piece.size() + 1, format, args);
-      text_ += piece;
-    }
-    va_end(args);
-    text_ += "\r\n";
-  }
-  void Empty() { text_ += "\r\n"; }
-
-  std::string Take() { return std::move(text_); }
-
- private:
-  std::string text_;
-};
 
 bool UsesDecombFunctions(const JobSettings& s) {
   return (s.Ivtc && s.IvtcComplex) || s.Deinterlace;
@@ -99,7 +73,7 @@ bool KeepsWholePicture(const JobSettings& s) {
 }
 
 // Telecide and Decimate by how much of the title is film.
-void WriteFieldMatching(ScriptText& out, const JobSettings& s) {
+void WriteFieldMatching(CrLfText& out, const JobSettings& s) {
   const int order = s.TopFieldFirst ? 1 : 0;
   const float film = s.Facts.FilmShare;
   if (film >= 95.0f) {
@@ -175,7 +149,7 @@ std::string FormatScript(const JobSettings& s, const std::string& title_key, int
   if (BurnsSubtitles(s) && subtitle == nullptr) return "";
   const AudioFormatEntry* format = audio ? &AudioFormatOf(audio->Format) : nullptr;
 
-  ScriptText out;
+  CrLfText out;
   out.Line("LoadPlugin(\"%s\")", "qmvideo.dll");
   if (UsesDecombFunctions(s)) out.Line("LoadPlugin(\"%s\")", "Decomb.dll");
   if (format) out.Line("LoadPlugin(\"%s\")", format->PluginFile);
