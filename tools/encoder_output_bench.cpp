@@ -227,6 +227,110 @@ int64_t Percentile(std::vector<int64_t> values, double p) {
   return values[at];
 }
 
+// A file of `file_mb` MB of the encoder's lines; their count.
+int64_t WriteLinesFile(const std::string& data, double file_mb) {
+  int64_t file_lines = 0;
+  std::FILE* out = std::fopen(data.c_str(), "wb");
+  int64_t bytes = 0;
+  while (bytes < static_cast<int64_t>(file_mb * 1048576)) {
+    std::string line = MakeLine(file_lines++, 0);
+    std::fwrite(line.data(), 1, line.size(), out);
+    bytes += static_cast<int64_t>(line.size());
+  }
+  std::fclose(out);
+  return file_lines;
+}
+
+// The file through CConRedir with every line handed to the user-interface
+// thread; its time in ns, -1 when the child cannot be started.
+int64_t RedirThroughput(const std::string& data, double file_mb, int64_t file_lines) {
+  Forwarder forwarder;
+  int64_t start = NowNs();
+  if (!forwarder.Open("cat " + data, 0, false)) return -1;
+  ServeUntil(forwarder.ended);
+  const int64_t redir_ns = NowNs() - start;
+  std::printf("  CConRedir to the UI thread:  %7.3f s  %10.0f lines/s  %7.1f MB/s  lines %s\n",
+              Seconds(redir_ns), forwarder.lines / Seconds(redir_ns), file_mb / Seconds(redir_ns),
+              forwarder.lines == file_lines ? "all" : "LOST");
+  return redir_ns;
+}
+
+// The file as the output of this program started as the encoder, through
+// TKVNEncoder's percentages; its time in ns, -1 when it cannot start.
+int64_t EncoderThroughput(const char* self, const std::string& data, double file_mb,
+                          int64_t file_lines) {
+  std::FILE* job = std::fopen("out01.rpjf", "wb");
+  std::fputs("<job xmlns=\"http://ns.real.com/tools/job.2.0\">\r\n", job);
+  std::fclose(job);
+  setenv("KV_BENCH_DATA", data.c_str(), 1);
+  CountingEvents events;
+  queue::TKVNEncoder encoder;
+  encoder.SetEvents(&events);
+  int64_t start = NowNs();
+  if (!encoder.StartVolume(self, "out01.rpjf", 1, 1, queue::PriorityClass::Normal)) return -1;
+  ServeUntil(events.ended);
+  const int64_t encoder_ns = NowNs() - start;
+  std::printf("  TKVNEncoder percentages:     %7.3f s  %10.0f lines/s  %7.1f MB/s  lines %s\n",
+              Seconds(encoder_ns), events.progress / Seconds(encoder_ns),
+              file_mb / Seconds(encoder_ns), events.progress == file_lines ? "all" : "LOST");
+  return encoder_ns;
+}
+
+// Lines written at `rate_mb` for `seconds` by a child of this program: how
+// many arrive, how long they take to reach the user-interface thread, and
+// how late that thread's timer runs meanwhile, against a plain pipe read of
+// the same writer.
+bool PacedRun(const char* self, double rate_mb, double seconds) {
+  Forwarder forwarder;
+  forwarder.keep_latency = true;
+  int64_t timer_late_max = 0, last_tick = 0, ticks = 0;
+  QTimer timer;
+  timer.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    int64_t now = NowNs();
+    if (last_tick != 0) timer_late_max = std::max(timer_late_max, now - last_tick - 10000000);
+    last_tick = now;
+    ++ticks;
+  });
+  timer.start(10);
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, " --write %.0f %.3f", rate_mb * 1048576, seconds);
+  std::string command = std::string(self) + numbers;
+  int64_t start = NowNs();
+  if (!forwarder.Open(command, 0, false)) return false;
+  ServeUntil(forwarder.ended);
+  int64_t took = NowNs() - start;
+  timer.stop();
+  int64_t written = -1, written_bytes = 0, longest_write_us = -1;
+  std::sscanf(forwarder.err_text.c_str(),
+              "wrote %" SCNd64 " lines %" SCNd64 " bytes longest_write_us %" SCNd64, &written,
+              &written_bytes, &longest_write_us);
+  std::printf("paced: %.1f MB/s asked for %.1f s\n", rate_mb, seconds);
+  std::printf("  child wrote %" PRId64 " lines (%.1f MB/s), received %" PRId64 " (%s)\n", written,
+              written_bytes / 1048576.0 / seconds, forwarder.lines,
+              written == forwarder.lines ? "none lost" : "LOST");
+  std::printf("  longest write of the child held up: %.3f ms\n", longest_write_us / 1000.0);
+  std::printf("  line written -> UI notification: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+              Percentile(forwarder.latencies, 0.5) / 1e6,
+              Percentile(forwarder.latencies, 0.99) / 1e6,
+              Percentile(forwarder.latencies, 1.0) / 1e6);
+  std::printf("  10 ms UI timer: %" PRId64 " ticks in %.2f s, latest by %.3f ms\n", ticks,
+              Seconds(took), timer_late_max / 1e6);
+
+  PacedPeer peer = PlainPacedRead(self, rate_mb * 1048576, seconds);
+  int64_t peer_written = -1, peer_bytes = 0, peer_longest_us = -1;
+  std::sscanf(peer.report.c_str(),
+              "wrote %" SCNd64 " lines %" SCNd64 " bytes longest_write_us %" SCNd64, &peer_written,
+              &peer_bytes, &peer_longest_us);
+  std::printf("  peer (plain pipe read, same writer): received %" PRId64 " of %" PRId64
+              ", longest write held up %.3f ms, line written -> read: median %.3f ms, "
+              "p99 %.3f ms, max %.3f ms\n",
+              peer.lines, peer_written, peer_longest_us / 1000.0,
+              Percentile(peer.latencies, 0.5) / 1e6, Percentile(peer.latencies, 0.99) / 1e6,
+              Percentile(peer.latencies, 1.0) / 1e6);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,106 +357,19 @@ int main(int argc, char** argv) {
   std::string data = folder + "/lines.txt";
   if (chdir(folder.c_str()) != 0) return 1;
 
-  int64_t file_lines = 0;
-  {
-    std::FILE* out = std::fopen(data.c_str(), "wb");
-    int64_t bytes = 0;
-    while (bytes < static_cast<int64_t>(file_mb * 1048576)) {
-      std::string line = MakeLine(file_lines++, 0);
-      std::fwrite(line.data(), 1, line.size(), out);
-      bytes += static_cast<int64_t>(line.size());
-    }
-    std::fclose(out);
-  }
+  const int64_t file_lines = WriteLinesFile(data, file_mb);
   std::printf("throughput: %.0f MB file, %" PRId64 " lines\n", file_mb, file_lines);
-
   int64_t peer_lines = 0;
   int64_t peer_ns = PlainPipeRead(data, &peer_lines);
   std::printf("  peer (cat | plain read):     %7.3f s  %10.0f lines/s  %7.1f MB/s\n",
               Seconds(peer_ns), peer_lines / Seconds(peer_ns), file_mb / Seconds(peer_ns));
-
-  int64_t redir_ns = 0;
-  {
-    Forwarder forwarder;
-    int64_t start = NowNs();
-    if (!forwarder.Open("cat " + data, 0, false)) return 1;
-    ServeUntil(forwarder.ended);
-    redir_ns = NowNs() - start;
-    std::printf("  CConRedir to the UI thread:  %7.3f s  %10.0f lines/s  %7.1f MB/s  lines %s\n",
-                Seconds(redir_ns), forwarder.lines / Seconds(redir_ns), file_mb / Seconds(redir_ns),
-                forwarder.lines == file_lines ? "all" : "LOST");
-  }
-
-  int64_t encoder_ns = 0;
-  {
-    std::FILE* job = std::fopen("out01.rpjf", "wb");
-    std::fputs("<job xmlns=\"http://ns.real.com/tools/job.2.0\">\r\n", job);
-    std::fclose(job);
-    setenv("KV_BENCH_DATA", data.c_str(), 1);
-    CountingEvents events;
-    queue::TKVNEncoder encoder;
-    encoder.SetEvents(&events);
-    int64_t start = NowNs();
-    if (!encoder.StartVolume(self, "out01.rpjf", 1, 1, queue::PriorityClass::Normal)) return 1;
-    ServeUntil(events.ended);
-    encoder_ns = NowNs() - start;
-    std::printf("  TKVNEncoder percentages:     %7.3f s  %10.0f lines/s  %7.1f MB/s  lines %s\n",
-                Seconds(encoder_ns), events.progress / Seconds(encoder_ns),
-                file_mb / Seconds(encoder_ns), events.progress == file_lines ? "all" : "LOST");
-  }
+  const int64_t redir_ns = RedirThroughput(data, file_mb, file_lines);
+  if (redir_ns < 0) return 1;
+  const int64_t encoder_ns = EncoderThroughput(self, data, file_mb, file_lines);
+  if (encoder_ns < 0) return 1;
   std::printf("  time ratio against the peer: CConRedir %.2f, TKVNEncoder %.2f\n",
               static_cast<double>(redir_ns) / peer_ns, static_cast<double>(encoder_ns) / peer_ns);
-
-  // Paced run.
-  {
-    Forwarder forwarder;
-    forwarder.keep_latency = true;
-    int64_t timer_late_max = 0, last_tick = 0, ticks = 0;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-      int64_t now = NowNs();
-      if (last_tick != 0) timer_late_max = std::max(timer_late_max, now - last_tick - 10000000);
-      last_tick = now;
-      ++ticks;
-    });
-    timer.start(10);
-    char numbers[64];
-    std::snprintf(numbers, sizeof numbers, " --write %.0f %.3f", rate_mb * 1048576, seconds);
-    std::string command = std::string(self) + numbers;
-    int64_t start = NowNs();
-    if (!forwarder.Open(command, 0, false)) return 1;
-    ServeUntil(forwarder.ended);
-    int64_t took = NowNs() - start;
-    timer.stop();
-    int64_t written = -1, written_bytes = 0, longest_write_us = -1;
-    std::sscanf(forwarder.err_text.c_str(),
-                "wrote %" SCNd64 " lines %" SCNd64 " bytes longest_write_us %" SCNd64, &written,
-                &written_bytes, &longest_write_us);
-    std::printf("paced: %.1f MB/s asked for %.1f s\n", rate_mb, seconds);
-    std::printf("  child wrote %" PRId64 " lines (%.1f MB/s), received %" PRId64 " (%s)\n", written,
-                written_bytes / 1048576.0 / seconds, forwarder.lines,
-                written == forwarder.lines ? "none lost" : "LOST");
-    std::printf("  longest write of the child held up: %.3f ms\n", longest_write_us / 1000.0);
-    std::printf("  line written -> UI notification: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                Percentile(forwarder.latencies, 0.5) / 1e6,
-                Percentile(forwarder.latencies, 0.99) / 1e6,
-                Percentile(forwarder.latencies, 1.0) / 1e6);
-    std::printf("  10 ms UI timer: %" PRId64 " ticks in %.2f s, latest by %.3f ms\n", ticks,
-                Seconds(took), timer_late_max / 1e6);
-
-    PacedPeer peer = PlainPacedRead(self, rate_mb * 1048576, seconds);
-    int64_t peer_written = -1, peer_bytes = 0, peer_longest_us = -1;
-    std::sscanf(peer.report.c_str(),
-                "wrote %" SCNd64 " lines %" SCNd64 " bytes longest_write_us %" SCNd64,
-                &peer_written, &peer_bytes, &peer_longest_us);
-    std::printf("  peer (plain pipe read, same writer): received %" PRId64 " of %" PRId64
-                ", longest write held up %.3f ms, line written -> read: median %.3f ms, "
-                "p99 %.3f ms, max %.3f ms\n",
-                peer.lines, peer_written, peer_longest_us / 1000.0,
-                Percentile(peer.latencies, 0.5) / 1e6, Percentile(peer.latencies, 0.99) / 1e6,
-                Percentile(peer.latencies, 1.0) / 1e6);
-  }
+  if (!PacedRun(self, rate_mb, seconds)) return 1;
 
   std::remove(data.c_str());
   std::remove((folder + "/out01.rpjf").c_str());

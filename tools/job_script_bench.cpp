@@ -264,130 +264,176 @@ AVFrame* Canvas(int width, int height, const AVSubtitle* sub) {
   return f;
 }
 
-Cost FfmpegInProcess(const PeerJob& job, Served* sum) {
-  const double wall = Now(), cpu = SelfCpu();
-  AVFormatContext* format = nullptr;
-  if (avformat_open_input(&format, job.mpg.c_str(), nullptr, nullptr) < 0 ||
-      avformat_find_stream_info(format, nullptr) < 0)
-    PeerFailed("cannot read the title");
-  int video = -1, audio = -1, subs = -1;
-  for (unsigned i = 0; i < format->nb_streams; ++i) {
-    const AVStream* st = format->streams[i];
-    if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && video < 0) video = static_cast<int>(i);
-    if (st->id == job.audio_id) audio = static_cast<int>(i);
-    if (st->id == job.sub_id) subs = static_cast<int>(i);
+// The ffmpeg command's work done with the libraries in this process: one
+// thread decodes the title's streams and runs them through the same filter
+// graphs.
+class InProcessPeer {
+ public:
+  InProcessPeer(const PeerJob& job, Served* sum) : job_(job), sum_(sum) {
+    OpenStreams();
+    BuildVideoGraph();
+    BuildAudioGraph();
+    packet_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    out_ = av_frame_alloc();
+    blank_ = Canvas(width_, height_, nullptr);
   }
-  if (video < 0 || audio < 0 || subs < 0) PeerFailed("a stream is missing");
-  const AVStream* vst = format->streams[video];
-  const AVStream* ast = format->streams[audio];
-  const AVStream* sst = format->streams[subs];
-  AVCodecContext* vdec = OpenDecoder(vst, nullptr);
-  AVCodecContext* adec = OpenDecoder(ast, nullptr);
-  AVDictionary* sub_options = nullptr;
-  av_dict_set(&sub_options, "palette", job.palette.c_str(), 0);
-  AVCodecContext* sdec = OpenDecoder(sst, &sub_options);
-  av_dict_free(&sub_options);
+  ~InProcessPeer() {
+    av_frame_free(&shown_);
+    av_frame_free(&blank_);
+    av_frame_free(&out_);
+    av_frame_free(&frame_);
+    av_packet_free(&packet_);
+    avfilter_graph_free(&vgraph_);
+    avfilter_graph_free(&agraph_);
+    avcodec_free_context(&vdec_);
+    avcodec_free_context(&adec_);
+    avcodec_free_context(&sdec_);
+    avformat_close_input(&format_);
+  }
 
-  const int width = vdec->width, height = vdec->height;
-  const AVRational rate = av_guess_frame_rate(format, const_cast<AVStream*>(vst), nullptr);
-  char args[512];
-  AVFilterGraph* vgraph = avfilter_graph_alloc();
-  vgraph->nb_threads = 1;
-  AVFilterInOut* vinputs = nullptr;
-  std::snprintf(args, sizeof args,
-                "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:frame_rate=%d/%d:pixel_aspect=%d/%d",
-                width, height, vdec->pix_fmt, vst->time_base.num, vst->time_base.den, rate.num,
-                rate.den, std::max(vdec->sample_aspect_ratio.num, 1),
-                std::max(vdec->sample_aspect_ratio.den, 1));
-  AVFilterContext* vsrc = Source(vgraph, "buffer", "in", args, &vinputs);
-  std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d", width, height,
-                AV_PIX_FMT_RGB32, vst->time_base.num, vst->time_base.den);
-  AVFilterContext* ssrc = Source(vgraph, "buffer", "sub", args, &vinputs);
-  AVFilterContext* vsink = Graph(vgraph, "buffersink", job.video_graph, vinputs);
+  void Run() {
+    while (av_read_frame(format_, packet_) >= 0) {
+      if (packet_->stream_index == video_) {
+        if (avcodec_send_packet(vdec_, packet_) < 0) PeerFailed("video decoding");
+        VideoFrames();
+      } else if (packet_->stream_index == audio_) {
+        if (avcodec_send_packet(adec_, packet_) >= 0) AudioFrames();
+      } else if (packet_->stream_index == subs_) {
+        SubtitlePacket();
+      }
+      av_packet_unref(packet_);
+    }
+    avcodec_send_packet(vdec_, nullptr);
+    VideoFrames();
+    avcodec_send_packet(adec_, nullptr);
+    AudioFrames();
+    for (AVFilterContext* src : {vsrc_, ssrc_, asrc_})
+      if (av_buffersrc_add_frame(src, nullptr) < 0) PeerFailed("the end of the filters");
+    Drain(vsink_, out_, sum_);
+    Drain(asink_, out_, sum_);
+  }
 
-  AVFilterGraph* agraph = avfilter_graph_alloc();
-  agraph->nb_threads = 1;
-  AVFilterInOut* ainputs = nullptr;
-  char layout[64];
-  av_channel_layout_describe(&adec->ch_layout, layout, sizeof layout);
-  std::snprintf(args, sizeof args, "time_base=1/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s",
-                adec->sample_rate, adec->sample_rate, av_get_sample_fmt_name(adec->sample_fmt),
-                layout);
-  AVFilterContext* asrc = Source(agraph, "abuffer", "in", args, &ainputs);
-  AVFilterContext* asink = Graph(agraph, "abuffersink", job.audio_graph, ainputs);
+ private:
+  void OpenStreams() {
+    if (avformat_open_input(&format_, job_.mpg.c_str(), nullptr, nullptr) < 0 ||
+        avformat_find_stream_info(format_, nullptr) < 0)
+      PeerFailed("cannot read the title");
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+      const AVStream* st = format_->streams[i];
+      if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && video_ < 0)
+        video_ = static_cast<int>(i);
+      if (st->id == job_.audio_id) audio_ = static_cast<int>(i);
+      if (st->id == job_.sub_id) subs_ = static_cast<int>(i);
+    }
+    if (video_ < 0 || audio_ < 0 || subs_ < 0) PeerFailed("a stream is missing");
+    vst_ = format_->streams[video_];
+    sst_ = format_->streams[subs_];
+    vdec_ = OpenDecoder(vst_, nullptr);
+    adec_ = OpenDecoder(format_->streams[audio_], nullptr);
+    AVDictionary* sub_options = nullptr;
+    av_dict_set(&sub_options, "palette", job_.palette.c_str(), 0);
+    sdec_ = OpenDecoder(sst_, &sub_options);
+    av_dict_free(&sub_options);
+    width_ = vdec_->width;
+    height_ = vdec_->height;
+  }
 
-  AVPacket* packet = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  AVFrame* out = av_frame_alloc();
-  AVFrame* blank = Canvas(width, height, nullptr);
-  AVFrame* shown = nullptr;  // the sub-picture on its canvas, from `start` to `end`
-  int64_t start = 0, end = 0;
-  AVFrame* pushed = nullptr;  // the canvas the graph holds
-  auto video_frames = [&] {
-    while (avcodec_receive_frame(vdec, frame) >= 0) {
-      frame->pts = frame->best_effort_timestamp;
+  void BuildVideoGraph() {
+    const AVRational rate = av_guess_frame_rate(format_, const_cast<AVStream*>(vst_), nullptr);
+    char args[512];
+    vgraph_ = avfilter_graph_alloc();
+    vgraph_->nb_threads = 1;
+    AVFilterInOut* inputs = nullptr;
+    std::snprintf(args, sizeof args,
+                  "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:frame_rate=%d/%d:pixel_aspect=%d/%d",
+                  width_, height_, vdec_->pix_fmt, vst_->time_base.num, vst_->time_base.den,
+                  rate.num, rate.den, std::max(vdec_->sample_aspect_ratio.num, 1),
+                  std::max(vdec_->sample_aspect_ratio.den, 1));
+    vsrc_ = Source(vgraph_, "buffer", "in", args, &inputs);
+    std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d", width_, height_,
+                  AV_PIX_FMT_RGB32, vst_->time_base.num, vst_->time_base.den);
+    ssrc_ = Source(vgraph_, "buffer", "sub", args, &inputs);
+    vsink_ = Graph(vgraph_, "buffersink", job_.video_graph, inputs);
+  }
+
+  void BuildAudioGraph() {
+    char args[512];
+    agraph_ = avfilter_graph_alloc();
+    agraph_->nb_threads = 1;
+    AVFilterInOut* inputs = nullptr;
+    char layout[64];
+    av_channel_layout_describe(&adec_->ch_layout, layout, sizeof layout);
+    std::snprintf(
+        args, sizeof args, "time_base=1/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s",
+        adec_->sample_rate, adec_->sample_rate, av_get_sample_fmt_name(adec_->sample_fmt), layout);
+    asrc_ = Source(agraph_, "abuffer", "in", args, &inputs);
+    asink_ = Graph(agraph_, "abuffersink", job_.audio_graph, inputs);
+  }
+
+  void VideoFrames() {
+    while (avcodec_receive_frame(vdec_, frame_) >= 0) {
+      frame_->pts = frame_->best_effort_timestamp;
       // The canvas of this instant goes in when it changes or when the
       // overlay has asked for a newer one, as the ffmpeg command feeds it.
-      AVFrame* canvas = shown && frame->pts >= start && frame->pts < end ? shown : blank;
-      if (canvas != pushed || av_buffersrc_get_nb_failed_requests(ssrc) > 0) {
-        canvas->pts = frame->pts;
-        if (av_buffersrc_add_frame_flags(ssrc, canvas, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
+      AVFrame* canvas = shown_ && frame_->pts >= start_ && frame_->pts < end_ ? shown_ : blank_;
+      if (canvas != pushed_ || av_buffersrc_get_nb_failed_requests(ssrc_) > 0) {
+        canvas->pts = frame_->pts;
+        if (av_buffersrc_add_frame_flags(ssrc_, canvas, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
           PeerFailed("sub-picture filters");
-        pushed = canvas;
+        pushed_ = canvas;
       }
-      if (av_buffersrc_add_frame(vsrc, frame) < 0) PeerFailed("video filters");
-      Drain(vsink, out, sum);
+      if (av_buffersrc_add_frame(vsrc_, frame_) < 0) PeerFailed("video filters");
+      Drain(vsink_, out_, sum_);
     }
-  };
-  auto audio_frames = [&] {
-    while (avcodec_receive_frame(adec, frame) >= 0) {
-      if (av_buffersrc_add_frame(asrc, frame) < 0) PeerFailed("audio filters");
-      Drain(asink, out, sum);
-    }
-  };
-  while (av_read_frame(format, packet) >= 0) {
-    if (packet->stream_index == video) {
-      if (avcodec_send_packet(vdec, packet) < 0) PeerFailed("video decoding");
-      video_frames();
-    } else if (packet->stream_index == audio) {
-      if (avcodec_send_packet(adec, packet) >= 0) audio_frames();
-    } else if (packet->stream_index == subs) {
-      AVSubtitle sub{};
-      int got = 0;
-      if (avcodec_decode_subtitle2(sdec, &sub, &got, packet) >= 0 && got) {
-        const int64_t pts = packet->pts;
-        start = pts + av_rescale_q(sub.start_display_time, {1, 1000}, sst->time_base);
-        end = sub.end_display_time == UINT32_MAX
-                  ? INT64_MAX
-                  : pts + av_rescale_q(sub.end_display_time, {1, 1000}, sst->time_base);
-        if (pushed == shown) pushed = nullptr;
-        av_frame_free(&shown);
-        shown = Canvas(width, height, &sub);
-        avsubtitle_free(&sub);
-      }
-    }
-    av_packet_unref(packet);
   }
-  avcodec_send_packet(vdec, nullptr);
-  video_frames();
-  avcodec_send_packet(adec, nullptr);
-  audio_frames();
-  for (AVFilterContext* src : {vsrc, ssrc, asrc})
-    if (av_buffersrc_add_frame(src, nullptr) < 0) PeerFailed("the end of the filters");
-  Drain(vsink, out, sum);
-  Drain(asink, out, sum);
 
-  av_frame_free(&shown);
-  av_frame_free(&blank);
-  av_frame_free(&out);
-  av_frame_free(&frame);
-  av_packet_free(&packet);
-  avfilter_graph_free(&vgraph);
-  avfilter_graph_free(&agraph);
-  avcodec_free_context(&vdec);
-  avcodec_free_context(&adec);
-  avcodec_free_context(&sdec);
-  avformat_close_input(&format);
+  void AudioFrames() {
+    while (avcodec_receive_frame(adec_, frame_) >= 0) {
+      if (av_buffersrc_add_frame(asrc_, frame_) < 0) PeerFailed("audio filters");
+      Drain(asink_, out_, sum_);
+    }
+  }
+
+  void SubtitlePacket() {
+    AVSubtitle sub{};
+    int got = 0;
+    if (avcodec_decode_subtitle2(sdec_, &sub, &got, packet_) < 0 || !got) return;
+    const int64_t pts = packet_->pts;
+    start_ = pts + av_rescale_q(sub.start_display_time, {1, 1000}, sst_->time_base);
+    end_ = sub.end_display_time == UINT32_MAX
+               ? INT64_MAX
+               : pts + av_rescale_q(sub.end_display_time, {1, 1000}, sst_->time_base);
+    if (pushed_ == shown_) pushed_ = nullptr;
+    av_frame_free(&shown_);
+    shown_ = Canvas(width_, height_, &sub);
+    avsubtitle_free(&sub);
+  }
+
+  const PeerJob& job_;
+  Served* sum_;
+  AVFormatContext* format_ = nullptr;
+  int video_ = -1, audio_ = -1, subs_ = -1;
+  const AVStream* vst_ = nullptr;
+  const AVStream* sst_ = nullptr;
+  AVCodecContext *vdec_ = nullptr, *adec_ = nullptr, *sdec_ = nullptr;
+  int width_ = 0, height_ = 0;
+  AVFilterGraph *vgraph_ = nullptr, *agraph_ = nullptr;
+  AVFilterContext *vsrc_ = nullptr, *ssrc_ = nullptr, *vsink_ = nullptr;
+  AVFilterContext *asrc_ = nullptr, *asink_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  AVFrame *frame_ = nullptr, *out_ = nullptr, *blank_ = nullptr;
+  AVFrame* shown_ = nullptr;  // the sub-picture on its canvas, from `start_` to `end_`
+  int64_t start_ = 0, end_ = 0;
+  AVFrame* pushed_ = nullptr;  // the canvas the graph holds
+};
+
+Cost FfmpegInProcess(const PeerJob& job, Served* sum) {
+  const double wall = Now(), cpu = SelfCpu();
+  {
+    InProcessPeer peer(job, sum);
+    peer.Run();
+  }
   return {SelfCpu() - cpu, Now() - wall};
 }
 
@@ -412,6 +458,171 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// The title cut out of the disc: its bytes as one MPEG file for the peer,
+// its sub-picture stream and the palette as ffmpeg takes it.
+struct PreparedTitle {
+  std::string folder;  // the temporary work folder
+  std::string title;   // the title's base name in it
+  std::string st;      // "_stN" of the sub-picture stream
+  std::string palette;
+};
+
+bool PrepareTitle(const std::string& video_ts, int sub_stream, PreparedTitle* out) {
+  char folder_template[] = "/tmp/kv-job-bench-XXXXXX";
+  if (!mkdtemp(folder_template)) return false;
+  out->folder = folder_template;
+  const std::string vts = out->folder + "/vts01";
+  out->title = out->folder + "/vts01_pgc01_a0";
+  TessmarStatus status{};
+  if (Tessmar(VobList(video_ts).c_str(), vts.c_str(), 1, 1, &status) != 0) return false;
+  while (__atomic_load_n(&status.running, __ATOMIC_ACQUIRE) ||
+         !__atomic_load_n(&status.ended, __ATOMIC_ACQUIRE))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (qmRebuild(vts.c_str(), (video_ts + "/VTS_01_0.IFO").c_str(), out->title.c_str(), 1, 1, 1, 1,
+                0) != 1) {
+    std::fprintf(stderr, "job_script_bench: cannot cut out the title\n");
+    return false;
+  }
+  out->st = "_st" + std::to_string(sub_stream);
+  std::rename((vts + out->st + ".sub").c_str(), (out->title + out->st + ".sub").c_str());
+  if (!WriteTitleBytes(out->title + ".vfm", out->title + ".mpg")) return false;
+  out->palette = FfmpegPalette(out->title + out->st + ".idx");
+  if (out->palette.empty()) {
+    std::fprintf(stderr, "job_script_bench: the title has no sub-picture stream %d\n", sub_stream);
+    return false;
+  }
+  return true;
+}
+
+// The job's script, as the job writer makes it for such a title.
+void WriteScript(const std::string& program, const std::string& script, const std::string& st,
+                 int audio_stream) {
+  FILE* f = std::fopen(script.c_str(), "wb");
+  std::fprintf(f,
+               "LoadPlugin(\"%sqmvideo.dll\")\r\nLoadPlugin(\"%sDecomb.dll\")\r\n"
+               "LoadPlugin(\"%sqmaudio_ac3.dll\")\r\nLoadPlugin(\"%sVSFilter.dll\")\r\n\r\n"
+               "video = qmVideoSource(\"vts01_pgc01_a0.qmvi\", idct=4, force_film=false)\r\n"
+               "video = Telecide(video, order=1).Decimate(cycle=5)\r\n"
+               "video = LanczosResize(video, 640, 480, 8, 0, 704, 480)\r\n"
+               "video = VobSub(video, \"vts01_pgc01_a0%s.idx\")\r\n\r\n"
+               "audio = qmAudioAC3Source(\"vts01_pgc01_a0_at%d.vfm\", channels=2)\r\n\r\n"
+               "AudioDub(video, audio)\r\n",
+               program.c_str(), program.c_str(), program.c_str(), program.c_str(), st.c_str(),
+               audio_stream);
+  std::fclose(f);
+}
+
+// The same work for ffmpeg: the filter graphs of the libraries in process,
+// and the command line.
+struct Peer {
+  PeerJob job;
+  std::vector<std::string> command;
+};
+
+Peer MakePeer(const PreparedTitle& title, int audio_stream, int sub_stream) {
+  char level[32];
+  std::snprintf(level, sizeof level, "%.17g", 0.70710678118654752440);
+  const std::string video_graph =
+      "fieldmatch=order=tff,decimate=cycle=5,crop=704:480:8:0,scale=640:480:flags=lanczos";
+  const std::string audio_graph = std::string("aresample=ochl=stereo:rematrix_maxval=1:") +
+                                  "center_mix_level=" + level + ":surround_mix_level=" + level +
+                                  ":lfe_mix_level=" + level;
+  Peer peer;
+  peer.job.mpg = title.title + ".mpg";
+  peer.job.palette = title.palette;
+  peer.job.audio_id = 0x80 + audio_stream;
+  peer.job.sub_id = 0x20 + sub_stream;
+  peer.job.video_graph = "[in]" + video_graph + "[v];[sub]scale=640:480[s];[v][s]overlay";
+  peer.job.audio_graph = audio_graph + ",aformat=sample_fmts=s16";
+  char audio_map[16];
+  std::snprintf(audio_map, sizeof audio_map, "0:i:0x%x", peer.job.audio_id);
+  peer.command = {"ffmpeg",
+                  "-nostdin",
+                  "-v",
+                  "fatal",
+                  "-threads",
+                  "1",
+                  "-palette",
+                  title.palette,
+                  "-i",
+                  peer.job.mpg,
+                  "-filter_complex_threads",
+                  "1",
+                  "-filter_threads",
+                  "1",
+                  "-filter_complex",
+                  "[0:v]" + video_graph + "[v];[0:s]scale=640:480[s];[v][s]overlay[out]",
+                  "-map",
+                  "[out]",
+                  "-map",
+                  audio_map,
+                  "-af",
+                  audio_graph,
+                  "-f",
+                  "null",
+                  "-"};
+  return peer;
+}
+
+struct Runs {
+  Cost best{1e9, 1e9};
+  std::vector<double> cpu_ratios, wall_ratios;  // ours / this run's
+  void Add(const Cost& c, const Cost& ours) {
+    best = {std::min(best.cpu, c.cpu), std::min(best.wall, c.wall)};
+    cpu_ratios.push_back(ours.cpu / c.cpu);
+    wall_ratios.push_back(ours.wall / c.wall);
+  }
+};
+
+struct Results {
+  Cost best_ours{1e9, 1e9};
+  Runs libraries, command;
+  Served ours_served, peer_served;
+};
+
+// The order turns about every pass, which evens out warming up and drifting
+// load.
+Results RunPasses(void* library, const std::string& script, const Peer& peer, int passes) {
+  Results r;
+  for (int pass = 0; pass < passes; ++pass) {
+    Cost ours, in_process, child;
+    if (pass % 2) {
+      child = FfmpegCommand(peer.command);
+      in_process = FfmpegInProcess(peer.job, &(r.peer_served = {}));
+      ours = Frameserver(library, script, &(r.ours_served = {}));
+    } else {
+      ours = Frameserver(library, script, &(r.ours_served = {}));
+      in_process = FfmpegInProcess(peer.job, &(r.peer_served = {}));
+      child = FfmpegCommand(peer.command);
+    }
+    r.best_ours = {std::min(r.best_ours.cpu, ours.cpu), std::min(r.best_ours.wall, ours.wall)};
+    r.libraries.Add(in_process, ours);
+    r.command.Add(child, ours);
+  }
+  return r;
+}
+
+void Report(const std::string& video_ts, int passes, const Results& r) {
+  std::printf("title: %s, %d passes each\n", video_ts.c_str(), passes);
+  std::printf("frameserver:               %6.2f s processor, %6.2f s wall (best pass)\n",
+              r.best_ours.cpu, r.best_ours.wall);
+  std::printf("ffmpeg libraries in process: %4.2f s processor, %6.2f s wall (best pass)\n",
+              r.libraries.best.cpu, r.libraries.best.wall);
+  std::printf("ffmpeg command:            %6.2f s processor, %6.2f s wall (best pass)\n",
+              r.command.best.cpu, r.command.best.wall);
+  std::printf("frameserver / ffmpeg in process: %.2f processor, %.2f wall\n",
+              Median(r.libraries.cpu_ratios), Median(r.libraries.wall_ratios));
+  std::printf("frameserver / ffmpeg command:    %.2f processor, %.2f wall\n",
+              Median(r.command.cpu_ratios), Median(r.command.wall_ratios));
+  std::printf("(medians of paired passes)\n");
+  std::printf("served by the frameserver: %" PRId64 " frames, %" PRId64
+              " samples (checksum %" PRIu64 ")\n",
+              r.ours_served.frames, r.ours_served.samples, r.ours_served.sum);
+  std::printf("served by ffmpeg in process: %" PRId64 " frames, %" PRId64
+              " samples (checksum %" PRIu64 ")\n",
+              r.peer_served.frames, r.peer_served.samples, r.peer_served.sum);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -432,139 +643,19 @@ int main(int argc, char** argv) {
   const int audio_stream = argc > 3 ? std::atoi(argv[3]) : 0;
   const int sub_stream = argc > 4 ? std::atoi(argv[4]) : 0;
 
-  char folder_template[] = "/tmp/kv-job-bench-XXXXXX";
-  if (!mkdtemp(folder_template)) return 1;
-  const std::string folder = folder_template;
-  const std::string vts = folder + "/vts01", title = folder + "/vts01_pgc01_a0";
-  TessmarStatus status{};
-  if (Tessmar(VobList(video_ts).c_str(), vts.c_str(), 1, 1, &status) != 0) return 1;
-  while (__atomic_load_n(&status.running, __ATOMIC_ACQUIRE) ||
-         !__atomic_load_n(&status.ended, __ATOMIC_ACQUIRE))
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  if (qmRebuild(vts.c_str(), (video_ts + "/VTS_01_0.IFO").c_str(), title.c_str(), 1, 1, 1, 1, 0) !=
-      1) {
-    std::fprintf(stderr, "job_script_bench: cannot cut out the title\n");
-    return 1;
-  }
-  const std::string st = "_st" + std::to_string(sub_stream);
-  std::rename((vts + st + ".sub").c_str(), (title + st + ".sub").c_str());
-  if (!WriteTitleBytes(title + ".vfm", title + ".mpg")) return 1;
-  const std::string palette = FfmpegPalette(title + st + ".idx");
-  if (palette.empty()) {
-    std::fprintf(stderr, "job_script_bench: the title has no sub-picture stream %d\n", sub_stream);
-    return 1;
-  }
-
+  PreparedTitle title;
+  if (!PrepareTitle(video_ts, sub_stream, &title)) return 1;
   const std::string program = KV_PROGRAM_FOLDER "/";
-  const std::string script = folder + "/out01.avs";
-  FILE* f = std::fopen(script.c_str(), "wb");
-  std::fprintf(f,
-               "LoadPlugin(\"%sqmvideo.dll\")\r\nLoadPlugin(\"%sDecomb.dll\")\r\n"
-               "LoadPlugin(\"%sqmaudio_ac3.dll\")\r\nLoadPlugin(\"%sVSFilter.dll\")\r\n\r\n"
-               "video = qmVideoSource(\"vts01_pgc01_a0.qmvi\", idct=4, force_film=false)\r\n"
-               "video = Telecide(video, order=1).Decimate(cycle=5)\r\n"
-               "video = LanczosResize(video, 640, 480, 8, 0, 704, 480)\r\n"
-               "video = VobSub(video, \"vts01_pgc01_a0%s.idx\")\r\n\r\n"
-               "audio = qmAudioAC3Source(\"vts01_pgc01_a0_at%d.vfm\", channels=2)\r\n\r\n"
-               "AudioDub(video, audio)\r\n",
-               program.c_str(), program.c_str(), program.c_str(), program.c_str(), st.c_str(),
-               audio_stream);
-  std::fclose(f);
-  char level[32];
-  std::snprintf(level, sizeof level, "%.17g", 0.70710678118654752440);
-  const std::string video_graph =
-      "fieldmatch=order=tff,decimate=cycle=5,crop=704:480:8:0,scale=640:480:flags=lanczos";
-  const std::string audio_graph = std::string("aresample=ochl=stereo:rematrix_maxval=1:") +
-                                  "center_mix_level=" + level + ":surround_mix_level=" + level +
-                                  ":lfe_mix_level=" + level;
-  PeerJob peer;
-  peer.mpg = title + ".mpg";
-  peer.palette = palette;
-  peer.audio_id = 0x80 + audio_stream;
-  peer.sub_id = 0x20 + sub_stream;
-  peer.video_graph = "[in]" + video_graph + "[v];[sub]scale=640:480[s];[v][s]overlay";
-  peer.audio_graph = audio_graph + ",aformat=sample_fmts=s16";
-  char audio_map[16];
-  std::snprintf(audio_map, sizeof audio_map, "0:i:0x%x", peer.audio_id);
-  const std::vector<std::string> ffmpeg = {
-      "ffmpeg",
-      "-nostdin",
-      "-v",
-      "fatal",
-      "-threads",
-      "1",
-      "-palette",
-      palette,
-      "-i",
-      peer.mpg,
-      "-filter_complex_threads",
-      "1",
-      "-filter_threads",
-      "1",
-      "-filter_complex",
-      "[0:v]" + video_graph + "[v];[0:s]scale=640:480[s];[v][s]overlay[out]",
-      "-map",
-      "[out]",
-      "-map",
-      audio_map,
-      "-af",
-      audio_graph,
-      "-f",
-      "null",
-      "-"};
+  const std::string script = title.folder + "/out01.avs";
+  WriteScript(program, script, title.st, audio_stream);
+  const Peer peer = MakePeer(title, audio_stream, sub_stream);
 
   void* library = dlopen((program + "avisynth.dll").c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!library) {
     std::fprintf(stderr, "job_script_bench: %s\n", dlerror());
     return 1;
   }
-  Served ours_served, peer_served;
-  struct Runs {
-    Cost best{1e9, 1e9};
-    std::vector<double> cpu_ratios, wall_ratios;  // ours / this run's
-    void Add(const Cost& c, const Cost& ours) {
-      best = {std::min(best.cpu, c.cpu), std::min(best.wall, c.wall)};
-      cpu_ratios.push_back(ours.cpu / c.cpu);
-      wall_ratios.push_back(ours.wall / c.wall);
-    }
-  };
-  Cost best_ours{1e9, 1e9};
-  Runs libraries, command;
-  // The order turns about every pass, which evens out warming up and
-  // drifting load.
-  for (int pass = 0; pass < passes; ++pass) {
-    Cost ours, in_process, child;
-    if (pass % 2) {
-      child = FfmpegCommand(ffmpeg);
-      in_process = FfmpegInProcess(peer, &(peer_served = {}));
-      ours = Frameserver(library, script, &(ours_served = {}));
-    } else {
-      ours = Frameserver(library, script, &(ours_served = {}));
-      in_process = FfmpegInProcess(peer, &(peer_served = {}));
-      child = FfmpegCommand(ffmpeg);
-    }
-    best_ours = {std::min(best_ours.cpu, ours.cpu), std::min(best_ours.wall, ours.wall)};
-    libraries.Add(in_process, ours);
-    command.Add(child, ours);
-  }
-  std::printf("title: %s, %d passes each\n", video_ts.c_str(), passes);
-  std::printf("frameserver:               %6.2f s processor, %6.2f s wall (best pass)\n",
-              best_ours.cpu, best_ours.wall);
-  std::printf("ffmpeg libraries in process: %4.2f s processor, %6.2f s wall (best pass)\n",
-              libraries.best.cpu, libraries.best.wall);
-  std::printf("ffmpeg command:            %6.2f s processor, %6.2f s wall (best pass)\n",
-              command.best.cpu, command.best.wall);
-  std::printf("frameserver / ffmpeg in process: %.2f processor, %.2f wall\n",
-              Median(libraries.cpu_ratios), Median(libraries.wall_ratios));
-  std::printf("frameserver / ffmpeg command:    %.2f processor, %.2f wall\n",
-              Median(command.cpu_ratios), Median(command.wall_ratios));
-  std::printf("(medians of paired passes)\n");
-  std::printf("served by the frameserver: %" PRId64 " frames, %" PRId64
-              " samples (checksum %" PRIu64 ")\n",
-              ours_served.frames, ours_served.samples, ours_served.sum);
-  std::printf("served by ffmpeg in process: %" PRId64 " frames, %" PRId64
-              " samples (checksum %" PRIu64 ")\n",
-              peer_served.frames, peer_served.samples, peer_served.sum);
-  std::system(("rm -rf '" + folder + "'").c_str());
+  Report(video_ts, passes, RunPasses(library, script, peer, passes));
+  std::system(("rm -rf '" + title.folder + "'").c_str());
   return 0;
 }

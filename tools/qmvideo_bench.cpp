@@ -204,6 +204,132 @@ struct Paired {
   int differing = 0;
 };
 
+// The title of the disc indexed and cut out into the work folder: its
+// video index and its bytes as one MPEG file for the peer. Empty on failure.
+std::string PrepareTitle(const std::string& dvd, const std::string& work, int vts, int pgc) {
+  char name[64];
+  std::string vobs;
+  for (int k = 1; k <= 9; ++k) {
+    std::snprintf(name, sizeof name, "/VIDEO_TS/VTS_%02d_%d.VOB", vts, k);
+    if (!Exists(dvd + name)) break;
+    vobs += (vobs.empty() ? "" : "|") + dvd + name;
+  }
+  std::snprintf(name, sizeof name, "/vts%02d", vts);
+  const std::string vts_base = work + name;
+  static TessmarStatus status;
+  if (vobs.empty() || Tessmar(vobs.c_str(), vts_base.c_str(), 0, 0, &status) != 0) {
+    std::fprintf(stderr, "cannot index %s\n", dvd.c_str());
+    return {};
+  }
+  while (std::atomic_ref<uint8_t>(status.running).load()) usleep(2000);
+  std::snprintf(name, sizeof name, "/VIDEO_TS/VTS_%02d_0.IFO", vts);
+  const std::string ifo = dvd + name;
+  std::snprintf(name, sizeof name, "/vts%02d_pgc%02d_a0", vts, pgc);
+  const std::string title = work + name;
+  if (!qmRebuild(vts_base.c_str(), ifo.c_str(), title.c_str(), 1, 0, 0, pgc, 0)) {
+    std::fprintf(stderr, "cannot rebuild the title\n");
+    return {};
+  }
+  if (!WriteTitleBytes(title + ".vfm", title + ".mpg")) return {};
+  return title;
+}
+
+// The title as both decoders serve it.
+struct Sources {
+  std::string qmvi, mpg;
+  unsigned char film = 0;
+  int frames = 0;
+  size_t frame_bytes = 0;
+  AVRational rate{0, 1};
+  FfmpegPeer peer;
+};
+
+// One request of each, turn about (ours first on even requests).
+void Request(Sources& s, Paired* p, int n, int i) {
+  uint32_t crcs[2] = {0, 0};
+  for (int k = 0; k < 2; ++k) {
+    const bool ours = (k == 0) == (i % 2 == 0);
+    const double c0 = CpuNow();
+    const uint8_t* f = ours ? getRGBFrame(n) : s.peer.Frame(n);
+    (ours ? p->ours : p->theirs).push_back((CpuNow() - c0) * 1000);
+    if (!f) ++p->failures;
+    crcs[ours ? 0 : 1] = f ? Crc(f, s.frame_bytes) : 0;
+  }
+  if (crcs[0] != crcs[1]) ++p->differing;
+}
+
+void ReportPaired(const char* what, const Paired& p) {
+  std::printf(
+      "%s: qmvideo median %.2f ms (worst %.2f), FFmpeg median %.2f ms (worst %.2f), ratio %.3f",
+      what, Median(p.ours), *std::max_element(p.ours.begin(), p.ours.end()), Median(p.theirs),
+      *std::max_element(p.theirs.begin(), p.theirs.end()), Median(p.ours) / Median(p.theirs));
+  std::printf(" (%zu requests, %d failed, %d differing)\n", p.ours.size(), p.failures, p.differing);
+}
+
+// Random frames, each far from the one before.
+int RandomFrames(Sources& s) {
+  std::mt19937 random(2026);
+  Paired random_frames;
+  int previous = s.frames / 2;
+  for (int i = 0; i < 200; ++i) {
+    int n;
+    do n = static_cast<int>(random() % s.frames);
+    while (s.frames > 60 && std::abs(n - previous) < 30);
+    previous = n;
+    Request(s, &random_frames, n, i);
+  }
+  ReportPaired("random frames", random_frames);
+  return random_frames.failures;
+}
+
+// Every frame in order, both from the start.
+int SequentialFrames(Sources& s) {
+  openMPEG2Source(s.qmvi.c_str(), s.film);
+  s.peer.Open(s.mpg, s.rate);
+  Paired sequential;
+  const int count = std::min(s.frames, 3000);
+  for (int n = 0; n < count; ++n) Request(s, &sequential, n, n);
+  double ours_total = 0, theirs_total = 0;
+  for (double t : sequential.ours) ours_total += t;
+  for (double t : sequential.theirs) theirs_total += t;
+  std::printf(
+      "sequential: qmvideo %.1f frames per processor second, FFmpeg %.1f, ratio %.3f "
+      "(%d frames, %d differing)\n",
+      count / ours_total * 1000, count / theirs_total * 1000, ours_total / theirs_total, count,
+      sequential.differing);
+  closeVideo();
+  return sequential.failures;
+}
+
+// Border detection's sampling: open, 20 frames at i x (N / 21), close; five
+// rounds, turn about.
+int BorderSampling(Sources& s) {
+  std::vector<double> ours_rounds, theirs_rounds;
+  int failures = 0;
+  for (int round = 0; round < 6; ++round) {
+    for (int k = 0; k < 2; ++k) {
+      const bool ours = (k == 0) == (round % 2 == 0);
+      const double c0 = CpuNow();
+      const bool opened =
+          ours ? openMPEG2Source(s.qmvi.c_str(), s.film) != nullptr : s.peer.Open(s.mpg, s.rate);
+      for (int i = 1; i <= 20 && opened; ++i) {
+        const int n = i * (s.frames / 21);
+        if (!(ours ? getRGBFrame(n) : s.peer.Frame(n))) ++failures;
+      }
+      if (ours)
+        closeVideo();
+      else
+        s.peer.Close();
+      if (!opened) ++failures;
+      (ours ? ours_rounds : theirs_rounds).push_back(CpuNow() - c0);
+    }
+  }
+  std::printf(
+      "border sampling (open, 20 frames, close): qmvideo %.3f s, FFmpeg %.3f s, ratio %.3f\n",
+      Median(ours_rounds), Median(theirs_rounds), Median(ours_rounds) / Median(theirs_rounds));
+  return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,131 +344,35 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no such folder\n");
     return 1;
   }
-  const std::string dvd = dvd_path, work = work_path;
   const int vts = argc > 3 ? std::atoi(argv[3]) : 1;
   const int pgc = argc > 4 ? std::atoi(argv[4]) : 1;
-  const unsigned char film = argc > 5 ? static_cast<unsigned char>(std::atoi(argv[5])) : 0;
+  Sources s;
+  s.film = argc > 5 ? static_cast<unsigned char>(std::atoi(argv[5])) : 0;
+  const std::string title = PrepareTitle(dvd_path, work_path, vts, pgc);
+  if (title.empty()) return 1;
+  s.qmvi = title + ".qmvi";
+  s.mpg = title + ".mpg";
 
-  char name[64];
-  std::string vobs;
-  for (int k = 1; k <= 9; ++k) {
-    std::snprintf(name, sizeof name, "/VIDEO_TS/VTS_%02d_%d.VOB", vts, k);
-    if (!Exists(dvd + name)) break;
-    vobs += (vobs.empty() ? "" : "|") + dvd + name;
-  }
-  std::snprintf(name, sizeof name, "/vts%02d", vts);
-  const std::string vts_base = work + name;
-  static TessmarStatus status;
-  if (vobs.empty() || Tessmar(vobs.c_str(), vts_base.c_str(), 0, 0, &status) != 0) {
-    std::fprintf(stderr, "cannot index %s\n", dvd.c_str());
-    return 1;
-  }
-  while (std::atomic_ref<uint8_t>(status.running).load()) usleep(2000);
-  std::snprintf(name, sizeof name, "/VIDEO_TS/VTS_%02d_0.IFO", vts);
-  const std::string ifo = dvd + name;
-  std::snprintf(name, sizeof name, "/vts%02d_pgc%02d_a0", vts, pgc);
-  const std::string title = work + name;
-  if (!qmRebuild(vts_base.c_str(), ifo.c_str(), title.c_str(), 1, 0, 0, pgc, 0)) {
-    std::fprintf(stderr, "cannot rebuild the title\n");
-    return 1;
-  }
-  const std::string qmvi = title + ".qmvi", mpg = title + ".mpg";
-  if (!WriteTitleBytes(title + ".vfm", mpg)) return 1;
-
-  const QmVideoRecord* r = openMPEG2Source(qmvi.c_str(), film);
+  const QmVideoRecord* r = openMPEG2Source(s.qmvi.c_str(), s.film);
   if (!r) {
-    std::fprintf(stderr, "cannot open %s\n", qmvi.c_str());
+    std::fprintf(stderr, "cannot open %s\n", s.qmvi.c_str());
     return 1;
   }
-  const int frames = r->frames;
-  const size_t frame_bytes = static_cast<size_t>(r->width) * r->height * 3;
-  const AVRational rate{r->rateNumerator, r->rateDenominator};
-  std::printf("title %s: %dx%d, %d frames at %.3f/s, film flag %d\n", qmvi.c_str(), r->width,
-              r->height, frames, av_q2d(rate), film);
-  if (film == 0 && r->frames != r->codedFrames)
+  s.frames = r->frames;
+  s.frame_bytes = static_cast<size_t>(r->width) * r->height * 3;
+  s.rate = AVRational{r->rateNumerator, r->rateDenominator};
+  std::printf("title %s: %dx%d, %d frames at %.3f/s, film flag %d\n", s.qmvi.c_str(), r->width,
+              r->height, s.frames, av_q2d(s.rate), s.film);
+  if (s.film == 0 && r->frames != r->codedFrames)
     std::printf("note: the title repeats fields; the peer's frames are coded frames\n");
-  FfmpegPeer peer;
-  if (!peer.Open(mpg, rate)) {
-    std::fprintf(stderr, "FFmpeg cannot open %s\n", mpg.c_str());
+  if (!s.peer.Open(s.mpg, s.rate)) {
+    std::fprintf(stderr, "FFmpeg cannot open %s\n", s.mpg.c_str());
     return 1;
   }
 
-  // One request of each, turn about (ours first on even requests).
-  auto request = [&](Paired* p, int n, int i) {
-    uint32_t crcs[2] = {0, 0};
-    for (int k = 0; k < 2; ++k) {
-      const bool ours = (k == 0) == (i % 2 == 0);
-      const double c0 = CpuNow();
-      const uint8_t* f = ours ? getRGBFrame(n) : peer.Frame(n);
-      (ours ? p->ours : p->theirs).push_back((CpuNow() - c0) * 1000);
-      if (!f) ++p->failures;
-      crcs[ours ? 0 : 1] = f ? Crc(f, frame_bytes) : 0;
-    }
-    if (crcs[0] != crcs[1]) ++p->differing;
-  };
-  auto report = [](const char* what, const Paired& p) {
-    std::printf(
-        "%s: qmvideo median %.2f ms (worst %.2f), FFmpeg median %.2f ms (worst %.2f), ratio %.3f",
-        what, Median(p.ours), *std::max_element(p.ours.begin(), p.ours.end()), Median(p.theirs),
-        *std::max_element(p.theirs.begin(), p.theirs.end()), Median(p.ours) / Median(p.theirs));
-    std::printf(" (%zu requests, %d failed, %d differing)\n", p.ours.size(), p.failures,
-                p.differing);
-  };
-
-  // Random frames, each far from the one before.
-  std::mt19937 random(2026);
-  Paired random_frames;
-  int previous = frames / 2;
-  for (int i = 0; i < 200; ++i) {
-    int n;
-    do n = static_cast<int>(random() % frames);
-    while (frames > 60 && std::abs(n - previous) < 30);
-    previous = n;
-    request(&random_frames, n, i);
-  }
-  report("random frames", random_frames);
-
-  // Every frame in order, both from the start.
-  r = openMPEG2Source(qmvi.c_str(), film);
-  peer.Open(mpg, rate);
-  Paired sequential;
-  const int count = std::min(frames, 3000);
-  for (int n = 0; n < count; ++n) request(&sequential, n, n);
-  double ours_total = 0, theirs_total = 0;
-  for (double t : sequential.ours) ours_total += t;
-  for (double t : sequential.theirs) theirs_total += t;
-  std::printf(
-      "sequential: qmvideo %.1f frames per processor second, FFmpeg %.1f, ratio %.3f "
-      "(%d frames, %d differing)\n",
-      count / ours_total * 1000, count / theirs_total * 1000, ours_total / theirs_total, count,
-      sequential.differing);
-  closeVideo();
-
-  // Border detection's sampling: open, 20 frames at i x (N / 21), close;
-  // five rounds, turn about.
-  std::vector<double> ours_rounds, theirs_rounds;
-  int failures = random_frames.failures + sequential.failures;
-  for (int round = 0; round < 6; ++round) {
-    for (int k = 0; k < 2; ++k) {
-      const bool ours = (k == 0) == (round % 2 == 0);
-      const double c0 = CpuNow();
-      const bool opened =
-          ours ? openMPEG2Source(qmvi.c_str(), film) != nullptr : peer.Open(mpg, rate);
-      for (int i = 1; i <= 20 && opened; ++i) {
-        const int n = i * (frames / 21);
-        if (!(ours ? getRGBFrame(n) : peer.Frame(n))) ++failures;
-      }
-      if (ours)
-        closeVideo();
-      else
-        peer.Close();
-      if (!opened) ++failures;
-      (ours ? ours_rounds : theirs_rounds).push_back(CpuNow() - c0);
-    }
-  }
-  std::printf(
-      "border sampling (open, 20 frames, close): qmvideo %.3f s, FFmpeg %.3f s, ratio %.3f\n",
-      Median(ours_rounds), Median(theirs_rounds), Median(ours_rounds) / Median(theirs_rounds));
+  int failures = RandomFrames(s);
+  failures += SequentialFrames(s);
+  failures += BorderSampling(s);
   if (failures) std::printf("%d requests failed\n", failures);
   return failures ? 1 : 0;
 }

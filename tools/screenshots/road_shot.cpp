@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 
 #include "app/application_queue_shell.h"
 #include "app/frameserver_install.h"
@@ -77,6 +78,90 @@ QWidget* TopLevel(const char* name) {
   return nullptr;
 }
 
+// The shell's values as the start-up checks set them, over a registry store
+// of the run's own, and the frameserver installed from the build's program
+// folder; null when that fails.
+std::unique_ptr<app::FrameserverInstallation> SetUpShell() {
+  app::ShellState& shell = app::Shell();
+  shell.ApplicationTitle = "Kestrevane";
+  shell.ProgramFolder = std::string(KV_PROGRAM_FOLDER) + "/";
+  shell.EncoderPath = shell.ProgramFolder + "helix/producer";
+  shell.RegistryStore = platform::RegistryStore::Open(platform::RegistryStore::DefaultPath());
+  if (!shell.RegistryStore) return nullptr;
+  shell.RegistryAccess = std::make_unique<platform::RegistryAccess>(
+      *shell.RegistryStore, platform::RegistryRoot::LocalMachine);
+  auto frameserver = std::make_unique<app::FrameserverInstallation>(*shell.RegistryStore,
+                                                                    platform::SystemFolder());
+  if (!frameserver->InstallFrameserver(KV_PROGRAM_FOLDER)) {
+    std::fprintf(stderr, "road_shot: cannot install the frameserver\n");
+    return nullptr;
+  }
+  return frameserver;
+}
+
+// New Job on the queue window; the wizard it opens.
+wizard::TKVNNewForm* OpenWizard(queue::TKVNMenuForm* queue_window) {
+  queue_window->findChild<QAction*>(QStringLiteral("NewItem"))->trigger();
+  auto* wizard_window = qobject_cast<wizard::TKVNNewForm*>(TopLevel("TKVNNewForm"));
+  if (!wizard_window) {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      if (auto* form = qobject_cast<wizard::TKVNNewForm*>(widget)) wizard_window = form;
+  }
+  return wizard_window;
+}
+
+// The wizard's four pages and the crop dialog for `source`, drawn on the
+// way, to Finish; false when the wizard did not get through.
+bool WalkWizard(const QPointer<wizard::TKVNNewForm>& wizard, const std::string& work,
+                const std::string& source, bool* saved) {
+  Child<QLineEdit>(wizard, "NameEdit")->setText(QStringLiteral("My first job"));
+  Child<QLineEdit>(wizard, "LocEdit")->setText(QString::fromStdString(work + "/Videos"));
+  Child<QLineEdit>(wizard, "SrcEdit")->setText(QString::fromStdString(source));
+  *saved = Save(wizard, "wizard-source.png") && *saved;
+
+  auto* next = Child<QPushButton>(wizard, "NextButton");
+  auto* notebook = Child<QStackedWidget>(wizard, "Notebook");
+  next->click();
+  if (!ServeUntil([&] { return !wizard || !wizard->State().AnalysisRunning; }) || !wizard)
+    return false;
+  *saved = Save(wizard, "wizard-analysis.png") && *saved;
+
+  next->click();
+  ServeUntil([] { return false; }, 1);  // the preview paints
+  *saved = Save(wizard, "wizard-title.png") && *saved;
+
+  next->click();
+  if (!ServeUntil([&] { return !wizard || notebook->currentIndex() == wizard::kConfigPage; }) ||
+      !wizard)
+    return false;
+  *saved = Save(wizard, "wizard-configuration.png") && *saved;
+
+  // Adjust... is for a crop of the user's own.
+  Child<QAbstractButton>(wizard, "VideoCropManuCheck")->click();
+  Child<QPushButton>(wizard, "VideoCropAdjButton")->click();
+  QWidget* crop = nullptr;
+  ServeUntil([&] { return (crop = TopLevel("TKVNNewCropForm")) != nullptr; }, 10);
+  *saved = Save(crop, "crop-dialog.png") && *saved;
+  if (crop) crop->close();
+
+  Child<QRadioButton>(wizard, "EncModeBitrateRadio")->click();
+  Child<QLineEdit>(wizard, "EncModeBitrateEdit")->setText(QStringLiteral("1200"));
+  next->click();
+  return true;
+}
+
+// Encode on the queued job, drawn while its first volume is under way.
+bool EncodeJob(queue::TKVNMenuForm* queue_window) {
+  auto* jobs = Child<QTreeWidget>(queue_window, "JobList");
+  jobs->setCurrentItem(jobs->topLevelItem(0));
+  queue_window->findChild<QAction*>(QStringLiteral("StartItem"))->trigger();
+  auto* bar = Child<QProgressBar>(queue_window, "ProgVolBar");
+  ServeUntil([&] { return bar->value() >= 40 || !queue_window->EncodingActive(); });
+  const bool saved = Save(queue_window, "queue-encoding.png");
+  ServeUntil([&] { return !queue_window->EncodingActive(); });
+  return saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,19 +186,8 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   platform::UseWindowDialogs();
-  app::ShellState& shell = app::Shell();
-  shell.ApplicationTitle = "Kestrevane";
-  shell.ProgramFolder = std::string(KV_PROGRAM_FOLDER) + "/";
-  shell.EncoderPath = shell.ProgramFolder + "helix/producer";
-  shell.RegistryStore = platform::RegistryStore::Open(platform::RegistryStore::DefaultPath());
-  if (!shell.RegistryStore) return 1;
-  shell.RegistryAccess = std::make_unique<platform::RegistryAccess>(
-      *shell.RegistryStore, platform::RegistryRoot::LocalMachine);
-  app::FrameserverInstallation frameserver(*shell.RegistryStore, platform::SystemFolder());
-  if (!frameserver.InstallFrameserver(KV_PROGRAM_FOLDER)) {
-    std::fprintf(stderr, "road_shot: cannot install the frameserver\n");
-    return 1;
-  }
+  const std::unique_ptr<app::FrameserverInstallation> frameserver = SetUpShell();
+  if (!frameserver) return 1;
 
   queue::TKVNMenuForm::SetWizardFactory(
       [](queue::TKVNMenuForm* owner, const std::string&) -> QWidget* {
@@ -121,66 +195,22 @@ int main(int argc, char** argv) {
       });
   auto* queue_window =
       new queue::TKVNMenuForm(app::ApplicationQueueShell(), queue::MakeEncoderController());
-  shell.QueueWindow = queue_window;
+  app::Shell().QueueWindow = queue_window;
   queue_window->show();
-  queue_window->findChild<QAction*>(QStringLiteral("NewItem"))->trigger();
-  auto* wizard_window = qobject_cast<wizard::TKVNNewForm*>(TopLevel("TKVNNewForm"));
-  if (!wizard_window) {
-    for (QWidget* widget : QApplication::topLevelWidgets())
-      if (auto* form = qobject_cast<wizard::TKVNNewForm*>(widget)) wizard_window = form;
-  }
-  if (!wizard_window) return 1;
-  const QPointer<wizard::TKVNNewForm> wizard = wizard_window;
+  const QPointer<wizard::TKVNNewForm> wizard = OpenWizard(queue_window);
+  if (!wizard) return 1;
 
   bool saved = true;
-  Child<QLineEdit>(wizard, "NameEdit")->setText(QStringLiteral("My first job"));
-  Child<QLineEdit>(wizard, "LocEdit")->setText(QString::fromStdString(work + "/Videos"));
-  Child<QLineEdit>(wizard, "SrcEdit")->setText(QString::fromStdString(source));
-  saved = Save(wizard, "wizard-source.png") && saved;
-
-  auto* next = Child<QPushButton>(wizard, "NextButton");
-  auto* notebook = Child<QStackedWidget>(wizard, "Notebook");
-  next->click();
-  if (!ServeUntil([&] { return !wizard || !wizard->State().AnalysisRunning; }) || !wizard) return 1;
-  saved = Save(wizard, "wizard-analysis.png") && saved;
-
-  next->click();
-  ServeUntil([] { return false; }, 1);  // the preview paints
-  saved = Save(wizard, "wizard-title.png") && saved;
-
-  next->click();
-  if (!ServeUntil([&] { return !wizard || notebook->currentIndex() == wizard::kConfigPage; }) ||
-      !wizard)
-    return 1;
-  saved = Save(wizard, "wizard-configuration.png") && saved;
-
-  // Adjust... is for a crop of the user's own.
-  Child<QAbstractButton>(wizard, "VideoCropManuCheck")->click();
-  Child<QPushButton>(wizard, "VideoCropAdjButton")->click();
-  QWidget* crop = nullptr;
-  ServeUntil([&] { return (crop = TopLevel("TKVNNewCropForm")) != nullptr; }, 10);
-  saved = Save(crop, "crop-dialog.png") && saved;
-  if (crop) crop->close();
-
-  Child<QRadioButton>(wizard, "EncModeBitrateRadio")->click();
-  Child<QLineEdit>(wizard, "EncModeBitrateEdit")->setText(QStringLiteral("1200"));
-  next->click();
+  if (!WalkWizard(wizard, work, source, &saved)) return 1;
   // The released wizard hides; its deletion waits for an event loop.
   if (!ServeUntil([&] { return (!wizard || !wizard->isVisible()) && queue_window->isEnabled(); },
                   30)) {
     std::fprintf(stderr, "road_shot: Finish did not queue the job\n");
     return 1;
   }
-
-  auto* jobs = Child<QTreeWidget>(queue_window, "JobList");
-  jobs->setCurrentItem(jobs->topLevelItem(0));
-  queue_window->findChild<QAction*>(QStringLiteral("StartItem"))->trigger();
-  auto* bar = Child<QProgressBar>(queue_window, "ProgVolBar");
-  ServeUntil([&] { return bar->value() >= 40 || !queue_window->EncodingActive(); });
-  saved = Save(queue_window, "queue-encoding.png") && saved;
-  ServeUntil([&] { return !queue_window->EncodingActive(); });
+  saved = EncodeJob(queue_window) && saved;
   delete queue_window;
-  frameserver.UninstallFrameserver();
+  frameserver->UninstallFrameserver();
   QDir(QString::fromStdString(work)).removeRecursively();
   return saved ? 0 : 1;
 }
