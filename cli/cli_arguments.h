@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "wizard/job_options.h"
+
 namespace cli {
 
 enum class CommandKind { Scan, New, List, Encode, Remove, Add, Move };
@@ -17,19 +19,14 @@ struct TitleArgument {
 };
 
 // Crop margins in pixels, as the configuration page's four fields.
-struct CropMargins {
-  int Top = 0;
-  int Bottom = 0;
-  int Left = 0;
-  int Right = 0;
-};
-
-enum class CropChoice { Auto, None, Manual };
-enum class IvtcChoice { Simple, Complex, Off };
+using CropMargins = wizard::CropMargins;
+using CropChoice = wizard::CropChoice;
+using IvtcChoice = wizard::IvtcChoice;
 enum class ShutdownChoice { None, AfterAll, AfterJobs, AfterVolumes };
 
-// Options of "new": what is not given keeps the wizard's proposal.
-struct NewJobArguments {
+// Options of "new": the job's name, folders and titles, and the changes of
+// the wizard's proposal (what is not given keeps it).
+struct NewJobArguments : wizard::JobOptions {
   // The job's name; with several titles, a pattern or the first part of
   // "NAME - VTS_vv PGC pp".
   std::string Name;
@@ -40,24 +37,6 @@ struct NewJobArguments {
   std::vector<TitleArgument> Titles;
   bool AllTitles = false;
   std::optional<double> MinLengthMinutes;
-  std::optional<int> SizeMB;  // one volume, fixed size
-  std::optional<int> VolumeCount;
-  std::optional<int> BitrateKbps;
-  std::optional<int> QualityPercent;
-  std::optional<int> AudioTrack;  // from 1, as "scan" numbers them
-  std::optional<std::string> Channels;
-  std::optional<int> AudioBitrateKbps;
-  std::optional<int> GainStep;  // the gain slider: -GainStep * 0.2 dB
-  std::optional<int> SubtitleTrack;
-  std::optional<CropChoice> Crop;
-  CropMargins Margins;
-  std::optional<int> Width;
-  std::optional<IvtcChoice> Ivtc;
-  bool Deinterlace = false;
-  bool TruSpeed = false;
-  // Clip information ("title", "author", "copyright", "keywords",
-  // "description", "rating") in the order given.
-  std::vector<std::pair<std::string, std::string>> ClipInfo;
 };
 
 struct EncodeArguments {

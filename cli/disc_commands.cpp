@@ -19,9 +19,8 @@
 #include "queue/job_store.h"
 #include "wizard/analyze_thread.h"
 #include "wizard/config_texts.h"
+#include "wizard/job_options.h"
 #include "wizard/job_writer.h"
-#include "wizard/option_choices.h"
-#include "wizard/settings_changes.h"
 #include "wizard/source_rules.h"
 #include "wizard/title_preparation.h"
 #include "wizard/title_tree.h"
@@ -212,139 +211,6 @@ std::optional<TitleChoice> DefaultTitle(const wizard::TitleSetTable& table) {
   return wizard::ChoiceFromNodeTexts(texts, !node->Children.empty());
 }
 
-// The options of "new" applied to the proposals, each as the configuration
-// page applies the user's change. An empty text when all fit.
-std::string ApplyOptions(const NewJobArguments& a, JobSettings& s) {
-  auto too_small = [](const std::string& option, int value, int minimum, const char* unit) {
-    return option + ": " + std::to_string(value) + unit + " is below this title's smallest, " +
-           std::to_string(minimum) + unit;
-  };
-  if (a.Ivtc || a.Deinterlace) {
-    wizard::FilterChoice choice = wizard::FilterChoiceOf(s);
-    if (a.Ivtc)
-      choice.Ivtc = *a.Ivtc == IvtcChoice::Simple ? 1 : *a.Ivtc == IvtcChoice::Complex ? 2 : 0;
-    if (a.Deinterlace) {
-      choice.Deinterlace = 1;
-      if (!a.Ivtc) choice.Ivtc = 0;
-    }
-    wizard::ApplyFilterChoice(s, choice);
-  }
-  if (a.TruSpeed) {
-    if (!s.Facts.PalVideo) return "--truspeed: the title is not PAL video";
-    s.SetPalTruSpeed(true);
-  }
-
-  if (a.AudioTrack || a.Channels || a.AudioBitrateKbps || a.GainStep) {
-    if (!s.HasAudio) return "--audio: the title has no audio stream";
-  }
-  if (a.AudioTrack) {
-    if (*a.AudioTrack > static_cast<int>(s.Facts.AudioStreams.size())) {
-      return "--audio: the title has " + std::to_string(s.Facts.AudioStreams.size()) +
-             " audio streams";
-    }
-    s.SelectAudioTrack(*a.AudioTrack - 1);
-  }
-  if (a.Channels) {
-    static const char* const kModes[] = {"mono", "stereo", "surround", "multichannel"};
-    int mode = 0;
-    while (*a.Channels != kModes[mode]) ++mode;
-    if (!s.ChannelModeAllowed[mode])
-      return "--channels: " + *a.Channels + " is not offered for this stream";
-    s.SelectChannelMode(static_cast<wizard::ChannelModeKind>(mode));
-  }
-  if (a.GainStep) {
-    s.GainEnabled = true;
-    s.GainStep = *a.GainStep;
-  }
-  if (a.SubtitleTrack) {
-    if (!s.HasSubtitles || *a.SubtitleTrack > static_cast<int>(s.Facts.SubtitleStreams.size())) {
-      return "--subtitles: the title has " + std::to_string(s.Facts.SubtitleStreams.size()) +
-             " subtitle streams";
-    }
-    s.SubtitleTrack = *a.SubtitleTrack - 1;
-    wizard::EnableSubtitles(s, true, s.OutputWidth);
-  }
-
-  if (a.Crop) {
-    switch (*a.Crop) {
-      case CropChoice::Auto:
-        if (!s.Facts.BordersDetected()) return "--crop: no black borders were found to crop";
-        if (s.SubtitlesEnabled) return "--crop: auto does not go with burnt-in subtitles";
-        wizard::ChooseCropMode(s, wizard::CropModeKind::Auto, s.OutputWidth);
-        break;
-      case CropChoice::None:
-        wizard::ChooseCropMode(s, wizard::CropModeKind::Disabled, s.OutputWidth);
-        break;
-      case CropChoice::Manual: {
-        const CropMargins& m = a.Margins;
-        const int width = s.Facts.PictureWidth - m.Left - m.Right;
-        const int height = s.Facts.PictureHeight - m.Top - m.Bottom;
-        if (width < 32 || height < 32) return "--crop: the margins leave less than 32 pixels";
-        wizard::ChooseCropMode(s, wizard::CropModeKind::Manual, s.OutputWidth);
-        wizard::SetCropRectangle(s, {m.Top, m.Left, width, height}, s.OutputWidth);
-        break;
-      }
-    }
-  }
-
-  if (a.SizeMB) {
-    wizard::ChooseFixedSize(s, s.BitrateKbps, s.VolumeSizeMB, s.VolumeCount);
-    wizard::ChooseVolumePreset(s, 0, s.VolumeSizeMB);
-    wizard::TypeVolumeCount(s, *a.VolumeCount, s.VolumeSizeMB);
-    if (*a.SizeMB < s.MinimumVolumeSizeMB) {
-      return too_small("--size", *a.SizeMB, s.MinimumVolumeSizeMB, " MB");
-    }
-    wizard::TypeVolumeSize(s, *a.SizeMB);
-  } else if (a.BitrateKbps) {
-    wizard::ChooseAverageBitrate(s, s.BitrateKbps);
-    if (*a.BitrateKbps < s.MinimumBitrateKbps) {
-      return too_small("--bitrate", *a.BitrateKbps, s.MinimumBitrateKbps, " Kbps");
-    }
-    wizard::TypeBitrate(s, *a.BitrateKbps);
-  } else if (a.QualityPercent) {
-    wizard::ChooseConstantQuality(s, *a.QualityPercent);
-  }
-
-  // The audio row after the mode, as a user sets it last on the Audio sheet.
-  if (a.AudioBitrateKbps) {
-    if (s.AudioBitrateAuto) s.SetAudioBitrateAuto(false);
-    int row = -1;
-    std::string offered;
-    for (int r = 0; r <= s.AudioRowSliderMax && s.AudioCodecRows; ++r) {
-      const int kbps = (*s.AudioCodecRows)[r].Kbps;
-      if (kbps == *a.AudioBitrateKbps) row = r;
-      offered += (offered.empty() ? "" : ", ") + std::to_string(kbps);
-    }
-    if (row < 0)
-      return "--audio-bitrate: " + std::to_string(*a.AudioBitrateKbps) +
-             " is not one of the rows offered (" + offered + ")";
-    s.MoveAudioSlider(row);
-  }
-  if (a.Width) {
-    wizard::ChooseResizeMode(s, wizard::ResizeModeKind::Manual);
-    wizard::FitTypedWidth(s, *a.Width);
-  }
-
-  for (const auto& [key, text] : a.ClipInfo) {
-    if (key == "rating") {
-      s.Rating = std::stoi(text);
-      continue;
-    }
-    const size_t limit =
-        key == "description" ? wizard::kMaxClipDescriptionLength : wizard::kMaxClipTextLength;
-    if (!wizard::IsValidClipText(text, limit)) {
-      return "--title-info " + key +
-             ": This text contains invalid characters. Please enter a valid text!";
-    }
-    if (key == "title") s.Title = text;
-    if (key == "author") s.Author = text;
-    if (key == "copyright") s.Copyright = text;
-    if (key == "keywords") s.Keywords = text;
-    if (key == "description") s.Description = text;
-  }
-  return {};
-}
-
 // --- printing what a scan found ----------------------------------------------
 
 // The list's item texts end in a blank that a terminal line does not need.
@@ -520,7 +386,8 @@ int MakeOneJob(CliSession& session, const NewJobArguments& arguments, const Plan
   state.PreparedTitle = state.Selection();
   state.TitleKey = prepared.TitleKey;
   state.Settings.InitialiseForTitle(wizard::FactsForTitle(state.SelectedTitleSet(), state.SelPgc));
-  if (const std::string refused = ApplyOptions(arguments, state.Settings); !refused.empty()) {
+  if (const std::string refused = wizard::ApplyJobOptions(arguments, state.Settings);
+      !refused.empty()) {
     return give_up(refused, kBadArgument);
   }
 

@@ -16,6 +16,7 @@
 #include "platform/shell.h"
 #include "wizard/codec_form.h"
 #include "wizard/config_texts.h"
+#include "wizard/crop_rules.h"
 #include "wizard/filters_form.h"
 #include "wizard/new_crop_form.h"
 #include "wizard/settings_changes.h"
@@ -33,12 +34,6 @@ const NumberMessages kMarginMessages = {"Please enter an integer.",
                                         "Please enter a valid integer."};
 const NumberMessages kComplexityMessages = {"Please enter an integer between 50 and 100.",
                                             "Please enter a valid integer between 50 and 100."};
-
-// Output sizes and crop margins: the design limits of their up-downs.
-constexpr int kMinOutputSize = 32;
-constexpr int kMaxPictureSize = 2048;
-// At least this much of the picture is kept in each direction.
-constexpr int kMinCropSize = 32;
 
 // Holds the page's handlers off for a scope and puts the flag back.
 class HandlersOff {
@@ -329,9 +324,9 @@ void ConfigPage::BuildVideoSheet(QWidget* sheet) {
   VideoResAutoCheck->setObjectName(QStringLiteral("VideoResAutoCheck"));
   VideoResManuCheck = new QRadioButton(QStringLiteral("Manual"), resize_box);
   VideoResManuCheck->setObjectName(QStringLiteral("VideoResManuCheck"));
-  MakeSpinner(resize_box, "VideoResW", 4, kMinOutputSize, kMaxPictureSize, 4, VideoResWEdit,
+  MakeSpinner(resize_box, "VideoResW", 4, kMinOutputSize, kMaxOutputSize, 4, VideoResWEdit,
               VideoResWUpDown);
-  MakeSpinner(resize_box, "VideoResH", 4, kMinOutputSize, kMaxPictureSize, 4, VideoResHEdit,
+  MakeSpinner(resize_box, "VideoResH", 4, kMinOutputSize, kMaxOutputSize, 4, VideoResHEdit,
               VideoResHUpDown);
   auto* resize = new QHBoxLayout(resize_box);
   Compact(resize);
@@ -376,7 +371,7 @@ void ConfigPage::BuildVideoSheet(QWidget* sheet) {
                             {"VideoCropL", "Left:", VideoCropLEdit, VideoCropLUpDown, 2, 0},
                             {"VideoCropR", "Right:", VideoCropREdit, VideoCropRUpDown, 2, 4}};
   for (const Margin& m : margins) {
-    MakeSpinner(crop_box, m.name, 4, 0, kMaxPictureSize, 2, m.edit, m.up_down);
+    MakeSpinner(crop_box, m.name, 4, 0, kMaxOutputSize, 2, m.edit, m.up_down);
     auto* label = new QLabel(QString::fromLatin1(m.caption), crop_box);
     label->setBuddy(m.edit);
     crop->addWidget(label, m.row, m.column);
@@ -1061,7 +1056,7 @@ void ConfigPage::VideoCropEditExit(QLineEdit* edit) {
                                  : edit == VideoCropBEdit ? VideoCropBUpDown
                                  : edit == VideoCropLEdit ? VideoCropLUpDown
                                                           : VideoCropRUpDown;
-  edit->setText(QString::number(SpinnerValue(*up_down) / 2 * 2));
+  edit->setText(QString::number(EvenTowardsZero(SpinnerValue(*up_down))));
 }
 
 void ConfigPage::EHQ1EditExit() {
@@ -1117,10 +1112,12 @@ void ConfigPage::ShowCropMargins(int top, int bottom, int left, int right) {
   ShowNumber(VideoCropLEdit, left);
   ShowNumber(VideoCropREdit, right);
   const TitleFacts& title = Settings().Facts;
-  VideoCropTUpDown->SetMaximum(title.PictureHeight - bottom - kMinCropSize);
-  VideoCropBUpDown->SetMaximum(title.PictureHeight - top - kMinCropSize);
-  VideoCropLUpDown->SetMaximum(title.PictureWidth - right - kMinCropSize);
-  VideoCropRUpDown->SetMaximum(title.PictureWidth - left - kMinCropSize);
+  const CropMargins maxima =
+      CropMaxima({top, bottom, left, right}, title.PictureWidth, title.PictureHeight);
+  VideoCropTUpDown->SetMaximum(maxima.Top);
+  VideoCropBUpDown->SetMaximum(maxima.Bottom);
+  VideoCropLUpDown->SetMaximum(maxima.Left);
+  VideoCropRUpDown->SetMaximum(maxima.Right);
 }
 
 void ConfigPage::CropMarginChanged(bool vertical) {

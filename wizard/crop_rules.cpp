@@ -11,6 +11,11 @@ CropMargins CropMaxima(const CropMargins& m, int width, int height) {
           width - m.Right - kMinCroppedSize, width - m.Left - kMinCroppedSize};
 }
 
+bool CropLeavesMinimum(const CropMargins& m, int width, int height) {
+  const PictureRect kept = CropRectFor(m, width, height);
+  return kept.Width >= kMinCroppedSize && kept.Height >= kMinCroppedSize;
+}
+
 int EvenTowardsZero(int value) {
   return value - value % 2;
 }

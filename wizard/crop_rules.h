@@ -23,7 +23,11 @@ PictureRect CropRectFor(const CropMargins& margins, int width, int height);
 // so that at least kMinCroppedSize pixels remain.
 CropMargins CropMaxima(const CropMargins& margins, int width, int height);
 
-// The value rounded towards zero to an even number.
+// The margins leave at least kMinCroppedSize pixels each way.
+bool CropLeavesMinimum(const CropMargins& margins, int width, int height);
+
+// The value rounded towards zero to an even number: a margin as the fields
+// and the crop dialog keep it.
 int EvenTowardsZero(int value);
 
 enum class CropEdge { None, Top, Bottom, Left, Right };

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "wizard/settings_rules.h"
+
 namespace wizard {
 
 std::string FormatFrameRate(float rate) {
@@ -300,15 +302,15 @@ void JobSettings::ApplyComplexityPreset() {
 }
 
 void JobSettings::ApplyCustomComplexity() {
-  if (EncodeMode == EncodeModeKind::ConstantQuality) TwoPass = false;
+  if (!TwoPassAllowed(*this)) TwoPass = false;
   ApplyCodecDefaults();
 }
 
 void JobSettings::ApplyCodecDefaults() {
   // Curve compression needs the analysis pass, whoever set it.
-  if (!TwoPass) rcEnableCurveCompression = false;
+  if (!CurveCompressionAllowed(*this)) rcEnableCurveCompression = false;
   if (CodecManual) return;
-  rcEnableCurveCompression = TwoPass;
+  rcEnableCurveCompression = CurveCompressionAllowed(*this);
   rcHighBitrateReduce = 0;
   rcLowBitrateBoost = 0;
   rcPFrameRefQuant = 6;

@@ -18,6 +18,10 @@ inline constexpr int kMaxVolumeSizeMB = 32767;
 inline constexpr int kMaxBitrateKbps = 32767;
 inline constexpr int kMaxVolumeCount = 10;
 inline constexpr double kMaxTotalBitrate = 32767.0 * 1024.0;
+// Each side of the output picture lies within this range; no crop margin
+// goes beyond its end either.
+inline constexpr int kMinOutputSize = 32;
+inline constexpr int kMaxOutputSize = 2048;
 // A total derived from a size leaves this share for the container.
 inline constexpr double kSizeToBitrateFactor = 0.9905;
 
@@ -37,7 +41,7 @@ VolumeProposal ProposeVolumes(int estimated_mb);
 int RoundToMultipleOf4(int value);
 
 // Changes width and height in place so that they keep `aspect`, lie within
-// 32..2048 and are multiples of 4. The width (width_driven) or the height
+// kMinOutputSize..kMaxOutputSize and are multiples of 4. The width (width_driven) or the height
 // decides the other side.
 void FitOutputSize(int& width, int& height, double aspect, bool width_driven);
 

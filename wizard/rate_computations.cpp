@@ -50,21 +50,21 @@ void FitOutputSize(int& width, int& height, double aspect, bool width_driven) {
     width = FloorToInt(height * aspect);
   }
 
-  if (width < 32 || height < 32) {
+  if (width < kMinOutputSize || height < kMinOutputSize) {
     if (aspect >= 1) {
-      height = 32;
-      width = FloorToInt(32 * aspect);
+      height = kMinOutputSize;
+      width = FloorToInt(kMinOutputSize * aspect);
     } else {
-      width = 32;
-      height = CeilToInt(32 / aspect);
+      width = kMinOutputSize;
+      height = CeilToInt(kMinOutputSize / aspect);
     }
-  } else if (width > 2048 || height > 2048) {
+  } else if (width > kMaxOutputSize || height > kMaxOutputSize) {
     if (aspect >= 1) {
-      width = 2048;
-      height = CeilToInt(2048 / aspect);
+      width = kMaxOutputSize;
+      height = CeilToInt(kMaxOutputSize / aspect);
     } else {
-      height = 2048;
-      width = FloorToInt(2048 * aspect);
+      height = kMaxOutputSize;
+      width = FloorToInt(kMaxOutputSize * aspect);
     }
   }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "wizard/settings_rules.h"
+
 namespace wizard {
 
 namespace {
@@ -72,7 +74,7 @@ void TypeVolumeCount(JobSettings& s, int count, int volume_size_field) {
 void ChooseCustomComplexity(JobSettings& s, bool on, bool two_pass_field, int preset_field) {
   s.ComplexityCustom = on;
   if (on) {
-    ChooseTwoPass(s, two_pass_field && s.EncodeMode != EncodeModeKind::ConstantQuality);
+    ChooseTwoPass(s, two_pass_field && TwoPassAllowed(s));
   } else {
     ChooseComplexityPreset(s, preset_field);
   }
@@ -167,8 +169,13 @@ void ChooseCropMode(JobSettings& s, CropModeKind mode, int width_field) {
 
 void EnableSubtitles(JobSettings& s, bool on, int width_field) {
   s.SubtitlesEnabled = on;
-  if (on && s.CropMode == CropModeKind::Auto)
+  if (s.CropMode == CropModeKind::Auto && !AutoCropAllowed(s))
     ChooseCropMode(s, CropModeKind::Disabled, width_field);
+}
+
+void ChooseCurveCompression(JobSettings& s, bool on) {
+  s.rcEnableCurveCompression = on && CurveCompressionAllowed(s);
+  if (s.rcEnableCurveCompression) s.encodeAllFrames = true;
 }
 
 bool TypeClipText(std::string& field, const std::string& text, size_t max_length) {

@@ -59,6 +59,10 @@ void ChooseCropMode(JobSettings& s, CropModeKind mode, int width_field);
 // together: an automatic crop gives way to none.
 void EnableSubtitles(JobSettings& s, bool on, int width_field);
 
+// The codec dialog's curve compression, where the analysis pass allows it;
+// it encodes every frame.
+void ChooseCurveCompression(JobSettings& s, bool on);
+
 // A clip text typed into `field`: kept only when the encoder job file can
 // hold it; false when refused.
 bool TypeClipText(std::string& field, const std::string& text,

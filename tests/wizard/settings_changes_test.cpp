@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "wizard/crop_rules.h"
+#include "wizard/settings_rules.h"
+
 namespace {
 
 using wizard::CropModeKind;
@@ -105,6 +108,46 @@ TEST(SettingsChanges, CustomComplexityNeverRunsTwoPassesAtConstantQuality) {
   EXPECT_EQ(s.encoderComplexity, row.encoderComplexity);
   wizard::TypeEncoderComplexity(s, 51);
   EXPECT_EQ(s.encoderComplexity, row.encoderComplexity);
+}
+
+TEST(SettingsChanges, CurveCompressionNeedsTheAnalysisPassAndEncodesEveryFrame) {
+  JobSettings s = LetterboxedFilm();
+  s.CodecManual = true;
+  wizard::ChooseTwoPass(s, false);
+  s.encodeAllFrames = false;
+  EXPECT_FALSE(wizard::CurveCompressionAllowed(s));
+  wizard::ChooseCurveCompression(s, true);
+  EXPECT_FALSE(s.rcEnableCurveCompression);
+  EXPECT_FALSE(s.encodeAllFrames);
+
+  wizard::ChooseTwoPass(s, true);
+  wizard::ChooseCurveCompression(s, true);
+  EXPECT_TRUE(s.rcEnableCurveCompression);
+  EXPECT_TRUE(s.encodeAllFrames);
+  // Off again, every frame is still encoded until the user says otherwise.
+  wizard::ChooseCurveCompression(s, false);
+  EXPECT_FALSE(s.rcEnableCurveCompression);
+  EXPECT_TRUE(s.encodeAllFrames);
+}
+
+TEST(SettingsChanges, CropMarginsLeaveAtLeast32PixelsEachWay) {
+  struct Row {
+    wizard::CropMargins margins;
+    bool leaves_enough;
+  };
+  const Row rows[] = {{{0, 0, 0, 0}, true},
+                      {{224, 224, 0, 0}, true},
+                      {{224, 225, 0, 0}, false},
+                      {{0, 0, 344, 344}, true},
+                      {{0, 0, 345, 344}, false}};
+  for (const Row& row : rows) {
+    const wizard::CropMargins& m = row.margins;
+    EXPECT_EQ(wizard::CropLeavesMinimum(m, 720, 480), row.leaves_enough)
+        << m.Top << " " << m.Bottom << " " << m.Left << " " << m.Right;
+    // The maxima of the fields say the same.
+    const wizard::CropMargins max = wizard::CropMaxima(m, 720, 480);
+    EXPECT_EQ(m.Top <= max.Top && m.Left <= max.Left, row.leaves_enough);
+  }
 }
 
 TEST(SettingsChanges, VolumeCountRaisesTheSizeToItsNewMinimum) {
