@@ -2,10 +2,10 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QLineEdit>
 #include <QScreen>
 
 #include "app/application_queue_shell.h"
+#include "app/application_wizard_host.h"
 #include "app/shell_state.h"
 #include "app/splash_form.h"
 #include "queue/queue_window.h"
@@ -14,14 +14,7 @@
 namespace app {
 
 QWidget* CreateNewJobWizard(queue::TKVNMenuForm* owner, const std::string& dvd_source) {
-  auto* wizard = new wizard::TKVNNewForm(owner);
-  // The source field is filled in as if typed, so the page's own checks
-  // apply to it when the user goes on.
-  if (!dvd_source.empty()) {
-    if (auto* source = wizard->findChild<QLineEdit*>(QStringLiteral("SrcEdit")))
-      source->setText(QString::fromStdString(dvd_source));
-  }
-  return wizard;
+  return new wizard::TKVNNewForm(MakeWizardHost(owner), dvd_source);
 }
 
 TKVNMainForm::TKVNMainForm(StartupEnvironment environment)

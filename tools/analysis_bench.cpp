@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/application_wizard_host.h"
 #include "dvd/disc_checksum.h"
 #include "platform/file_system.h"
 #include "platform/window_dialogs.h"
@@ -154,7 +155,7 @@ struct Ours {
 Ours WizardAnalysis(const std::string& disc, const std::string& jobs) {
   fs::remove_all(jobs);
   fs::create_directories(jobs);
-  auto* wizard = new wizard::TKVNNewForm(nullptr);
+  auto* wizard = new wizard::TKVNNewForm(app::MakeWizardHost(nullptr));
   wizard->show();
   wizard->findChild<QLineEdit*>("NameEdit")->setText("Bench");
   wizard->findChild<QLineEdit*>("LocEdit")->setText(QString::fromStdString(jobs));

@@ -7,11 +7,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/shell_state.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "platform/sounds.h"
 #include "queue/folder_tree.h"
+#include "wizard/wizard_host.h"
 #include "wizard/wizard_state.h"
 
 namespace wizard {
@@ -171,11 +171,8 @@ void AnalysisPage::Log(LogKind kind, const std::string& text) {
 
 void AnalysisPage::Progress(int percent) {
   ProgressBar->setValue(percent);
-  if (QWidget* main = app::Shell().MainWindow) {
-    main->setWindowTitle(QStringLiteral("%1 - %2%")
-                             .arg(QString::fromStdString(app::Shell().ApplicationTitle))
-                             .arg(percent));
-  }
+  WizardHost& host = frame_.Host();
+  host.SetApplicationTitle(host.ApplicationTitle() + " - " + std::to_string(percent) + "%");
 }
 
 void AnalysisPage::RemainingSeconds(int seconds) {
@@ -236,8 +233,8 @@ void AnalysisPage::ShowRemainingTime() {
 }
 
 void AnalysisPage::RestoreApplicationTitle() {
-  if (QWidget* main = app::Shell().MainWindow)
-    main->setWindowTitle(QString::fromStdString(app::Shell().ApplicationTitle));
+  WizardHost& host = frame_.Host();
+  host.SetApplicationTitle(host.ApplicationTitle());
 }
 
 }  // namespace wizard

@@ -10,8 +10,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/shell_state.h"
-#include "platform/folders.h"
 #include "platform/message_box.h"
 #include "platform/shell.h"
 #include "wizard/codec_form.h"
@@ -20,6 +18,7 @@
 #include "wizard/filters_form.h"
 #include "wizard/new_crop_form.h"
 #include "wizard/settings_changes.h"
+#include "wizard/wizard_host.h"
 #include "wizard/writer_steps.h"
 
 namespace wizard {
@@ -88,8 +87,7 @@ void SetDigitWidth(QLineEdit* edit, int chars) {
 
 }  // namespace
 
-ConfigPage::ConfigPage(WizardFrame& frame, QWidget* parent)
-    : QWidget(parent), frame_(frame), write_preview_(WritePreviewScript) {
+ConfigPage::ConfigPage(WizardFrame& frame, QWidget* parent) : QWidget(parent), frame_(frame) {
   setObjectName(QStringLiteral("Step5"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -112,6 +110,9 @@ ConfigPage::ConfigPage(WizardFrame& frame, QWidget* parent)
   BuildSubtitleSheet(SubSheet);
   BuildSummarySheet(InfoSheet);
 
+  write_preview_ = [this](WizardState& state) {
+    return WritePreviewScript(state, ProgramFolderOf(frame_.Host()));
+  };
   open_crop_dialog_ = [this](ConfigPage&) {
     return TKVNNewCropForm::OpenFor(
         frame_, {VideoCropTUpDown, VideoCropBUpDown, VideoCropLUpDown, VideoCropRUpDown});
@@ -130,7 +131,7 @@ ConfigPage::~ConfigPage() {
 }
 
 QWidget* ConfigPage::DialogOwner() const {
-  QWidget* queue_window = app::Shell().QueueWindow;
+  QWidget* queue_window = frame_.Host().DialogOwner();
   return queue_window != nullptr ? queue_window : frame_.Window();
 }
 
@@ -1320,8 +1321,7 @@ void ConfigPage::InfoRatingComboChange() {
 
 void ConfigPage::PreviewButtonClick() {
   WizardState& state = frame_.State();
-  std::string program_folder = app::Shell().ProgramFolder;
-  if (program_folder.empty()) program_folder = platform::ProgramFolder();
+  const std::string program_folder = ProgramFolderOf(frame_.Host());
   const bool written = write_preview_ && write_preview_(state);
   const bool started =
       written && platform::TheShell().StartProgram(program_folder + "mplayer2", {"preview.avs"},

@@ -6,11 +6,9 @@
 #include <QScreen>
 #include <QWindow>
 
-#include "app/shell_state.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "queue/folder_tree.h"
-#include "queue/queue_window.h"
 #include "wizard/analysis_page.h"
 #include "wizard/config_page.h"
 #include "wizard/source_page.h"
@@ -48,11 +46,12 @@ QPushButton* Button(const char* name, const char* text, QWidget* parent) {
 
 }  // namespace
 
-TKVNNewForm::TKVNNewForm(QWidget* owner)
+TKVNNewForm::TKVNNewForm(std::shared_ptr<WizardHost> host, const std::string& dvd_source)
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
-      owner_(owner) {
+      host_(std::move(host)),
+      owner_(host_->DialogOwner()) {
   // Not a child of the queue window: that one is disabled while the wizard
   // is open, and a child window would be disabled with it.
   setObjectName(QStringLiteral("TKVNNewForm"));
@@ -68,9 +67,12 @@ TKVNNewForm::TKVNNewForm(QWidget* owner)
   BuildButtonRow();
   BuildPages();
 
-  new app::WorkingWindowTracker(this);
+  host_->AttachWorkingWindow(this);
   // The wizard goes with its owner.
-  if (owner) connect(owner, &QObject::destroyed, this, &QObject::deleteLater);
+  if (owner_) connect(owner_, &QObject::destroyed, this, &QObject::deleteLater);
+  // Filled in as if typed, so the page's own checks apply to it when the
+  // user goes on.
+  if (!dvd_source.empty()) source_page_->SetSource(dvd_source);
 }
 
 TKVNNewForm::~TKVNNewForm() {
@@ -153,12 +155,9 @@ void TKVNNewForm::AddPage(WizardPageIndex index, const char* name, QWidget* widg
 
 // The pages in notebook order. Each page is built here by its own class.
 void TKVNNewForm::BuildPages() {
-  auto* source = new SourcePage(*this);
-  AddPage(kSourcePage, "Step1", source, source);
-  analysis_page_ = new AnalysisPage(*this, [owner = owner_] {
-    auto* queue_window = qobject_cast<queue::TKVNMenuForm*>(owner.data());
-    return queue_window ? queue_window->Jobs().Jobs() : std::vector<queue::JobEntry>();
-  });
+  source_page_ = new SourcePage(*this);
+  AddPage(kSourcePage, "Step1", source_page_, source_page_);
+  analysis_page_ = new AnalysisPage(*this, [host = host_] { return host->Jobs(); });
   AddPage(kAnalysisPage, "Step2", analysis_page_, analysis_page_);
   auto* title = new TitlePage(*this);
   AddPage(kTitlePage, "Step3", title, title);
@@ -236,7 +235,6 @@ void TKVNNewForm::closeEvent(QCloseEvent* event) {
 }
 
 void TKVNNewForm::FormClose(QCloseEvent* event) {
-  app::ShellState& shell = app::Shell();
   if (released_) {
     event->accept();
     return;
@@ -247,7 +245,7 @@ void TKVNNewForm::FormClose(QCloseEvent* event) {
           ? analysis_page_->AbortAnalysis(AnalysisPage::Question::Close)
           : platform::AskYesNo(this, kCloseQuestion, platform::MessageIcon::Warning);
   if (!confirmed) {
-    shell.ClosingInProgress = false;
+    host_->SetClosingInProgress(false);
     event->ignore();
     return;
   }
@@ -259,13 +257,11 @@ void TKVNNewForm::FormClose(QCloseEvent* event) {
     queue::RemoveFolderTree(state_.JobFolder);
   event->accept();
   released_ = true;
-  ReturnToOwner(shell.ClosingInProgress);
+  ReturnToOwner(host_->ClosingInProgress());
 }
 
 queue::JobStore::AddResult TKVNNewForm::AddJobFromFolder(const std::string& folder) {
-  if (auto* queue_window = qobject_cast<queue::TKVNMenuForm*>(owner_.data()))
-    return queue_window->AddJobFromFolder(folder);
-  return {};
+  return host_->AddJobFromFolder(folder);
 }
 
 void TKVNNewForm::Release() {

@@ -8,8 +8,11 @@
 #include <QVector>
 #include <QWidget>
 #include <array>
+#include <memory>
+#include <string>
 
 #include "wizard/wizard_frame.h"
+#include "wizard/wizard_host.h"
 #include "wizard/wizard_state.h"
 
 class QFrame;
@@ -17,11 +20,13 @@ class QFrame;
 namespace wizard {
 
 class AnalysisPage;
+class SourcePage;
 
 // The new-job wizard: a header naming the step, the notebook with the four
 // pages and the button row that moves between them. It is a window of its
-// own beside the queue window (its owner), which stays disabled while the
-// wizard is open and is enabled again when the wizard goes.
+// own beside the window its host opens it over (the queue window), which
+// stays disabled while the wizard is open and is enabled again when the
+// wizard goes.
 //
 // The frame keeps the button row in step with the pages: Next reads
 // "Finish" (bold) on the configuration page and "Next >" elsewhere, and
@@ -30,13 +35,14 @@ class AnalysisPage;
 class TKVNNewForm : public QWidget, public WizardFrame {
   Q_OBJECT
  public:
-  // `owner` is the queue window: its job list lends pending analyses, and
-  // the finished job is added to it.
-  explicit TKVNNewForm(QWidget* owner);
+  // The host's job list lends pending analyses, and the finished job is
+  // added to it. A DVD folder given is the source as if it had been typed.
+  explicit TKVNNewForm(std::shared_ptr<WizardHost> host, const std::string& dvd_source = {});
   ~TKVNNewForm() override;
 
   // WizardFrame.
   WizardState& State() override { return state_; }
+  WizardHost& Host() override { return *host_; }
   QWidget* Window() override { return this; }
   void SetHeader(int icon, const QString& title, const QString& comment) override;
   void SetHeaderComment(const QString& comment) override;
@@ -90,8 +96,10 @@ class TKVNNewForm : public QWidget, public WizardFrame {
   QPushButton* CancelButton;
 
   WizardState state_;
+  std::shared_ptr<WizardHost> host_;
   QPointer<QWidget> owner_;
   std::array<WizardPage*, 4> pages_{};
+  SourcePage* source_page_ = nullptr;
   AnalysisPage* analysis_page_ = nullptr;
   WizardPageIndex current_ = kSourcePage;
   bool shown_before_ = false;

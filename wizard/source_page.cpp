@@ -167,6 +167,10 @@ void SourcePage::LocEditChange() {
   NameEditChange();
 }
 
+void SourcePage::SetSource(const std::string& folder) {
+  SrcEdit->setText(QString::fromStdString(folder));
+}
+
 void SourcePage::SrcEditChange() {
   SetNextEnabled(!SrcEdit->text().isEmpty() && !NameEdit->text().isEmpty() &&
                  SourceSyntaxPasses() && RebuildJobPath());

@@ -18,6 +18,8 @@ class SourcePage : public QWidget, public WizardPage {
 
   void Enter() override;
   bool Leave(bool forward) override;
+  // The DVD folder as if typed into its field.
+  void SetSource(const std::string& folder);
 
  public slots:
   void NameEditChange();

@@ -11,6 +11,7 @@ class QWidget;
 namespace wizard {
 
 struct WizardState;
+class WizardHost;
 
 // Wizard page indexes in the notebook.
 enum WizardPageIndex { kSourcePage = 0, kAnalysisPage = 1, kTitlePage = 2, kConfigPage = 3 };
@@ -24,6 +25,8 @@ class WizardFrame {
   virtual ~WizardFrame() = default;
 
   virtual WizardState& State() = 0;
+  // The application around the wizard.
+  virtual WizardHost& Host() = 0;
   // The window that owns message boxes and dialogs of the pages.
   virtual QWidget* Window() = 0;
 

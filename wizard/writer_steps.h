@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "wizard/wizard_state.h"
 
 namespace wizard {
@@ -10,8 +12,8 @@ class WizardFrame;
 // the program folder.
 
 // Preview: writes "preview.avs" for the current settings (with the plug-ins
-// it loads). False when it cannot be written.
-bool WritePreviewScript(WizardState& state);
+// it loads from `program_folder`). False when it cannot be written.
+bool WritePreviewScript(WizardState& state, const std::string& program_folder);
 
 // Finish: the job is written and put into the queue while the hourglass
 // shows, a failure or refusal is reported, and the wizard is released in

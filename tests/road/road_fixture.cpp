@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "app/frameserver_install.h"
+#include "app/main_form.h"
 #include "app/shell_state.h"
 #include "platform/folders.h"
 #include "queue/encoder_controller.h"
@@ -45,10 +46,7 @@ RoadTest::RoadTest() {
   // environment names for its child processes too.
   app::FrameserverInstallation frameserver(registry_.Store(), platform::SystemFolder());
   EXPECT_TRUE(frameserver.InstallFrameserver(KV_PROGRAM_FOLDER));
-  queue::TKVNMenuForm::SetWizardFactory(
-      [](queue::TKVNMenuForm* owner, const std::string&) -> QWidget* {
-        return new wizard::TKVNNewForm(owner);
-      });
+  queue::TKVNMenuForm::SetWizardFactory(&app::CreateNewJobWizard);
   OpenWith(queue::MakeEncoderController(), queue::MakeRunnerClock());
   shell.QueueWindow = &Window();
   QApplication::setActiveWindow(&Window());

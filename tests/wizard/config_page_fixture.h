@@ -11,6 +11,7 @@
 
 #include "queue/up_down.h"
 #include "tests/support/recorders.h"
+#include "tests/wizard/fake_wizard_host.h"
 #include "wizard/config_page.h"
 #include "wizard/wizard_frame.h"
 #include "wizard/wizard_state.h"
@@ -39,6 +40,7 @@ class TestFrame : public wizard::WizardFrame {
   ~TestFrame() override;
 
   wizard::WizardState& State() override { return state_; }
+  wizard::WizardHost& Host() override { return host; }
   QWidget* Window() override { return window_.get(); }
   void SetHeader(int icon, const QString& title, const QString& comment) override;
   void SetHeaderComment(const QString& comment) override { header_comment = comment; }
@@ -50,6 +52,7 @@ class TestFrame : public wizard::WizardFrame {
   queue::JobStore::AddResult AddJobFromFolder(const std::string&) override { return {}; }
   void Release() override {}
 
+  FakeWizardHost host;
   int header_icon = -1;
   QString header_title, header_comment;
   int notebook_page = -1;

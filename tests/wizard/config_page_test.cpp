@@ -11,7 +11,6 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "app/shell_state.h"
 #include "tests/wizard/config_page_fixture.h"
 #include "wizard/config_texts.h"
 
@@ -402,7 +401,7 @@ TEST_F(ConfigPageTest, ClipTextsRefuseCharactersTheJobFileCannotHold) {
 // --- preview and the crop dialog ----------------------------------------------
 
 TEST_F(ConfigPageTest, PreviewStartsThePlayerOnTheWrittenScript) {
-  app::Shell().ProgramFolder = "/opt/kestrevane/";
+  frame_.host.program_folder = "/opt/kestrevane/";
   EnterWith("ntsc_multi/1/1");
   std::vector<std::string> written;
   page_->SetPreviewScriptWriter([&](wizard::WizardState& state) {
@@ -427,7 +426,6 @@ TEST_F(ConfigPageTest, PreviewStartsThePlayerOnTheWrittenScript) {
   EXPECT_EQ(MessageTexts(), std::vector<std::string>(2, "Unable to preview selected title!"));
   EXPECT_EQ(messages_.Messages()[0].icon, platform::MessageIcon::Error);
   EXPECT_EQ(shell_.programs.size(), 2u);
-  app::ResetShell();
 }
 
 TEST_F(ConfigPageTest, AdjustReportsATitleThatCannotBeOpened) {

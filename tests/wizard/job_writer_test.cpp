@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "app/shell_state.h"
 #include "platform/registry_access.h"
 #include "queue/job_file.h"
 #include "queue/job_store.h"
 #include "tests/support/recorders.h"
 #include "tests/support/scoped_registry.h"
 #include "tests/support/temp_dir.h"
+#include "tests/wizard/fake_wizard_host.h"
 #include "wizard/encoder_job_file.h"
 #include "wizard/wizard_frame.h"
 #include "wizard/writer_steps.h"
@@ -594,8 +594,12 @@ TEST_F(JobWriterFiles, ARefusedJobKeepsItsFiles) {
 // state, the queue (seen with the cursor it was called under) and Release.
 class FinishFrame : public wizard::WizardFrame {
  public:
-  FinishFrame(wizard::WizardState& state, queue::JobStore& store) : state_(state), store_(store) {}
+  FinishFrame(wizard::WizardState& state, queue::JobStore& store, const std::string& program)
+      : state_(state), store_(store) {
+    host.program_folder = program;
+  }
   wizard::WizardState& State() override { return state_; }
+  wizard::WizardHost& Host() override { return host; }
   QWidget* Window() override { return nullptr; }
   void SetHeader(int, const QString&, const QString&) override {}
   void SetHeaderComment(const QString&) override {}
@@ -615,6 +619,7 @@ class FinishFrame : public wizard::WizardFrame {
     cursor_overridden_at_release = QApplication::overrideCursor() != nullptr;
   }
 
+  kv_test::FakeWizardHost host;
   Qt::CursorShape cursor_while_adding = Qt::ArrowCursor;
   bool cursor_overridden_at_release = true;
   int releases = 0;
@@ -626,10 +631,9 @@ class FinishFrame : public wizard::WizardFrame {
 };
 
 TEST_F(JobWriterFiles, FinishOnThePageShowsTheHourglassAndAlwaysReleasesTheWizard) {
-  app::Shell().ProgramFolder = program_;
   {
     kv_test::MessageBoxRecorder boxes;
-    FinishFrame frame(state_, store_);
+    FinishFrame frame(state_, store_, program_);
     wizard::FinishWizard(frame);
     EXPECT_EQ(frame.cursor_while_adding, Qt::WaitCursor);
     EXPECT_FALSE(frame.cursor_overridden_at_release);
@@ -641,7 +645,7 @@ TEST_F(JobWriterFiles, FinishOnThePageShowsTheHourglassAndAlwaysReleasesTheWizar
     // Refused by the queue: said so, the files kept.
     kv_test::MessageBoxRecorder boxes;
     boxes.Answer(platform::MessageAnswer::Ok);
-    FinishFrame frame(state_, store_);
+    FinishFrame frame(state_, store_, program_);
     frame.refuse = true;
     wizard::FinishWizard(frame);
     ASSERT_EQ(boxes.Messages().size(), 1u);
@@ -653,7 +657,7 @@ TEST_F(JobWriterFiles, FinishOnThePageShowsTheHourglassAndAlwaysReleasesTheWizar
   {
     kv_test::MessageBoxRecorder boxes;
     boxes.Answer(platform::MessageAnswer::Ok);
-    FinishFrame frame(state_, store_);
+    FinishFrame frame(state_, store_, program_);
     std::filesystem::remove(program_ + "qmvideo.dll");
     std::filesystem::remove(Data("qmvideo.dll"));
     wizard::FinishWizard(frame);
@@ -664,19 +668,15 @@ TEST_F(JobWriterFiles, FinishOnThePageShowsTheHourglassAndAlwaysReleasesTheWizar
     EXPECT_FALSE(frame.cursor_overridden_at_release);
     EXPECT_FALSE(std::filesystem::exists(state_.JobFolder));
   }
-  app::ResetShell();
 }
 
 TEST_F(JobWriterFiles, PreviewOnThePageTakesThePluginsOfTheProgramFolder) {
-  app::Shell().ProgramFolder = program_;
-  EXPECT_TRUE(wizard::WritePreviewScript(state_));
+  EXPECT_TRUE(wizard::WritePreviewScript(state_, program_));
   EXPECT_EQ(kv_test::ReadFile(Data("VSFilter.dll")), "VSFilter.dll");
   EXPECT_NE(kv_test::ReadFile(state_.PreviewScriptPath).find("BilinearResize"), std::string::npos);
   // Without the plug-ins the preview cannot be had.
-  app::Shell().ProgramFolder = dir_.File("empty/");
   std::filesystem::remove(Data("VSFilter.dll"));
-  EXPECT_FALSE(wizard::WritePreviewScript(state_));
-  app::ResetShell();
+  EXPECT_FALSE(wizard::WritePreviewScript(state_, dir_.File("empty/")));
 }
 
 TEST(JobWriterDate, TheCreationTextIsOneLineWithSeconds) {

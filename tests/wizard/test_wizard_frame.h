@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/wizard/fake_wizard_host.h"
 #include "wizard/wizard_frame.h"
 #include "wizard/wizard_state.h"
 
@@ -28,6 +29,7 @@ class TestWizardFrame : public QWidget, public wizard::WizardFrame {
   void EnterPage(wizard::WizardPageIndex index);
 
   wizard::WizardState& State() override { return state_; }
+  wizard::WizardHost& Host() override { return host; }
   QWidget* Window() override { return this; }
   void SetHeader(int icon, const QString& title, const QString& comment) override;
   void SetHeaderComment(const QString& comment) override { header_comment = comment; }
@@ -43,6 +45,7 @@ class TestWizardFrame : public QWidget, public wizard::WizardFrame {
   void BackButtonClick();
   void Release() override { ++releases; }
 
+  FakeWizardHost host;
   int header_icon = -1;
   QString header_title, header_comment;
   int releases = 0;

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#include "app/application_wizard_host.h"
+
 namespace kv_test {
 
 WizardTest::~WizardTest() {
@@ -11,7 +13,7 @@ WizardTest::~WizardTest() {
 
 void WizardTest::OpenWizard() {
   if (!window_) Open();
-  wizard_ = new wizard::TKVNNewForm(&Window());
+  wizard_ = new wizard::TKVNNewForm(app::MakeWizardHost(&Window()));
   wizard_->show();
   Window().setEnabled(false);
 }

@@ -34,6 +34,7 @@
 
 #include "app/application_queue_shell.h"
 #include "app/frameserver_install.h"
+#include "app/main_form.h"
 #include "app/shell_state.h"
 #include "platform/folders.h"
 #include "platform/registry_access.h"
@@ -189,10 +190,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<app::FrameserverInstallation> frameserver = SetUpShell();
   if (!frameserver) return 1;
 
-  queue::TKVNMenuForm::SetWizardFactory(
-      [](queue::TKVNMenuForm* owner, const std::string&) -> QWidget* {
-        return new wizard::TKVNNewForm(owner);
-      });
+  queue::TKVNMenuForm::SetWizardFactory(&app::CreateNewJobWizard);
   auto* queue_window =
       new queue::TKVNMenuForm(app::ApplicationQueueShell(), queue::MakeEncoderController());
   app::Shell().QueueWindow = queue_window;
