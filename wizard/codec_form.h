@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "queue/up_down.h"
+#include "wizard/codec_controls.h"
 #include "wizard/job_settings.h"
 
 namespace wizard {
@@ -16,7 +17,8 @@ namespace wizard {
 // The codec properties of the encoder job files, for experts. Without
 // "Manual" the dialog shows the automatic values, which cannot be changed.
 // It loads the settings when shown and writes them back when closed by any
-// means; meanwhile the wizard is disabled.
+// means; meanwhile the wizard is disabled. Which controls can be used
+// follows EnabledCodecControls of the settings as the controls hold them.
 class TKVNNewCodecForm : public QWidget {
   Q_OBJECT
  public:
@@ -35,12 +37,21 @@ class TKVNNewCodecForm : public QWidget {
  private:
   void FormShow();
   void FormClose();
-  // The controls from the codec fields of `settings`.
-  void LoadControls(const JobSettings& settings);
-  void RateControlEnabling(bool on);
-  void SpinnerExit(QLineEdit* edit, queue::UpDown* up_down, bool percent);
+  // The group boxes with their controls (codec_form_groups.cpp).
+  void BuildRateControlGroup();
+  void BuildQuantizerGroup();
+  void BuildInloopGroup();
+  void BuildBFrameGroup();
+  void BuildMiscGroup();
   void MakeSpinner(QWidget* parent, const char* name, int max_length, int maximum, QLineEdit*& edit,
                    queue::UpDown*& up_down);
+  // The controls from the codec fields of `settings`.
+  void LoadControls(const JobSettings& settings);
+  // The settings with the codec fields the enabling depends on as the
+  // controls hold them.
+  JobSettings Edited() const;
+  void ShowEnabled(const CodecControls& enabled);
+  void SpinnerExit(QLineEdit* edit, queue::UpDown* up_down, bool percent);
 
   JobSettings& settings_;
   QWidget* wizard_;
