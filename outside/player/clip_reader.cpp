@@ -4,7 +4,6 @@
 
 extern "C" {
 #include <libavutil/mathematics.h>
-#include <libswscale/swscale.h>
 }
 
 namespace player {
@@ -28,7 +27,6 @@ ClipReader::~ClipReader() {
     changed_.notify_all();
   }
   worker_.join();
-  sws_freeContext(converter_);
 }
 
 void ClipReader::Seek(int64_t frame) {
@@ -69,19 +67,9 @@ std::string ClipReader::Error() const {
 bool ClipReader::ReadPicture(int64_t frame, Picture* picture) {
   const kvfs_frame* f = clip_->Frame(frame);
   if (!f) return false;
-  const AVPixelFormat from =
-      f->pixel_format == KVFS_PIXEL_I420 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_BGR24;
-  converter_ = sws_getCachedContext(converter_, f->width, f->height, from, f->width, f->height,
-                                    AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (!converter_) return false;
   picture->frame = frame;
-  picture->image = QImage(f->width, f->height, QImage::Format_RGB32);
-  uint8_t* out[4] = {picture->image.bits(), nullptr, nullptr, nullptr};
-  const int out_pitch[4] = {static_cast<int>(picture->image.bytesPerLine()), 0, 0, 0};
-  const uint8_t* in[4] = {f->data[0], f->data[1], f->data[2], nullptr};
-  const int in_pitch[4] = {f->pitch[0], f->pitch[1], f->pitch[2], 0};
-  sws_scale(converter_, in, in_pitch, 0, f->height, out, out_pitch);
-  return true;
+  picture->image = converter_.ToImage(*f);
+  return !picture->image.isNull();
 }
 
 void ClipReader::Run() {

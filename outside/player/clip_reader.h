@@ -13,8 +13,7 @@
 #include <thread>
 
 #include "outside/frameserver/video_file.h"
-
-struct SwsContext;
+#include "outside/player/picture_converter.h"
 
 namespace player {
 
@@ -52,7 +51,7 @@ class ClipReader {
 
   std::unique_ptr<kv_video_file::VideoFile> clip_;
   const kvfs_clip_info info_;
-  SwsContext* converter_ = nullptr;
+  PictureConverter converter_;  // the worker's
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;

@@ -31,9 +31,10 @@ if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
            COMMAND producer_job_fuzz -max_total_time=20 -max_len=8192)
 endif()
 
-# The preview player's window on the offscreen platform.
+# The preview player: its picture conversion, and its window on the
+# offscreen platform.
 kv_add_test(player_tests
-  SOURCES player_test.cpp
+  SOURCES player_test.cpp player_picture_test.cpp
   LIBS kv_player kv_app
   WIDGETS)
 target_compile_definitions(player_tests PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}")
