@@ -1,5 +1,6 @@
 #include "outside/player/clip_reader.h"
 
+#include <algorithm>
 #include <vector>
 
 extern "C" {
@@ -32,13 +33,24 @@ ClipReader::~ClipReader() {
 void ClipReader::Seek(int64_t frame) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++generation_;
-  seek_frame_ = frame;
+  next_frame_ = frame;
+  next_sample_ =
+      info_.fps_numerator
+          ? av_rescale(frame, static_cast<int64_t>(info_.audio_rate) * info_.fps_denominator,
+                       info_.fps_numerator)
+          : 0;
   pictures_.clear();
   sound_.clear();
+  error_.clear();
   changed_.notify_all();
 }
 
-std::optional<ClipReader::Picture> ClipReader::TakePicture(int64_t frame) {
+void ClipReader::SkipTo(int64_t frame) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  next_frame_ = std::max(next_frame_, std::min(frame, info_.frame_count - 1));
+}
+
+std::optional<Picture> ClipReader::TakePicture(int64_t frame) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::optional<Picture> latest;
   while (!pictures_.empty() && pictures_.front().frame <= frame) {
@@ -47,6 +59,11 @@ std::optional<ClipReader::Picture> ClipReader::TakePicture(int64_t frame) {
   }
   changed_.notify_all();
   return latest;
+}
+
+int64_t ClipReader::NextFrame() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return next_frame_;
 }
 
 QByteArray ClipReader::TakeSound(qsizetype max_bytes) {
@@ -59,76 +76,83 @@ QByteArray ClipReader::TakeSound(qsizetype max_bytes) {
   return taken;
 }
 
-std::string ClipReader::Error() const {
+bool ClipReader::SoundDone() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return error_;
+  return sound_.isEmpty() && next_sample_ >= info_.sample_count;
 }
 
-bool ClipReader::ReadPicture(int64_t frame, Picture* picture) {
-  const kvfs_frame* f = clip_->Frame(frame);
-  if (!f) return false;
-  picture->frame = frame;
-  picture->image = converter_.ToImage(*f);
-  return !picture->image.isNull();
+std::string ClipReader::Error() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pictures_.empty() ? error_ : std::string();
+}
+
+bool ClipReader::WantSound() const {
+  const qsizetype ahead = static_cast<qsizetype>(info_.audio_rate * kSoundAheadSeconds) * 2 *
+                          std::max(1, info_.channels);
+  return HasSound() && sound_.size() < ahead && next_sample_ < info_.sample_count;
+}
+
+bool ClipReader::WantPicture() const {
+  return pictures_.size() < kPicturesAhead && next_frame_ < info_.frame_count;
 }
 
 void ClipReader::Run() {
-  uint64_t generation = ~uint64_t{0};
-  int64_t next_frame = 0, next_sample = 0;
-  const int64_t sound_step = static_cast<int64_t>(info_.audio_rate * kSoundStepSeconds);
-  const qsizetype bytes_per_sample = 2 * std::max(1, info_.channels);
-  const qsizetype sound_ahead =
-      static_cast<qsizetype>(info_.audio_rate * kSoundAheadSeconds) * bytes_per_sample;
-  std::vector<int16_t> samples;
   for (;;) {
-    bool want_picture = false, want_sound = false;
+    uint64_t generation;
+    bool sound;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] {
-        if (stop_) return true;
-        if (generation != generation_) return true;
-        if (!error_.empty()) return false;
-        return (pictures_.size() < kPicturesAhead && next_frame < info_.frame_count) ||
-               (HasSound() && sound_.size() < sound_ahead && next_sample < info_.sample_count);
-      });
+      changed_.wait(lock,
+                    [&] { return stop_ || (error_.empty() && (WantSound() || WantPicture())); });
       if (stop_) return;
-      if (generation != generation_) {
-        generation = generation_;
-        next_frame = seek_frame_;
-        next_sample =
-            info_.fps_numerator
-                ? av_rescale(seek_frame_,
-                             static_cast<int64_t>(info_.audio_rate) * info_.fps_denominator,
-                             info_.fps_numerator)
-                : 0;
-      }
-      want_picture = pictures_.size() < kPicturesAhead && next_frame < info_.frame_count;
-      want_sound = HasSound() && sound_.size() < sound_ahead && next_sample < info_.sample_count;
+      generation = generation_;
+      sound = WantSound();
     }
-    if (want_picture) {
-      Picture picture;
-      const bool ok = ReadPicture(next_frame, &picture);
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!ok) {
-        error_ = "frame " + std::to_string(next_frame) + ": " + clip_->Error();
-      } else if (generation == generation_) {
-        pictures_.push_back(std::move(picture));
-        ++next_frame;
-      }
-    }
-    if (want_sound) {
-      const int64_t count = std::min(sound_step, info_.sample_count - next_sample);
-      samples.resize(static_cast<size_t>(count * info_.channels));
-      const bool ok = clip_->Audio(next_sample, count, KVFS_SAMPLE_S16, samples.data());
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!ok) {
-        error_ = "sound: " + clip_->Error();
-      } else if (generation == generation_) {
-        sound_.append(reinterpret_cast<const char*>(samples.data()),
-                      static_cast<qsizetype>(samples.size() * sizeof(int16_t)));
-        next_sample += count;
-      }
-    }
+    // The sound first: a late picture is skipped, a gap in the sound is heard.
+    if (sound)
+      ReadSound(generation);
+    else
+      ReadPicture(generation);
+  }
+}
+
+void ClipReader::ReadSound(uint64_t generation) {
+  int64_t start;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    start = next_sample_;
+  }
+  const auto step = static_cast<int64_t>(info_.audio_rate * kSoundStepSeconds);
+  const int64_t count = std::max<int64_t>(1, std::min(step, info_.sample_count - start));
+  std::vector<int16_t> samples(static_cast<size_t>(count * info_.channels));
+  const bool ok = clip_->Audio(start, count, KVFS_SAMPLE_S16, samples.data());
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (generation != generation_) return;  // a seek meanwhile
+  if (!ok) {
+    error_ = "sound: " + clip_->Error();
+    return;
+  }
+  sound_.append(reinterpret_cast<const char*>(samples.data()),
+                static_cast<qsizetype>(samples.size() * sizeof(int16_t)));
+  next_sample_ = start + count;
+}
+
+void ClipReader::ReadPicture(uint64_t generation) {
+  Picture picture;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    picture.frame = next_frame_++;
+  }
+  const kvfs_frame* frame = clip_->Frame(picture.frame);
+  if (frame) picture.image = converter_.ToImage(*frame);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (generation != generation_) return;
+  if (!frame) {
+    error_ = "frame " + std::to_string(picture.frame) + ": " + clip_->Error();
+  } else if (picture.image.isNull()) {
+    error_ = "frame " + std::to_string(picture.frame) + ": the picture cannot be converted";
+  } else {
+    pictures_.push_back(std::move(picture));
   }
 }
 

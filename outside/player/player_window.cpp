@@ -38,14 +38,19 @@ std::unique_ptr<PlayerWindow> PlayerWindow::Open(const std::string& script, std:
 PlayerWindow::PlayerWindow(std::unique_ptr<ClipReader> reader, Clock clock, bool sound)
     : reader_(std::move(reader)),
       clock_(std::move(clock)),
-      playback_(reader_->Info().frame_count, reader_->Info().fps_numerator,
-                reader_->Info().fps_denominator),
+      control_(Playback(reader_->Info().frame_count, reader_->Info().fps_numerator,
+                        reader_->Info().fps_denominator),
+               *reader_, [this] { return Now(); }),
       sound_wanted_(sound && reader_->HasSound()) {
   const kvfs_clip_info& info = reader_->Info();
   setWindowTitle("mplayer2");
   picture_ = new QLabel(this);
   picture_->setObjectName("Picture");
   picture_->setFixedSize(info.width, info.height);
+  error_label_ = new QLabel(this);
+  error_label_->setObjectName("ErrorLabel");
+  error_label_->setWordWrap(true);
+  error_label_->hide();
   play_button_ = new QPushButton("Pause", this);
   play_button_->setObjectName("PlayButton");
   slider_ = new QSlider(Qt::Horizontal, this);
@@ -62,13 +67,14 @@ PlayerWindow::PlayerWindow(std::unique_ptr<ClipReader> reader, Clock clock, bool
   controls->addWidget(close_button);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(picture_);
+  layout->addWidget(error_label_);
   layout->addLayout(controls);
   connect(play_button_, &QPushButton::clicked, this, &PlayerWindow::PlayButtonClick);
   connect(slider_, &QSlider::valueChanged, this, &PlayerWindow::PositionSliderMove);
   connect(close_button, &QPushButton::clicked, this, &PlayerWindow::CloseButtonClick);
   connect(&timer_, &QTimer::timeout, this, &PlayerWindow::Tick);
   ShowTime(0);
-  playback_.Play(Now());
+  control_.Play();
   StartSound();
   timer_.start(5);
 }
@@ -81,7 +87,7 @@ PlayerWindow::~PlayerWindow() {
 double PlayerWindow::Now() const {
   // While sound plays, its device's count of played samples is the clock.
   if (sink_) return sound_origin_ + static_cast<double>(sink_->processedUSecs()) / 1e6;
-  return clock_();
+  return clock_() + clock_offset_;
 }
 
 void PlayerWindow::StartSound() {
@@ -93,7 +99,7 @@ void PlayerWindow::StartSound() {
   format.setChannelCount(reader_->Info().channels);
   format.setSampleFormat(QAudioFormat::Int16);
   if (!device.isFormatSupported(format)) return;
-  const double now = clock_();
+  const double now = Now();
   sink_ = new QAudioSink(device, format, this);
   sink_device_ = sink_->start();
   if (!sink_device_) {
@@ -103,67 +109,72 @@ void PlayerWindow::StartSound() {
   }
   // The sound clock continues the system clock from here.
   sound_origin_ = now;
-  playback_.Seek(playback_.FrameAt(now), now);
 }
 
 void PlayerWindow::StopSound() {
   if (!sink_) return;
+  const double now = Now();
   sink_->stop();
   delete sink_;
   sink_ = nullptr;
   sink_device_ = nullptr;
   sound_pending_.clear();
+  // The system clock continues the sound clock from here.
+  clock_offset_ = now - clock_();
 }
 
 void PlayerWindow::ShowTime(double position) {
   char now[32], total[32];
   FormatTime(position, now, sizeof now);
-  FormatTime(playback_.Duration(), total, sizeof total);
+  FormatTime(control_.Timeline().Duration(), total, sizeof total);
   time_label_->setText(QString("%1 / %2").arg(now, total));
 }
 
+void PlayerWindow::ShowStopped() {
+  StopSound();
+  play_button_->setText("Play");
+}
+
+void PlayerWindow::FeedSound() {
+  if (!sink_ || !control_.Playing()) return;
+  sound_pending_ +=
+      reader_->TakeSound(std::max<qsizetype>(0, sink_->bytesFree() - sound_pending_.size()));
+  const qint64 written = sink_device_->write(sound_pending_);
+  if (written > 0) sound_pending_.remove(0, written);
+  // A picture longer than its sound plays on by the system clock.
+  if (sound_pending_.isEmpty() && reader_->SoundDone() && sink_->state() == QAudio::IdleState)
+    StopSound();
+}
+
 void PlayerWindow::Tick() {
-  const double now = Now();
-  const int64_t frame = playback_.FrameAt(now);
-  if (std::optional<ClipReader::Picture> picture = reader_->TakePicture(frame)) {
-    presented_frame_ = picture->frame;
-    presented_image_ = std::move(picture->image);
+  PlaybackControl::Step step = control_.Tick();
+  if (step.picture) {
+    presented_image_ = std::move(step.picture->image);
     picture_->setPixmap(QPixmap::fromImage(presented_image_));
     setting_slider_ = true;
-    slider_->setValue(static_cast<int>(presented_frame_));
+    slider_->setValue(static_cast<int>(control_.PresentedFrame()));
     setting_slider_ = false;
   }
-  ShowTime(playback_.PositionAt(now));
-  if (sink_ && playback_.Playing()) {
-    sound_pending_ +=
-        reader_->TakeSound(std::max<qsizetype>(0, sink_->bytesFree() - sound_pending_.size()));
-    const qint64 written = sink_device_->write(sound_pending_);
-    if (written > 0) sound_pending_.remove(0, written);
+  ShowTime(control_.Position());
+  if (step.failed) {
+    error_label_->setText(QString::fromStdString("Playback stopped: " + control_.Error()));
+    error_label_->show();
   }
-  // At the end the last picture stays and playback stops.
-  if (playback_.Playing() && playback_.EndedAt(now) &&
-      presented_frame_ == playback_.FrameCount() - 1) {
-    playback_.Pause(now);
-    StopSound();
-    play_button_->setText("Play");
-  }
+  // At the end the last picture stays.
+  if (step.ended || step.failed) ShowStopped();
+  FeedSound();
 }
 
 void PlayerWindow::PlayButtonClick() {
-  const double now = Now();
-  if (playback_.Playing()) {
-    playback_.Pause(now);
-    StopSound();
-    play_button_->setText("Play");
+  if (control_.Playing()) {
+    control_.Pause();
+    ShowStopped();
     return;
   }
-  // The sound read ahead was dropped with the device: reading starts again
-  // at the frame that shows.
-  const int64_t frame = playback_.EndedAt(now) ? 0 : playback_.FrameAt(now);
-  const double clock = clock_();
-  reader_->Seek(frame);
-  playback_.Seek(frame, clock);
-  playback_.Play(clock);
+  // The sound read ahead went with the device: reading starts again at the
+  // frame that shows, which also clears a read error.
+  error_label_->hide();
+  control_.Play();
   StartSound();
   play_button_->setText("Pause");
 }
@@ -172,10 +183,9 @@ void PlayerWindow::PositionSliderMove(int frame) {
   if (setting_slider_) return;
   const bool had_sound = sink_ != nullptr;
   StopSound();
-  const double clock = clock_();
-  playback_.Seek(frame, clock);
-  reader_->Seek(frame);
-  if (had_sound && playback_.Playing()) StartSound();
+  error_label_->hide();
+  control_.Seek(frame);
+  if (had_sound && control_.Playing()) StartSound();
 }
 
 void PlayerWindow::CloseButtonClick() {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "outside/player/clip_reader.h"
-#include "outside/player/playback.h"
+#include "outside/player/playback_control.h"
 
 class QAudioSink;
 class QIODevice;
@@ -19,8 +19,8 @@ class QSlider;
 namespace player {
 
 // The preview player's window: the picture, Play/Pause, a position slider,
-// the time, Close. The picture follows the sound's clock while sound plays,
-// else the system clock.
+// the time, Close, and the reason when reading fails. The picture follows
+// the sound's clock while sound plays, else the system clock.
 class PlayerWindow : public QWidget {
   Q_OBJECT
 
@@ -35,9 +35,9 @@ class PlayerWindow : public QWidget {
                                             Clock clock = nullptr, bool sound = true);
   ~PlayerWindow() override;
 
-  int64_t PresentedFrame() const { return presented_frame_; }
+  int64_t PresentedFrame() const { return control_.PresentedFrame(); }
   const QImage& PresentedImage() const { return presented_image_; }
-  bool Playing() const { return playback_.Playing(); }
+  bool Playing() const { return control_.Playing(); }
   bool SoundPlaying() const { return sink_ != nullptr; }
 
  public slots:
@@ -53,12 +53,16 @@ class PlayerWindow : public QWidget {
   void StartSound();
   void StopSound();
   void ShowTime(double position);
+  void ShowStopped();
+  void FeedSound();
 
   std::unique_ptr<ClipReader> reader_;
   Clock clock_;
-  Playback playback_;
+  double clock_offset_ = 0;  // keeps the clock steady when the sound stops
+  PlaybackControl control_;
   QTimer timer_;
   QLabel* picture_ = nullptr;
+  QLabel* error_label_ = nullptr;
   QPushButton* play_button_ = nullptr;
   QSlider* slider_ = nullptr;
   QLabel* time_label_ = nullptr;
@@ -70,7 +74,6 @@ class PlayerWindow : public QWidget {
   double sound_origin_ = 0;  // the clock when the sound device started
   QByteArray sound_pending_;
 
-  int64_t presented_frame_ = -1;
   QImage presented_image_;
 };
 

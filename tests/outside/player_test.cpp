@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/frameserver_install.h"
@@ -71,16 +72,19 @@ class PlayerWindowTest : public ::testing::Test {
     return window;
   }
 
-  // Ticks until the window shows `frame` (the reader works ahead on its
-  // own thread); false when it never does.
-  bool TickUntil(player::PlayerWindow& window, int64_t frame) {
-    for (int i = 0; i < 20000 && window.PresentedFrame() != frame; ++i) {
+  // Ticks until `done` holds (the reader works ahead on its own thread);
+  // false when it never does.
+  static bool TickUntil(player::PlayerWindow& window, const std::function<bool()>& done) {
+    for (int i = 0; i < 20000 && !done(); ++i) {
       window.Tick();
       QApplication::processEvents();
-      if (window.PresentedFrame() != frame)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      if (!done()) std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    return window.PresentedFrame() == frame;
+    return done();
+  }
+  // Until the window shows `frame`.
+  static bool TickUntil(player::PlayerWindow& window, int64_t frame) {
+    return TickUntil(window, [&] { return window.PresentedFrame() == frame; });
   }
 
   std::unique_ptr<kv_test::TempDir> dir_;
@@ -135,6 +139,47 @@ TEST_F(PlayerWindowTest, FallsBehindByDroppingPicturesNotTime) {
   ASSERT_TRUE(TickUntil(*window, 0));
   clock_ += 0.04 * 7 + 0.01;  // the clock is seven frames on
   ASSERT_TRUE(TickUntil(*window, 7));
+}
+
+TEST_F(PlayerWindowTest, AFailedReadIsShownAndStopsPlaybackUntilASeek) {
+  // A series of pictures with the last three missing: frame 3 cannot be read.
+  for (int i = 0; i < 3; ++i) {
+    QImage picture(48, 32, QImage::Format_RGB32);
+    picture.fill(QColor(40 * i, 200, 90));
+    ASSERT_TRUE(
+        picture.save(QString::fromStdString(dir_->File("pic" + std::to_string(i) + ".png"))));
+  }
+  auto window = OpenScript("ImageSource(\"pic%d.png\", 0, 5, 25)\r\n");
+  ASSERT_TRUE(window);
+  window->show();
+  auto* error = window->findChild<QLabel*>("ErrorLabel");
+  auto* play = window->findChild<QPushButton*>("PlayButton");
+  auto* slider = window->findChild<QSlider*>("PositionSlider");
+  ASSERT_TRUE(error && play && slider);
+  EXPECT_FALSE(error->isVisible());
+  for (int64_t frame = 0; frame < 3; ++frame, clock_ += 0.04)
+    ASSERT_TRUE(TickUntil(*window, frame));
+  ASSERT_TRUE(TickUntil(*window, [&] { return error->isVisible(); }));
+  EXPECT_NE(error->text().indexOf("frame 3: ImageSource: cannot open the picture"), -1)
+      << error->text().toStdString();
+  EXPECT_FALSE(window->Playing());
+  EXPECT_EQ(play->text(), "Play");
+  EXPECT_EQ(window->PresentedFrame(), 2);
+  // The missing pictures come; a seek clears the error and shows the frame.
+  for (int i = 3; i < 6; ++i) {
+    QImage picture(48, 32, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    ASSERT_TRUE(
+        picture.save(QString::fromStdString(dir_->File("pic" + std::to_string(i) + ".png"))));
+  }
+  slider->setValue(4);
+  EXPECT_FALSE(error->isVisible());
+  ASSERT_TRUE(TickUntil(*window, 4));
+  EXPECT_EQ(window->PresentedImage().pixelColor(0, 0), QColor(Qt::white));
+  play->click();
+  clock_ += 0.04;
+  ASSERT_TRUE(TickUntil(*window, 5));
+  EXPECT_FALSE(error->isVisible());
 }
 
 TEST_F(PlayerWindowTest, ABrokenScriptIsExplainedInAMessageBox) {

@@ -31,10 +31,10 @@ if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
            COMMAND producer_job_fuzz -max_total_time=20 -max_len=8192)
 endif()
 
-# The preview player: its picture conversion, and its window on the
+# The preview player: its conversion, its rules, and its window on the
 # offscreen platform.
 kv_add_test(player_tests
-  SOURCES player_test.cpp player_picture_test.cpp
+  SOURCES player_test.cpp player_picture_test.cpp player_control_test.cpp
   LIBS kv_player kv_app
   WIDGETS)
 target_compile_definitions(player_tests PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}")
