@@ -16,8 +16,9 @@
 
 namespace {
 
-const char* const kReadableDiscs[] = {"pal_letterbox", "ntsc_multi",        "ntsc_film",
-                                      "ntsc_mixed",    "bad_truncated_vob", "bad_missing_vob"};
+const char* const kReadableDiscs[] = {
+    "pal_letterbox",   "ntsc_multi", "ntsc_film",    "ntsc_mixed",        "bad_truncated_vob",
+    "bad_missing_vob", "pal_angles", "pal_restarts", "pal_sound_offsets", "pal_wide_subtitles"};
 
 int Bcd(uint8_t value) {
   return (value >> 4) * 10 + (value & 0x0F);

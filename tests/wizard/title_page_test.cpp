@@ -227,21 +227,24 @@ TEST_F(TitlePageTest, WalkOnEverySampleDisc) {
       std::snprintf(vts, sizeof vts, "VTS_%.2d", t.vts);
       if (t.ttn == 1) expected.push_back(vts);
       // dvdauthor gives title n of a title set its program chain n.
-      expected.push_back(std::string(vts) + "/PGC " + std::to_string(t.ttn) + " [" +
-                         Hms(t.seconds) + "]");
+      const std::string chain =
+          std::string(vts) + "/PGC " + std::to_string(t.ttn) + " [" + Hms(t.seconds) + "]";
+      expected.push_back(chain);
       for (int a = 1; t.angles > 1 && a <= t.angles; ++a)
-        expected.push_back(expected.back() + "/Angle " + std::to_string(a));
+        expected.push_back(chain + "/Angle " + std::to_string(a));
     }
     EXPECT_EQ(TreeLines(page->TitleTree), expected);
     const LsdvdTitle& chosen = titles.at(longest);
-    EXPECT_EQ(State().Selection(), (TitleChoice{chosen.vts, chosen.ttn, 0}));
+    // Of a chain with angles, its first.
+    EXPECT_EQ(State().Selection(),
+              (TitleChoice{chosen.vts, chosen.ttn, chosen.angles > 1 ? 1 : 0}));
     EXPECT_TRUE(page->PreviewImage->isVisible());
     EXPECT_FALSE(page->NoTitleImage->isVisible());
     EXPECT_TRUE(NextEnabled());
 
     Next();
     ASSERT_EQ(frame.CurrentPage(), wizard::kConfigPage);
-    EXPECT_TRUE(State().SelectedPgc().Prepared(0));
+    EXPECT_TRUE(State().SelectedPgc().Prepared(State().SelAngle));
     EXPECT_TRUE(State().SelectionChanged);
     EXPECT_EQ(State().TitleKey, wizard::TitleKeyFor(State().Selection()));
     EXPECT_FALSE(decoder::VideoIsOpen());
@@ -257,12 +260,14 @@ TEST_F(TitlePageTest, WalkOnEverySampleDisc) {
     EXPECT_EQ(frame.CurrentPage(), wizard::kConfigPage);
     EXPECT_FALSE(State().SelectionChanged);
 
-    // Another chain of a sound disc is prepared anew.
+    // Another chain (or angle) of a sound disc is prepared anew.
     const QTreeWidgetItem* other = nullptr;
     for (int i = 0; i < page->TitleTree->topLevelItemCount() && !other; ++i)
-      for (int j = 0; j < page->TitleTree->topLevelItem(i)->childCount(); ++j)
-        if (page->TitleTree->topLevelItem(i)->child(j) != page->TitleTree->currentItem())
-          other = page->TitleTree->topLevelItem(i)->child(j);
+      for (int j = 0; j < page->TitleTree->topLevelItem(i)->childCount(); ++j) {
+        const QTreeWidgetItem* chain = page->TitleTree->topLevelItem(i)->child(j);
+        const QTreeWidgetItem* node = chain->childCount() > 1 ? chain->child(1) : chain;
+        if (node != page->TitleTree->currentItem()) other = node;
+      }
     if (!other || disc.rfind("bad_", 0) == 0) continue;
     frame.BackButtonClick();
     page->TitleTree->setCurrentItem(const_cast<QTreeWidgetItem*>(other));
@@ -272,7 +277,7 @@ TEST_F(TitlePageTest, WalkOnEverySampleDisc) {
     EXPECT_EQ(frame.CurrentPage(), wizard::kConfigPage);
     EXPECT_TRUE(State().SelectionChanged);
     EXPECT_EQ(State().TitleKey, wizard::TitleKeyFor(another));
-    EXPECT_TRUE(State().SelectedPgc().Prepared(0));
+    EXPECT_TRUE(State().SelectedPgc().Prepared(another.Angle));
   }
   EXPECT_GE(walked, 6);
   EXPECT_TRUE(boxes.Messages().empty());
