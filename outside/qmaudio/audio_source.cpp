@@ -9,7 +9,9 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace qmaudio {
@@ -30,6 +32,10 @@ constexpr int64_t kMaxExtensionBytes = 16 * 1024;
 // LPCM is cut into packets of this many samples (a multiple of every
 // sample group's size).
 constexpr int kLpcmFrameSamples = 960;
+// A time line within this of where the sound runs on to leaves it running:
+// the time stamps of a stream that runs on say the same to a sample or two,
+// and an LPCM time line names the packet's start, not its first frame.
+constexpr int kAnchorToleranceMs = 2;
 constexpr int kLpcmHeaderBytes = 3;
 
 bool ReadText(const std::string& path, std::string* text) {
@@ -116,14 +122,18 @@ bool AudioSource::Init(const std::string& map_path, const AudioSettings& setting
     return false;
   }
   starts_.assign(1, 0);
-  if (settings_.codec == Codec::kLpcm)
-    CutLpcm();
-  else
+  if (settings_.codec == Codec::kLpcm) {
+    std::vector<int64_t> cuts;
+    for (const tessmar::formats::MapAnchor& a : map.anchors) cuts.push_back(a.start);
+    CutLpcm(cuts);
+  } else {
     FindFrames();
+  }
   if (frames_.empty() || sample_rate_ <= 0) {
     *error = "\"" + map_path + "\" holds no audio frame of its kind";
     return false;
   }
+  Place(map.anchors);
   packet_ = av_packet_alloc();
   picture_ = av_frame_alloc();
   if (!packet_ || !picture_) {
@@ -186,7 +196,7 @@ void AudioSource::FindFrames() {
   }
 }
 
-void AudioSource::CutLpcm() {
+void AudioSource::CutLpcm(const std::vector<int64_t>& cuts) {
   const int channels = std::max(settings_.channels, 1);
   const int bits = settings_.lpcm_bits;
   // Samples are stored in groups: 16 bits one sample of every channel; 20
@@ -195,12 +205,62 @@ void AudioSource::CutLpcm() {
   lpcm_unit_bytes_ = lpcm_unit_samples_ * channels * bits / 8;
   const int64_t units = file_.Size() / lpcm_unit_bytes_;
   const int64_t units_per_frame = kLpcmFrameSamples / lpcm_unit_samples_;
-  for (int64_t u = 0; u < units; u += units_per_frame) {
-    const int64_t n = std::min(units_per_frame, units - u);
+  // A packet starts at every time line, so that each begins a frame.
+  auto cut_unit = [&](size_t c) { return (cuts[c] + lpcm_unit_bytes_ - 1) / lpcm_unit_bytes_; };
+  size_t c = 0;
+  for (int64_t u = 0; u < units;) {
+    int64_t n = std::min(units_per_frame, units - u);
+    while (c < cuts.size() && cut_unit(c) <= u) ++c;
+    if (c < cuts.size()) n = std::min(n, cut_unit(c) - u);
     frames_.push_back({u * lpcm_unit_bytes_, static_cast<int32_t>(n * lpcm_unit_bytes_)});
     starts_.push_back(starts_.back() + n * lpcm_unit_samples_);
+    u += n;
   }
   sample_rate_ = settings_.lpcm_rate;
+}
+
+void AudioSource::Place(const std::vector<tessmar::formats::MapAnchor>& anchors) {
+  const size_t n = frames_.size();
+  placed_.assign(n, {});
+  for (size_t k = 0; k < n; ++k)
+    placed_[k] = {starts_[k], 0, static_cast<int32_t>(starts_[k + 1] - starts_[k])};
+  // The frame each time line names: the first that begins at or after it.
+  std::vector<int64_t> target(n, INT64_MIN);
+  const int64_t origin = anchors.empty() ? 0 : anchors.front().ticks;
+  for (const tessmar::formats::MapAnchor& a : anchors) {
+    auto it = std::lower_bound(frames_.begin(), frames_.end(), a.start,
+                               [](const Frame& f, int64_t at) { return f.offset < at; });
+    const size_t k = static_cast<size_t>(it - frames_.begin());
+    if (k < n && target[k] == INT64_MIN)
+      target[k] = (a.ticks - origin) * sample_rate_ / tessmar::formats::kAnchorTicksPerSecond;
+  }
+  const int64_t tolerance = int64_t{sample_rate_} * kAnchorToleranceMs / 1000;
+  bool anchored = false;
+  for (size_t k = 0; k < n; ++k) {
+    const int64_t runs_on = k == 0 ? 0 : placed_[k - 1].at + (starts_[k] - starts_[k - 1]);
+    int64_t at = runs_on;
+    if (target[k] != INT64_MIN && (!anchored || std::abs(target[k] - runs_on) > tolerance)) {
+      // The frames before the first time line lead up to it.
+      if (!anchored)
+        for (size_t j = 0; j < k; ++j) placed_[j].at += target[k] - runs_on;
+      at = target[k];
+      anchored = true;
+    }
+    placed_[k].at = at;
+    // What the sound before runs past this frame's start is not heard.
+    for (size_t j = k; j-- > 0 && placed_[j].at + placed_[j].to > at;)
+      placed_[j].to = static_cast<int32_t>(std::max<int64_t>(placed_[j].from, at - placed_[j].at));
+  }
+  // Nothing is heard before the title's sound starts.
+  ends_.assign(n, 0);
+  int64_t end = 0;
+  for (size_t k = 0; k < n; ++k) {
+    Placement& p = placed_[k];
+    if (p.at < 0)
+      p.from = static_cast<int32_t>(std::min<int64_t>(p.to, std::max<int64_t>(p.from, -p.at)));
+    if (p.to > p.from) end = std::max(end, p.at + p.to);
+    ends_[k] = end;
+  }
 }
 
 bool AudioSource::ResetDecoder(std::string* error) {
@@ -340,20 +400,24 @@ const std::vector<float>* AudioSource::Samples(int64_t k, std::string* error) {
 
 bool AudioSource::Read(int64_t start, int64_t count, float* out, std::string* error) {
   const int channels = settings_.channels;
-  int64_t k = std::upper_bound(starts_.begin(), starts_.end(), start) - starts_.begin() - 1;
-  while (count > 0 && k >= 0 && k < FrameCount()) {
-    const std::vector<float>* samples = Samples(k, error);
+  if (count <= 0) return true;
+  std::memset(out, 0, static_cast<size_t>(count * channels) * sizeof(float));
+  const int64_t end = start + count;
+  // The first frame heard past `start`; frames are heard in their order.
+  for (size_t k =
+           static_cast<size_t>(std::upper_bound(ends_.begin(), ends_.end(), start) - ends_.begin());
+       k < placed_.size(); ++k) {
+    const Placement& p = placed_[k];
+    if (p.to <= p.from) continue;
+    const int64_t from = std::max(start, p.at + p.from);
+    const int64_t to = std::min(end, p.at + p.to);
+    if (p.at + p.from >= end) break;
+    if (to <= from) continue;
+    const std::vector<float>* samples = Samples(static_cast<int64_t>(k), error);
     if (!samples) return false;
-    const int64_t inside = start - starts_[k];
-    const int64_t n = std::min(count, starts_[k + 1] - start);
-    std::memcpy(out, samples->data() + inside * channels,
-                static_cast<size_t>(n * channels) * sizeof(float));
-    out += n * channels;
-    start += n;
-    count -= n;
-    ++k;
+    std::memcpy(out + (from - start) * channels, samples->data() + (from - p.at) * channels,
+                static_cast<size_t>((to - from) * channels) * sizeof(float));
   }
-  if (count > 0) std::memset(out, 0, static_cast<size_t>(count * channels) * sizeof(float));
   return true;
 }
 

@@ -7,6 +7,13 @@
 // samples are the decoder's own sequential output; after a jump, dither
 // noise of the AC-3 decoder (which draws on a generator running since the
 // decoder's start) may differ in the lowest bits.
+//
+// A map with time lines places the sound on the title's time: the frame
+// that a time line names is heard at its time (counted from the map's first
+// time line, which the job's delay places), the frames after it run on from
+// there; where the next time line comes earlier than that, the sound before
+// it is cut short, and where it comes later, silence fills the gap. So the
+// sound of a title made of parts keeps its place at every join.
 #pragma once
 
 #include <cstdint>
@@ -46,7 +53,7 @@ class AudioSource {
 
   int SampleRate() const { return sample_rate_; }
   int Channels() const { return settings_.channels; }
-  int64_t SampleCount() const { return starts_.back(); }
+  int64_t SampleCount() const { return ends_.empty() ? 0 : ends_.back(); }
   int64_t FrameCount() const { return static_cast<int64_t>(frames_.size()); }
 
   // Samples [start, start + count) of every channel, interleaved floats;
@@ -63,7 +70,9 @@ class AudioSource {
   AudioSource() = default;
   bool Init(const std::string& map_path, const AudioSettings& settings, std::string* error);
   void FindFrames();
-  void CutLpcm();
+  void CutLpcm(const std::vector<int64_t>& cuts);
+  // Where each frame is heard, after the map's time lines.
+  void Place(const std::vector<tessmar::formats::MapAnchor>& anchors);
   // The samples of frame k (its own count, mixed); null when the stream's
   // bytes cannot be read.
   const std::vector<float>* Samples(int64_t k, std::string* error);
@@ -76,6 +85,14 @@ class AudioSource {
   tessmar::formats::VirtualFile file_;
   std::vector<Frame> frames_;
   std::vector<int64_t> starts_;  // first sample of each frame, and the total
+  // Frame k's samples [from, to) are heard from sample at + from of the
+  // title's sound; ends_[k] is the end of what frames 0 to k are heard.
+  struct Placement {
+    int64_t at = 0;
+    int32_t from = 0, to = 0;
+  };
+  std::vector<Placement> placed_;
+  std::vector<int64_t> ends_;
   int sample_rate_ = 0;
   int lpcm_unit_bytes_ = 0;
   int lpcm_unit_samples_ = 0;

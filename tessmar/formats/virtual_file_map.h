@@ -10,6 +10,14 @@
 //   ...
 //   <empty line>
 //   .
+//
+// An audio map may carry, before a segment, a time line "@ <ticks>": the
+// first audio frame that begins in that segment is heard at that many 90 kHz
+// ticks (signed decimal) of the title's time, counted from its first
+// picture. The first segment of such a map carries one; the others mark
+// where the title's sound was cut and joined (a cell boundary, a change of
+// time base, an interleaved unit), so that a reader places the sound after
+// them by time instead of running on from the bytes before.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +37,9 @@ std::string AudioMapName(const std::string& base, int stream);
 void AppendVirtualFileMapMagic(std::string* out);
 void AppendVirtualFileMapHead(std::string* out, const std::vector<std::string>& paths);
 void AppendSegment(std::string* out, int file, uint64_t offset, uint64_t length);
+// The time line of the segment appended next.
+void AppendAnchor(std::string* out, int64_t ticks);
+inline constexpr int64_t kAnchorTicksPerSecond = 90000;
 
 struct MapSegment {
   int file = 0;
@@ -37,14 +48,26 @@ struct MapSegment {
   int64_t start = 0;  // in the virtual file
 };
 
+// The time of the first frame that begins at or after `start` in the
+// virtual file.
+struct MapAnchor {
+  int64_t start = 0;
+  int64_t ticks = 0;
+};
+
 struct VirtualFileMap {
   std::vector<std::string> files;
   std::vector<MapSegment> segments;
+  std::vector<MapAnchor> anchors;  // in the order of their segments
   int64_t total = 0;
 };
 
-// False when the text is not a complete map (wrong head, bad segment, no
-// end mark).
+// False when the text is not a complete map (wrong head, bad segment, a
+// time line not followed by a segment, no end mark).
 bool ParseVirtualFileMap(const std::string& text, VirtualFileMap* map);
+
+// The time line of a map's first segment, from the head of the file alone;
+// false when the file cannot be read or its first segment has none.
+bool ReadFirstAnchor(const std::string& path, int64_t* ticks);
 
 }  // namespace tessmar::formats

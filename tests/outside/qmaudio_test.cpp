@@ -224,6 +224,48 @@ TEST_F(QmAudio, Lpcm20And24BitsInTheDvdSampleOrder) {
   }
 }
 
+// A map with time lines, as the rebuild writes for a title joined of parts:
+// the parts' sound where the time lines put it, a gap between two parts
+// silent, and a part that starts before the sound of the one before has
+// ended cutting that sound short. LPCM, whose samples FFmpeg's decode of the
+// stream gives one for one.
+TEST_F(QmAudio, TimeLinesPlacePartsLeavingGapsSilentAndCuttingOverlaps) {
+  kv_test::TempDir dir("kv-qmaudio-lines");
+  WriteLpcmStream(dir.File("lpcm.mpg"), dir.File("plain.vfm"), 16, 2);
+  const std::vector<float> theirs =
+      kv_test::FfmpegSamples("-f mpeg -i " + Quote(dir.File("lpcm.mpg")), "");
+  ASSERT_EQ(theirs.size(), 60u * 494 * 2);  // 60 packets of 494 samples
+  // Time lines before packets 0, 20 and 40: packet 20 heard 4816 samples
+  // after packet 19 ends, packet 40 heard 2400 samples before packet 39 ends.
+  const struct {
+    size_t packet;
+    int64_t ticks;
+  } lines[] = {{0, 0}, {20, 27555}, {40, 41580}};  // 0, 14696 and 22176 samples
+  std::string map = kv_test::ReadFile(dir.File("plain.vfm"));
+  size_t at = map.find("\n\n") + 2;
+  for (size_t packet = 0, l = 0; packet < 60; ++packet) {
+    if (l < 3 && lines[l].packet == packet) {
+      std::string line;
+      tessmar::formats::AppendAnchor(&line, lines[l++].ticks);
+      map.insert(at, line);
+      at += line.size();
+    }
+    at = map.find('\n', at) + 1;
+  }
+  kv_test::WriteFile(dir.File("lines.vfm"), map);
+  kv_test::WriteFile(dir.File("lines.avs"),
+                     "LoadPlugin(\"qmaudio_lpcm.dll\")\r\nqmAudioLPCMSource(\"lines.vfm\", "
+                     "samplerate=48000, samplebits=16, channels=2)\r\n");
+  kv_test::ServedClip ours = kv_test::Serve(dir.File("lines.avs"), kv_test::Pictures::kNone, true);
+  ASSERT_EQ(ours.error, "");
+  std::vector<float> expected(theirs.begin(), theirs.begin() + 9880 * 2);
+  expected.resize(14696 * 2, 0.0f);
+  expected.insert(expected.end(), theirs.begin() + 9880 * 2, theirs.begin() + (9880 + 7480) * 2);
+  expected.insert(expected.end(), theirs.begin() + 19760 * 2, theirs.end());
+  ASSERT_EQ(ours.sound.size(), expected.size());
+  EXPECT_EQ(std::memcmp(ours.sound.data(), expected.data(), expected.size() * sizeof(float)), 0);
+}
+
 TEST_F(QmAudio, BadArgumentsAndMissingMapsAreScriptErrors) {
   const Stream& ac3 = kStreams[0];
   const Stream& lpcm = kStreams[2];

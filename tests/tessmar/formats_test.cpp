@@ -179,8 +179,10 @@ TEST(IndexFormats, VirtualFileMapReadsThroughItsFiles) {
   kv_test::WriteFile(b, "abcdefghij");
   std::string text;
   f::AppendVirtualFileMapHead(&text, {a, b});
+  f::AppendAnchor(&text, -27000);  // an audio map's time lines
   f::AppendSegment(&text, 0, 8, 2);
   f::AppendSegment(&text, 1, 0, 3);
+  f::AppendAnchor(&text, 648000000);
   f::AppendSegment(&text, 0, 0, 0);  // empty segments are passed over
   f::AppendSegment(&text, 1, 9, 1);
   text += f::kEndMark;
@@ -193,6 +195,23 @@ TEST(IndexFormats, VirtualFileMapReadsThroughItsFiles) {
   ASSERT_TRUE(f::ParseVirtualFileMap(stored, &map));
   ASSERT_EQ(map.segments.size(), 3u);
   EXPECT_EQ(map.total, 6);
+  // Each time line stands for the segment after it.
+  ASSERT_EQ(map.anchors.size(), 2u);
+  EXPECT_EQ(map.anchors[0].start, 0);
+  EXPECT_EQ(map.anchors[0].ticks, -27000);
+  EXPECT_EQ(map.anchors[1].start, 5);
+  EXPECT_EQ(map.anchors[1].ticks, 648000000);
+  int64_t first = 0;
+  ASSERT_TRUE(f::ReadFirstAnchor(map_path, &first));
+  EXPECT_EQ(first, -27000);
+  // A time line must be followed by a segment and hold a signed decimal.
+  for (const char* bad :
+       {"@ 12\n.", "@ 1x\n1 0 1\n.", "@ +5\n1 0 1\n.", "@\n1 0 1\n.", "@ 1\n@ 2\n1 0 1\n."}) {
+    std::string head;
+    f::AppendVirtualFileMapHead(&head, {a, b});
+    f::VirtualFileMap broken;
+    EXPECT_FALSE(f::ParseVirtualFileMap(head + bad, &broken)) << bad;
+  }
   f::VirtualFile file;
   ASSERT_TRUE(file.Open(map));
   uint8_t buf[16] = {};
