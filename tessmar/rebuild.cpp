@@ -25,6 +25,7 @@
 #include "tessmar/formats/virtual_file_map.h"
 #include "tessmar/formats/vobsub_index.h"
 #include "tessmar/include/tessmar.h"
+#include "tessmar/sound_placement.h"
 #include "tessmar/text_out.h"
 
 namespace tessmar {
@@ -436,65 +437,176 @@ bool VideoPart(const std::string& vts, const std::string& title_base, const Titl
 
 // ------------------------------------------------------------------- audio
 
+// What placing the title's sound needs: its kept cells in playing order with
+// their first navigation packs and the fields of picture they show, and the
+// title set's VOB files and frame rate. False when the indexes cannot be
+// read; the sound is then joined as its bytes run.
+bool ReadTimeline(const std::string& vts, const Title& title,
+                  std::vector<SoundPlacement::Cell>* cells, VobSet* vobs, double* frame_rate) {
+  CellIndex index;
+  LineReader d2v;
+  int version = 0;
+  if (!ReadCellIndex(vts, &index) || !ReadProjectHead(vts, &d2v, &version, vobs)) return false;
+  std::string line;
+  int milli = 0;
+  const std::string rate_key = std::string(formats::kFrameRateKey) + "=";
+  for (int i = 0; i <= formats::kD2vHeaderLines; ++i) {  // and Location=
+    if (!d2v.NextNonEmpty(&line)) return false;
+    if (line.compare(0, rate_key.size(), rate_key) == 0 &&
+        !formats::ScanInt(line.substr(rate_key.size()), &milli))
+      return false;
+  }
+  GopTable gops;
+  if (!ReadGopLines(&d2v, *vobs, &gops)) return false;
+  *frame_rate = FrameRateOf(milli);
+  for (const Cell& cell : title.cells) {
+    if (cell.Dropped()) continue;
+    SoundPlacement::Cell placed;
+    const std::vector<Run>* cell_runs = index.runs.Find(cell.vob_id, cell.cell_id);
+    const std::vector<Run>* gop_runs = gops.runs.Find(cell.vob_id, cell.cell_id);
+    if (cell_runs && gop_runs) {
+      const CellIndex::Entry& first = index.entries[(*cell_runs)[0].first];
+      if (first.file < vobs->Count()) {
+        placed.file = first.file;
+        placed.nav_offset = first.offset;
+      }
+      for (size_t k = 0; k < cell_runs->size() && k < gop_runs->size(); ++k)
+        for (size_t g = (*gop_runs)[k].first; g < (*gop_runs)[k].first + (*gop_runs)[k].count; ++g)
+          placed.fields += FieldsOf(gops.flags, gops.lines[g].flags_at, gops.lines[g].flags_size);
+    }
+    cells->push_back(placed);
+  }
+  return true;
+}
+
+// Copies an audio index's head (its file list) into the audio map's.
+bool CopyAudioHead(LineReader* qmai, OutFile* out) {
+  std::string line, text;
+  int version = 0;
+  if (!qmai->Next(&line) || !formats::ScanHead(line, formats::kAudioIndexMagic, &version) ||
+      version > formats::kAudioIndexVersion)
+    return false;
+  formats::AppendVirtualFileMapMagic(&text);
+  int files = 0;
+  if (!qmai->NextNonEmpty(&line) || !formats::ScanInt(line, &files) || files < 0) return false;
+  formats::AppendFileCount(&text, files);
+  for (int i = 0; i < files; ++i) {
+    if (!qmai->NextNonEmpty(&line)) return false;
+    formats::AppendFilePath(&text, line);
+  }
+  formats::AppendFileListEnd(&text);
+  out->Text(text);
+  return true;
+}
+
+// An audio index's entries, keyed by cell; false without its end mark.
+struct AudioIndex {
+  struct Entry {  // what the map needs of an index entry
+    int file;
+    unsigned length;
+    uint64_t offset;
+  };
+  std::vector<Entry> entries;
+  RunTable runs;
+};
+
+bool ReadAudioEntries(LineReader* qmai, AudioIndex* index) {
+  RunBuilder runs(&index->runs);
+  std::string line;
+  bool end_mark = false;
+  while (qmai->NextNonEmpty(&line)) {
+    formats::AudioEntry e;
+    if (!formats::ScanAudioEntry(line, &e)) {
+      end_mark = formats::IsEndMark(line);
+      break;
+    }
+    runs.Entry(e.vob_id, e.cell_id, index->entries.size());
+    index->entries.push_back({e.file, e.length, e.offset});
+  }
+  runs.Close();
+  return end_mark;
+}
+
+// Calls `visit(kept cell, entry)` for the title's audio entries in playing
+// order, each run of a cell's entries after the other, until it returns false.
+template <typename F>
+void ForEachAudioEntry(const Title& title, const AudioIndex& index, F visit) {
+  size_t kept = 0;
+  for (const Cell& cell : title.cells) {
+    if (cell.Dropped()) continue;
+    const size_t c = kept++;
+    const std::vector<Run>* r = index.runs.Find(cell.vob_id, cell.cell_id);
+    if (!r) continue;
+    for (const Run& run : *r)
+      for (size_t i = run.first; i < run.first + run.count; ++i)
+        if (!visit(c, i, i == run.first)) return;
+  }
+}
+
+// Whether the title's sound can be placed: its first packet with a time
+// stamp lies in a cell whose picture has one too.
+bool CanPlace(const Title& title, const AudioIndex& index, const SoundPlacement& placement,
+              StampReader* stamps) {
+  bool placeable = false;
+  ForEachAudioEntry(title, index, [&](size_t c, size_t i, bool) {
+    const AudioIndex::Entry& e = index.entries[i];
+    uint32_t pts = 0;
+    int64_t ticks = 0;
+    if (!stamps->PayloadPts(e.file, static_cast<int64_t>(e.offset), &pts)) return true;
+    placeable = placement.TitleTicks(c, pts, &ticks);
+    return false;
+  });
+  return placeable;
+}
+
+// The sound's payloads in the title's playing order. With a placement, each
+// run of a cell's payloads is headed by the time at which its first packet
+// with a time stamp is heard; the payloads before the map's first such
+// packet only end a frame that began outside the title and are left out.
+void WriteAudioCells(const Title& title, const AudioIndex& index, const SoundPlacement* placement,
+                     StampReader* stamps, OutFile* out) {
+  const bool placing = placement && CanPlace(title, index, *placement, stamps);
+  bool placed_any = false, run_placed = false;
+  std::string text;
+  ForEachAudioEntry(title, index, [&](size_t c, size_t i, bool run_start) {
+    const AudioIndex::Entry& e = index.entries[i];
+    if (run_start) run_placed = !placing;
+    uint32_t pts = 0;
+    int64_t ticks = 0;
+    if (!run_placed && stamps->PayloadPts(e.file, static_cast<int64_t>(e.offset), &pts)) {
+      run_placed = true;
+      if (placement->TitleTicks(c, pts, &ticks)) {
+        formats::AppendAnchor(&text, ticks);
+        placed_any = true;
+      }
+    }
+    if (!placing || placed_any) formats::AppendSegment(&text, e.file, e.offset, e.length);
+    if (text.size() > (64 << 10)) {
+      out->Text(text);
+      text.clear();
+    }
+    return true;
+  });
+  out->Text(text);
+}
+
 bool AudioPart(const std::string& vts, const std::string& title_base, const Title& title) {
+  std::vector<SoundPlacement::Cell> cells;
+  VobSet vobs;
+  double frame_rate = 0;
+  const bool timeline = ReadTimeline(vts, title, &cells, &vobs, &frame_rate);
+  StampReader stamps(vobs.paths);
+  const SoundPlacement placement(cells, frame_rate, &stamps);
   for (int n = 0; n < formats::kMaxAudioStreams; ++n) {
     std::string index_path = formats::AudioIndexName(vts, n);
     if (!Exists(index_path)) continue;
     LineReader qmai;
     OutFile out;
-    if (!qmai.Open(index_path) || !out.Create(formats::AudioMapName(title_base, n), nullptr))
+    AudioIndex index;
+    if (!qmai.Open(index_path) || !out.Create(formats::AudioMapName(title_base, n), nullptr) ||
+        !CopyAudioHead(&qmai, &out) || !ReadAudioEntries(&qmai, &index))
       return false;
-    std::string line, text;
-    int version = 0;
-    if (!qmai.Next(&line) || !formats::ScanHead(line, formats::kAudioIndexMagic, &version) ||
-        version > formats::kAudioIndexVersion)
-      return false;
-    formats::AppendVirtualFileMapMagic(&text);
-    out.Text(text);
-    int files = 0;
-    if (!qmai.NextNonEmpty(&line) || !formats::ScanInt(line, &files) || files < 0) return false;
-    text.clear();
-    formats::AppendFileCount(&text, files);
-    out.Text(text);
-    for (int i = 0; i < files; ++i) {
-      if (!qmai.NextNonEmpty(&line)) return false;
-      text.clear();
-      formats::AppendFilePath(&text, line);
-      out.Text(text);
-    }
-    text.clear();
-    formats::AppendFileListEnd(&text);
-    out.Text(text);
-    struct Entry {  // what the map needs of an index entry
-      int file;
-      unsigned length;
-      uint64_t offset;
-    };
-    std::vector<Entry> entries;
-    RunTable table;
-    RunBuilder runs(&table);
-    bool end_mark = false;
-    while (qmai.NextNonEmpty(&line)) {
-      formats::AudioEntry e;
-      if (!formats::ScanAudioEntry(line, &e)) {
-        end_mark = formats::IsEndMark(line);
-        break;
-      }
-      runs.Entry(e.vob_id, e.cell_id, entries.size());
-      entries.push_back({e.file, e.length, e.offset});
-    }
-    runs.Close();
-    if (!end_mark) return false;
-    for (const Cell& cell : title.cells) {
-      if (cell.Dropped()) continue;
-      const std::vector<Run>* r = table.Find(cell.vob_id, cell.cell_id);
-      if (!r) continue;
-      text.clear();
-      for (const Run& run : *r)
-        for (size_t i = run.first; i < run.first + run.count; ++i)
-          formats::AppendSegment(&text, entries[i].file, entries[i].offset, entries[i].length);
-      out.Text(text);
-    }
+    WriteAudioCells(title, index, timeline ? &placement : nullptr, &stamps, &out);
     out.Text(formats::kEndMark);
   }
   return true;

@@ -33,6 +33,12 @@ inline constexpr int kMpeg2PesBits = 0x80;
 inline constexpr int kScramblingMask = 0x30;
 inline constexpr int kPtsPresent = 0x80;
 inline constexpr int kPtsBytes = 5;
+// The low 32 bits of the 33-bit time stamp in a PES header's five bytes,
+// marker bits dropped.
+inline uint32_t PtsLow32(const uint8_t* b) {
+  return (((uint32_t{b[0]} >> 1) & 3) << 30) | (uint32_t{b[1]} << 22) |
+         ((uint32_t{b[2]} >> 1) << 15) | (uint32_t{b[3]} << 7) | (uint32_t{b[4]} >> 1);
+}
 // The bytes a pack header takes before its first packet (DVD packs).
 inline constexpr int kPackHeaderBytes = 14;
 // A navigation pack holds the PCI packet, then the DSI packet, which starts

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tessmar/stream_codes.h"
+
 namespace tessmar {
 
 namespace {
@@ -175,12 +177,9 @@ int StreamReader::NextStartCode(int64_t* start) {
 }
 
 uint32_t StreamReader::ReadPts() {
-  uint32_t b1 = static_cast<uint32_t>(Byte());
-  uint32_t b2 = static_cast<uint32_t>(Byte());
-  uint32_t b3 = static_cast<uint32_t>(Byte());
-  uint32_t b4 = static_cast<uint32_t>(Byte());
-  uint32_t b5 = static_cast<uint32_t>(Byte());
-  return (((b1 >> 1) & 3) << 30) | (b2 << 22) | ((b3 >> 1) << 15) | (b4 << 7) | (b5 >> 1);
+  uint8_t b[kPtsBytes];
+  for (uint8_t& x : b) x = static_cast<uint8_t>(Byte());
+  return PtsLow32(b);
 }
 
 }  // namespace tessmar

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "tessmar/formats/virtual_file_map.h"
 #include "tessmar/include/tessmar.h"
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
@@ -202,6 +203,49 @@ TEST_F(SampleRebuild, AudioMapsAreFfmpegsDemuxOfTheTitleBytes) {
   EXPECT_GT(ours.size(), 1000000u);
   EXPECT_EQ(ours.size(), samples.size());
   EXPECT_TRUE(ours == samples);
+}
+
+// The audio maps place each cell's sound by the time stamps it shares with
+// the cell's picture, on the title's time: four parts whose time stamps
+// start again at 0, 2.4, 5.6 and 7.6 s of the title; sound that starts
+// 300 ms before or after the picture, or only with the packets of the
+// second cell, at 6 s (a multiplexer sends sound ahead of the picture it
+// goes with, so those packets start a little before); the units of an
+// interleaved angle one after the other.
+TEST_F(SampleRebuild, AudioMapsPlaceTheSoundOfEachCellByItsTime) {
+  struct Range {
+    double from_ms, to_ms;
+  };
+  const struct {
+    const char* disc;
+    int pgc, angle;
+    size_t lines;               // at least
+    std::vector<Range> starts;  // of the first time lines, in order
+  } titles[] = {
+      {"pal_restarts", 1, 0, 4, {{-10, 0}, {2390, 2400}, {5590, 5600}, {7590, 7600}}},
+      {"pal_sound_offsets", 1, 0, 1, {{-310, -300}}},
+      {"pal_sound_offsets", 2, 0, 1, {{290, 300}}},
+      {"pal_sound_offsets", 3, 0, 1, {{5300, 6000}}},
+      {"pal_angles", 1, 2, 8, {{-10, 0}}},  // lead-in, six units of angle 2, lead-out
+  };
+  for (const auto& t : titles) {
+    SCOPED_TRACE(std::string(t.disc) + " " + std::to_string(t.pgc) + "/" + std::to_string(t.angle));
+    const std::string vts = Index(t.disc, 1);
+    const std::string title = dir_.File(std::string(t.disc) + std::to_string(t.pgc));
+    ASSERT_EQ(
+        qmRebuild(vts.c_str(), IfoOf(t.disc, 1).c_str(), title.c_str(), 0, 1, 0, t.pgc, t.angle),
+        1);
+    tessmar::formats::VirtualFileMap map;
+    ASSERT_TRUE(tessmar::formats::ParseVirtualFileMap(ReadFile(title + "_at0.vfm"), &map));
+    ASSERT_GE(map.anchors.size(), t.lines);
+    EXPECT_EQ(map.anchors[0].start, 0);
+    for (size_t i = 0; i < t.starts.size(); ++i) {
+      EXPECT_GE(map.anchors[i].ticks / 90.0, t.starts[i].from_ms) << i;
+      EXPECT_LE(map.anchors[i].ticks / 90.0, t.starts[i].to_ms) << i;
+    }
+    for (size_t i = 1; i < map.anchors.size(); ++i)
+      EXPECT_GT(map.anchors[i].ticks, map.anchors[i - 1].ticks) << i;
+  }
 }
 
 TEST_F(SampleRebuild, DamagedSamples) {
