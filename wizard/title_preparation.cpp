@@ -1,8 +1,12 @@
 #include "wizard/title_preparation.h"
 
+#include <cmath>
+
 #include "decoder/border_detection.h"
 #include "decoder/video_decoder.h"
 #include "platform/file_system.h"
+#include "tessmar/formats/audio_index.h"
+#include "tessmar/formats/virtual_file_map.h"
 #include "tessmar/include/tessmar.h"
 #include "wizard/title_key.h"
 
@@ -17,6 +21,23 @@ PreparationResult Failed(PreparationResult result, const char* message) {
   result.Ok = false;
   result.Error = message;
   return result;
+}
+
+// The title's own start of each audio stream. The index run measures one
+// delay for the whole title set, at the first sound it meets: wrong for a
+// title whose first cell has no sound, whose time stamps start again, or
+// that begins elsewhere in the title set, and 0 past five seconds. The
+// rebuild places each map's first frame on the title's own time.
+std::vector<TitleAudioDelay> AudioDelays(const std::string& title_base) {
+  std::vector<TitleAudioDelay> delays;
+  for (int n = 0; n < tessmar::formats::kMaxAudioStreams; ++n) {
+    int64_t ticks = 0;
+    if (tessmar::formats::ReadFirstAnchor(tessmar::formats::AudioMapName(title_base, n), &ticks))
+      delays.push_back({n, static_cast<int>(std::lround(
+                               static_cast<double>(ticks) * 1000 /
+                               static_cast<double>(tessmar::formats::kAnchorTicksPerSecond)))});
+  }
+  return delays;
 }
 
 }  // namespace
@@ -64,6 +85,7 @@ PreparationResult PrepareTitle(const PreparationInput& input) {
     return Failed(result, decoder::kBorderDetectionFailedMessage);
 
   result.Ok = true;
+  result.AudioDelays = AudioDelays(title_base);
   result.FrameCount = counted.FrameCount;
   result.DetectedRect = EvenRect({borders.Top, borders.Left, borders.Width, borders.Height});
   const PictureRect whole{0, 0, input.PictureWidth, input.PictureHeight};
@@ -85,6 +107,9 @@ void ApplyPreparation(WizardState& state, const TitleChoice& title,
   pgc.DetectedRect = result.DetectedRect;
   pgc.BorderState = result.BorderState;
   pgc.PreparedAngle = title.Angle;
+  for (PgcAudioEntry& audio : pgc.AudioStreams)
+    for (const TitleAudioDelay& d : result.AudioDelays)
+      if (d.StreamNumber == audio.StreamNumber) audio.DelayMs = d.DelayMs;
 }
 
 }  // namespace wizard

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "wizard/title_facts.h"
 #include "wizard/wizard_state.h"
@@ -21,6 +22,12 @@ struct PreparationInput {
 // The title chosen on the title page (SelVts, SelPgc, SelAngle).
 PreparationInput PreparationInputFor(const WizardState& state);
 
+// Where an audio stream of the prepared title starts, from its audio map.
+struct TitleAudioDelay {
+  int StreamNumber = 0;
+  int DelayMs = 0;
+};
+
 struct PreparationResult {
   bool Ok = false;
   std::string Error;     // the message for the user when it failed
@@ -28,21 +35,23 @@ struct PreparationResult {
   int32_t FrameCount = -1;
   PictureRect DetectedRect;
   uint8_t BorderState = 255;
+  std::vector<TitleAudioDelay> AudioDelays;
 };
 
 // Cuts the title's files out of its title set's indexes (the video files
 // only when its video index is missing; its audio maps and VobSub indexes
-// always), counts its frames as a player shows them and finds its black
-// borders. Runs on any thread; it uses the process-wide decoder, so the
-// caller has closed the preview before.
+// always), counts its frames as a player shows them, finds its black
+// borders and reads where each of its audio streams starts. Runs on any thread; it uses the
+// process-wide decoder, so the caller has closed the preview before.
 PreparationResult PrepareTitle(const PreparationInput& input);
 
 // Each value made even, rounding towards zero.
 PictureRect EvenRect(const PictureRect& rect);
 
 // Stores the outcome of preparing `title`: on success its program chain
-// gets the frame count, the borders and the prepared angle; on failure the
-// chain counts as unprepared and no title as set up for the configuration.
+// gets the frame count, the borders, the prepared angle and its audio
+// streams' delays; on failure the chain counts as unprepared and no title as
+// set up for the configuration.
 void ApplyPreparation(WizardState& state, const TitleChoice& title,
                       const PreparationResult& result);
 
