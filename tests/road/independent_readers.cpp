@@ -1,9 +1,15 @@
 #include "tests/road/independent_readers.h"
 
+#include <dvdread/dvd_reader.h>
+#include <dvdread/ifo_read.h>
+#include <dvdread/nav_read.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <memory>
 #include <sstream>
 #include <utility>
 
@@ -133,6 +139,96 @@ std::string LumaAt(const std::string& file, double seconds, int width, int heigh
                  " -frames:v 1 -f rawvideo -pix_fmt gray -")
           .out;
   return out.size() == static_cast<size_t>(width) * height ? out : std::string();
+}
+
+std::vector<double> FrameMeans(const std::string& file, int x, int y, int w, int h) {
+  std::string graph = "movie=" + file;
+  if (w > 0)
+    graph += ",crop=" + std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(x) +
+             ":" + std::to_string(y);
+  const std::string out =
+      RunCommand("ffprobe -v error -f lavfi -i " + Quote(graph + ",signalstats") +
+                 " -show_entries frame_tags=lavfi.signalstats.YAVG -of csv=p=0")
+          .out;
+  std::vector<double> means;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line))
+    if (!line.empty()) means.push_back(std::atof(line.c_str()));
+  return means;
+}
+
+std::vector<int> FlashFrames(const std::vector<double>& means) {
+  std::vector<int> frames;
+  for (size_t i = 0; i < means.size(); ++i)
+    if (means[i] > 128 && (i == 0 || means[i - 1] <= 128)) frames.push_back(static_cast<int>(i));
+  return frames;
+}
+
+namespace {
+
+struct DvdCloser {
+  void operator()(dvd_reader_t* d) const { DVDClose(d); }
+  void operator()(ifo_handle_t* i) const { ifoClose(i); }
+  void operator()(dvd_file_t* f) const { DVDCloseFile(f); }
+};
+
+// Sectors [first, last] of the title VOBs, appended to `out`.
+bool CopySectors(dvd_file_t* vobs, uint32_t first, uint32_t last, std::ofstream& out) {
+  std::vector<unsigned char> buffer(DVD_VIDEO_LB_LEN);
+  for (uint32_t s = first; s <= last; ++s) {
+    if (DVDReadBlocks(vobs, static_cast<int>(s), 1, buffer.data()) != 1) return false;
+    out.write(reinterpret_cast<const char*>(buffer.data()), DVD_VIDEO_LB_LEN);
+  }
+  return static_cast<bool>(out);
+}
+
+// An interleaved cell: from its first unit, each unit to its end and then
+// to the angle's next unit, as the units' first navigation packs say.
+bool CopyInterleavedCell(dvd_file_t* vobs, const cell_playback_t& cell, std::ofstream& out) {
+  std::vector<unsigned char> nav(DVD_VIDEO_LB_LEN);
+  uint32_t unit = cell.first_sector;
+  for (int guard = 0; guard < 100000; ++guard) {
+    if (DVDReadBlocks(vobs, static_cast<int>(unit), 1, nav.data()) != 1) return false;
+    dsi_t dsi;
+    navRead_DSI(&dsi, nav.data() + DSI_START_BYTE);
+    if (!(dsi.sml_pbi.category & 0x4000) || !(dsi.sml_pbi.category & 0x2000)) return false;
+    if (!CopySectors(vobs, unit, unit + dsi.sml_pbi.ilvu_ea, out)) return false;
+    if (dsi.sml_pbi.ilvu_sa == SRI_END_OF_CELL || unit + dsi.sml_pbi.ilvu_sa > cell.last_sector)
+      return true;
+    unit += dsi.sml_pbi.ilvu_sa;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> ReadTitleCells(const std::string& dvd, int vts, int pgc, int angle,
+                                        const std::string& folder) {
+  std::unique_ptr<dvd_reader_t, DvdCloser> reader(DVDOpen(dvd.c_str()));
+  if (!reader) return {};
+  std::unique_ptr<ifo_handle_t, DvdCloser> ifo(ifoOpen(reader.get(), vts));
+  std::unique_ptr<dvd_file_t, DvdCloser> vobs(DVDOpenFile(reader.get(), vts, DVD_READ_TITLE_VOBS));
+  if (!ifo || !vobs || !ifo->vts_pgcit || pgc < 1 || pgc > ifo->vts_pgcit->nr_of_pgci_srp)
+    return {};
+  const pgc_t* chain = ifo->vts_pgcit->pgci_srp[pgc - 1].pgc;
+  std::vector<std::string> files;
+  int in_block = 0;  // the cell's place in its angle block, from 1
+  for (int i = 0; i < chain->nr_of_cells; ++i) {
+    const cell_playback_t& cell = chain->cell_playback[i];
+    in_block = cell.block_type == BLOCK_TYPE_ANGLE_BLOCK
+                   ? (cell.block_mode == BLOCK_MODE_FIRST_CELL ? 1 : in_block + 1)
+                   : 0;
+    if (in_block > 0 && in_block != std::max(angle, 1)) continue;
+    const std::string path = folder + "/cell" + std::to_string(i + 1) + ".vob";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const bool copied = cell.interleaved
+                            ? CopyInterleavedCell(vobs.get(), cell, out)
+                            : CopySectors(vobs.get(), cell.first_sector, cell.last_sector, out);
+    if (!copied) return {};
+    files.push_back(path);
+  }
+  return files;
 }
 
 double BrightShare(const std::string& luma, int width, int x0, int y0, int x1, int y1, int level) {

@@ -32,6 +32,24 @@ std::vector<double> ToneOnsets(const std::string& file);
 // (width * height bytes; empty when it cannot be decoded).
 std::string LumaAt(const std::string& file, double seconds, int width, int height);
 
+// The mean luma of every frame FFmpeg decodes, in showing order, over the
+// rectangle [x, x + w) x [y, y + h) of the picture (the whole picture when w
+// is 0).
+std::vector<double> FrameMeans(const std::string& file, int x = 0, int y = 0, int w = 0, int h = 0);
+
+// The indexes of the frames whose mean luma passes 128, one per run of
+// bright frames.
+std::vector<int> FlashFrames(const std::vector<double>& means);
+
+// The cells of one program chain as a player reads them through libdvdread:
+// in playing order, of an angle block the cell of `angle` only (the first
+// for 0), an interleaved cell unit by unit where its navigation packs lead
+// (the end of each unit and the start of the angle's next one). Each cell's
+// bytes go into a file of its own in `folder`; the paths in playing order,
+// none when the disc cannot be read so.
+std::vector<std::string> ReadTitleCells(const std::string& dvd, int vts, int pgc, int angle,
+                                        const std::string& folder);
+
 // Share (0 to 1) of the pixels of the rectangle [x0, x1) x [y0, y1) of a
 // luma plane whose value passes `level`.
 double BrightShare(const std::string& luma, int width, int x0, int y0, int x1, int y1,

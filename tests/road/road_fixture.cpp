@@ -82,7 +82,14 @@ void RoadTest::Analyse(const std::string& disc, const std::string& name, bool im
   EXPECT_EQ(Find<QStackedWidget>("Notebook")->currentIndex(), wizard::kTitlePage);
 }
 
-void RoadTest::ChooseTitle(int vts, int pgc) {
+void RoadTest::StartJob(const std::string& disc, const std::string& name, int vts, int pgc,
+                        bool import, int angle) {
+  NewJob();
+  Analyse(disc, name, import);
+  ChooseTitle(vts, pgc, angle);
+}
+
+void RoadTest::ChooseTitle(int vts, int pgc, int angle) {
   auto* tree = Find<QTreeWidget>("TitleTree");
   char set_text[16], chain_text[16];
   std::snprintf(set_text, sizeof set_text, "VTS_%.2d", vts);
@@ -95,7 +102,13 @@ void RoadTest::ChooseTitle(int vts, int pgc) {
       if (set->child(k)->text(0).startsWith(QLatin1String(chain_text))) chain = set->child(k);
   }
   ASSERT_NE(chain, nullptr) << set_text << " " << chain_text;
-  tree->setCurrentItem(chain);
+  QTreeWidgetItem* chosen = chain;
+  if (angle > 0) {
+    ASSERT_GE(chain->childCount(), angle) << chain_text;
+    chosen = chain->child(angle - 1);
+    ASSERT_EQ(chosen->text(0).toStdString(), "Angle " + std::to_string(angle));
+  }
+  tree->setCurrentItem(chosen);
   Click("NextButton");
   ASSERT_TRUE(QTest::qWaitFor(
       [this] {
@@ -106,6 +119,7 @@ void RoadTest::ChooseTitle(int vts, int pgc) {
   ASSERT_TRUE(WizardOpen());
   EXPECT_EQ(Wizard()->State().SelVts, vts);
   EXPECT_EQ(Wizard()->State().SelPgc, pgc);
+  EXPECT_EQ(Wizard()->State().SelAngle, angle);
 }
 
 void RoadTest::Reveal(QWidget* control) {
@@ -139,6 +153,22 @@ void RoadTest::TypeInto(const char* name, const std::string& text) {
   // Leaving the field checks it, as a Tab would.
   Button("CancelButton")->setFocus(Qt::TabFocusReason);
   EXPECT_EQ(edit->text().toStdString(), text) << name;
+}
+
+void RoadTest::SetCheck(const char* name, bool on) {
+  if (Find<QAbstractButton>(name)->isChecked() != on) ClickControl(name);
+  EXPECT_EQ(Find<QAbstractButton>(name)->isChecked(), on) << name;
+}
+
+void RoadTest::ChooseInCombo(const char* name, int index) {
+  auto* combo = Find<QComboBox>(name);
+  ASSERT_LT(index, combo->count()) << name;
+  combo->setCurrentIndex(index);
+}
+
+void RoadTest::AverageBitrate(int kbps) {
+  ClickControl("EncModeBitrateRadio");
+  TypeInto("EncModeBitrateEdit", std::to_string(kbps));
 }
 
 void RoadTest::ChooseFilters(int deinterlace, int ivtc) {

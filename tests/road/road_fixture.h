@@ -24,9 +24,13 @@ class RoadTest : public WizardTest {
   // Page 1 typed and Next; the analysis runs to its end. With `import`, the
   // question about a pending job's analysis is expected and answered Yes.
   void Analyse(const std::string& disc, const std::string& name, bool import = false);
-  // Page 3: the program chain chosen in the tree and Next; the title is
-  // prepared behind the wait window and the configuration page entered.
-  void ChooseTitle(int vts, int pgc);
+  // Page 3: the program chain (and its angle, from 1) chosen in the tree and
+  // Next; the title is prepared behind the wait window and the
+  // configuration page entered.
+  void ChooseTitle(int vts, int pgc, int angle = 0);
+  // A job of `disc` up to its configuration page.
+  void StartJob(const std::string& disc, const std::string& name, int vts, int pgc,
+                bool import = false, int angle = 0);
 
   // The configuration page's controls, on the sheet that holds them.
   void Reveal(QWidget* control);
@@ -35,6 +39,11 @@ class RoadTest : public WizardTest {
   void StepUp(const char* name, int steps);
   // Types `text` into a number or text field and leaves it.
   void TypeInto(const char* name, const std::string& text);
+  // A check box of the configuration page set to `on` by a click.
+  void SetCheck(const char* name, bool on);
+  void ChooseInCombo(const char* name, int index);
+  // Average bit rate of `kbps` for the whole job.
+  void AverageBitrate(int kbps);
   // The filter dialog: deinterlacing (0 none, 1 normal, 2 full) and inverse
   // telecine (0 none, 1 simple, 2 complex) chosen, then closed.
   void ChooseFilters(int deinterlace, int ivtc);

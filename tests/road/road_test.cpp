@@ -24,31 +24,7 @@ namespace {
 
 using platform::MessageAnswer;
 
-class Road : public RoadTest {
- protected:
-  // A check box of the configuration page set to `on` by a click.
-  void SetCheck(const char* name, bool on) {
-    if (Find<QAbstractButton>(name)->isChecked() != on) ClickControl(name);
-    EXPECT_EQ(Find<QAbstractButton>(name)->isChecked(), on) << name;
-  }
-  void ChooseInCombo(const char* name, int index) {
-    auto* combo = Find<QComboBox>(name);
-    ASSERT_LT(index, combo->count()) << name;
-    combo->setCurrentIndex(index);
-  }
-  // A job of `disc` up to its configuration page.
-  void StartJob(const std::string& disc, const std::string& name, int vts, int pgc,
-                bool import = false) {
-    NewJob();
-    Analyse(disc, name, import);
-    ChooseTitle(vts, pgc);
-  }
-  // Average bit rate of `kbps` for the whole job.
-  void AverageBitrate(int kbps) {
-    ClickControl("EncModeBitrateRadio");
-    TypeInto("EncModeBitrateEdit", std::to_string(kbps));
-  }
-};
+using Road = RoadTest;
 
 // The letterboxed PAL title on two volumes of 1 MB each, which leaves a
 // low bit rate for twelve seconds of moving picture: the bars are cropped
