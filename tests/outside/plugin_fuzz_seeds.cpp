@@ -1,7 +1,7 @@
-// plugin_fuzz_seeds <audio corpus> <vobsub corpus>: starting inputs for
-// qmaudio_fuzz and vobsub_fuzz from the sample discs as tessmar cuts them:
-// the first payloads of every audio stream of pal_sync and ntsc_multi with
-// a map over them, and the sub-picture index and stream of ntsc_multi.
+// plugin_fuzz_seeds audio|vobsub <corpus>: starting inputs for qmaudio_fuzz
+// or vobsub_fuzz from the sample discs as tessmar cuts them: the first
+// payloads of every audio stream of pal_sync and ntsc_multi with a map over
+// them, or the sub-picture index and stream of ntsc_multi.
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -46,12 +46,13 @@ bool AudioSeed(const std::string& map_path, int segments, std::string* map, std:
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <audio corpus> <vobsub corpus>\n", argv[0]);
+  const std::string kind = argc == 3 ? argv[1] : "";
+  if (kind != "audio" && kind != "vobsub") {
+    std::fprintf(stderr, "usage: %s audio|vobsub <corpus>\n", argv[0]);
     return 2;
   }
-  kv_test::MakeFolders(argv[1]);
-  kv_test::MakeFolders(argv[2]);
+  const std::string corpus = argv[2];
+  kv_test::MakeFolders(corpus);
   kv_test::TempDir work("plugin-seeds");
   int written = 0;
   // Choice bytes: codec in bits 0-1 (AC-3, DTS, MPEG audio, LPCM), then the
@@ -64,22 +65,24 @@ int main(int argc, char** argv) {
   for (const Audio& a :
        {Audio{"pal_sync", 0, 0x04}, Audio{"pal_sync", 1, 0x01}, Audio{"pal_sync", 2, 0x1B},
         Audio{"pal_sync", 3, 0x02}, Audio{"ntsc_multi", 0, 0x08}, Audio{"ntsc_multi", 1, 0x13}}) {
+    const bool subpictures = std::string(a.disc) == "ntsc_multi" && a.stream == 0;
+    if (kind == "vobsub" && !subpictures) continue;
     kv_test::PluginTitle t;
     const std::string folder = work.File(std::string(a.disc));
     kv_test::MakeFolders(folder);
     if (!kv_test::PreparePluginTitle(folder, a.disc, 1, 1, &t)) return 1;
-    std::string map, stream;
-    if (!AudioSeed(t.Path("_at" + std::to_string(a.stream) + ".vfm"), 6, &map, &stream)) return 1;
-    kv_test::WriteFile(std::string(argv[1]) + "/" + a.disc + "_at" + std::to_string(a.stream),
-                       std::string(1, static_cast<char>(a.choice)) + map + '\0' + stream);
-    ++written;
-    if (std::string(a.disc) == "ntsc_multi" && a.stream == 0) {
+    if (kind == "audio") {
+      std::string map, stream;
+      if (!AudioSeed(t.Path("_at" + std::to_string(a.stream) + ".vfm"), 6, &map, &stream)) return 1;
+      kv_test::WriteFile(corpus + "/" + a.disc + "_at" + std::to_string(a.stream),
+                         std::string(1, static_cast<char>(a.choice)) + map + '\0' + stream);
+      ++written;
+    } else {
       const std::string idx = kv_test::ReadFile(t.Path("_st0.idx"));
       const std::string sub = kv_test::ReadFile(t.Path("_st0.sub"));
       for (char choice : {'\x00', '\x03', '\x41'}) {
-        kv_test::WriteFile(
-            std::string(argv[2]) + "/ntsc_multi_st0_" + std::to_string(static_cast<int>(choice)),
-            std::string(1, choice) + idx + '\0' + sub);
+        kv_test::WriteFile(corpus + "/ntsc_multi_st0_" + std::to_string(static_cast<int>(choice)),
+                           std::string(1, choice) + idx + '\0' + sub);
         ++written;
       }
     }

@@ -40,43 +40,28 @@ add_dependencies(job_script_shapes_tests kv_avisynth kv_devil qmvideo kv_decomb_
   kv_vsfilter_plugin kv_qmaudio_ac3 kv_qmaudio_dts kv_qmaudio_mpa kv_qmaudio_lpcm)
 
 # libFuzzer targets over the audio source's map and stream reading and the
-# VobSub index and stream reading (clang only), with seeds from the sample
-# discs and a short run in the suite; longer runs:
-#   qmaudio_fuzz <corpus> -max_total_time=N     vobsub_fuzz <corpus> ...
-if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
-  set(kv_plugin_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
-  foreach(target qmaudio_fuzz vobsub_fuzz)
-    add_executable(${target} ${target}.cpp ${KV_TESSMAR_FORMATS_SOURCES})
-    set_target_properties(${target} PROPERTIES
-      RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests" AUTOMOC OFF)
-    target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}")
-    target_compile_options(${target} PRIVATE ${kv_plugin_fuzz_flags})
-    target_link_options(${target} PRIVATE ${kv_plugin_fuzz_flags})
-    target_link_libraries(${target} PRIVATE PkgConfig::FFMPEG)
-  endforeach()
-  target_sources(qmaudio_fuzz PRIVATE "${PROJECT_SOURCE_DIR}/outside/qmaudio/frame_headers.cpp"
-                 "${PROJECT_SOURCE_DIR}/outside/qmaudio/audio_source.cpp")
-  target_sources(vobsub_fuzz PRIVATE "${PROJECT_SOURCE_DIR}/outside/vsfilter/sub_stream.cpp"
-                 "${PROJECT_SOURCE_DIR}/outside/vsfilter/subtitle_track.cpp")
-
+# VobSub index and stream reading, with seeds from the sample discs.
+if(KV_FUZZ)
   add_executable(plugin_fuzz_seeds plugin_fuzz_seeds.cpp)
   set_target_properties(plugin_fuzz_seeds PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests" AUTOMOC OFF)
   target_link_libraries(plugin_fuzz_seeds PRIVATE kv_plugin_test_util)
-
-  set(kv_audio_corpus "${CMAKE_BINARY_DIR}/tests/qmaudio_fuzz_corpus")
-  set(kv_vobsub_corpus "${CMAKE_BINARY_DIR}/tests/vobsub_fuzz_corpus")
-  add_test(NAME plugin_fuzz_seeds
-           COMMAND plugin_fuzz_seeds "${kv_audio_corpus}" "${kv_vobsub_corpus}")
-  set_tests_properties(plugin_fuzz_seeds PROPERTIES
-    FIXTURES_SETUP plugin_corpus FIXTURES_REQUIRED sample_dvds
-    ENVIRONMENT "KV_SAMPLE_DVD_DIR=${KV_SAMPLE_DVD_DIR}")
-  add_test(NAME qmaudio_fuzz_short
-           COMMAND qmaudio_fuzz -max_total_time=30 -max_len=65536 -rss_limit_mb=4096
-                   "${kv_audio_corpus}")
-  add_test(NAME vobsub_fuzz_short
-           COMMAND vobsub_fuzz -max_total_time=30 -max_len=16384 -rss_limit_mb=4096
-                   "${kv_vobsub_corpus}")
-  set_tests_properties(qmaudio_fuzz_short vobsub_fuzz_short PROPERTIES
-    FIXTURES_REQUIRED plugin_corpus TIMEOUT 300)
 endif()
+kv_add_fuzz_target(qmaudio_fuzz
+  SOURCES qmaudio_fuzz.cpp ${KV_TESSMAR_FORMATS_SOURCES}
+          "${PROJECT_SOURCE_DIR}/outside/qmaudio/frame_headers.cpp"
+          "${PROJECT_SOURCE_DIR}/outside/qmaudio/audio_source.cpp"
+  LIBS PkgConfig::FFMPEG
+  SEED_TOOL plugin_fuzz_seeds audio
+  DICT qmaudio_fuzz.dict
+  OPTIONS -max_len=65536 -rss_limit_mb=4096
+  DVDS)
+kv_add_fuzz_target(vobsub_fuzz
+  SOURCES vobsub_fuzz.cpp ${KV_TESSMAR_FORMATS_SOURCES}
+          "${PROJECT_SOURCE_DIR}/outside/vsfilter/sub_stream.cpp"
+          "${PROJECT_SOURCE_DIR}/outside/vsfilter/subtitle_track.cpp"
+  LIBS PkgConfig::FFMPEG
+  SEED_TOOL plugin_fuzz_seeds vobsub
+  DICT vobsub_fuzz.dict
+  OPTIONS -max_len=16384 -rss_limit_mb=4096
+  DVDS)

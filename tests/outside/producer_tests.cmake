@@ -13,23 +13,22 @@ kv_add_test(producer_unit_tests
   SOURCES producer_unit_test.cpp
   LIBS kv_producer kv_queue kv_wizard)
 
-# libFuzzer target over the job file reader (clang only); a short run is
-# part of the suite.
-if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
-  set(kv_producer_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
-  add_executable(producer_job_fuzz producer_job_fuzz.cpp
-    "${PROJECT_SOURCE_DIR}/outside/producer/job_file.cpp"
-    "${PROJECT_SOURCE_DIR}/outside/producer/audio_codec_rows.cpp"
-    "${PROJECT_SOURCE_DIR}/wizard/settings_tables.cpp")
-  set_target_properties(producer_job_fuzz PROPERTIES
+# libFuzzer target over the job file reader, seeded with the files the
+# wizard's writer makes and the schema's element names as a dictionary.
+if(KV_FUZZ)
+  add_executable(producer_job_fuzz_seeds producer_job_fuzz_seeds.cpp)
+  set_target_properties(producer_job_fuzz_seeds PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests" AUTOMOC OFF)
-  target_include_directories(producer_job_fuzz PRIVATE "${PROJECT_SOURCE_DIR}")
-  target_compile_options(producer_job_fuzz PRIVATE ${kv_producer_fuzz_flags})
-  target_link_options(producer_job_fuzz PRIVATE ${kv_producer_fuzz_flags})
-  target_link_libraries(producer_job_fuzz PRIVATE Qt6::Core)
-  add_test(NAME producer_job_fuzz_short
-           COMMAND producer_job_fuzz -max_total_time=20 -max_len=8192)
+  target_link_libraries(producer_job_fuzz_seeds PRIVATE kv_wizard)
 endif()
+kv_add_fuzz_target(producer_job_fuzz
+  SOURCES producer_job_fuzz.cpp "${PROJECT_SOURCE_DIR}/outside/producer/job_file.cpp"
+          "${PROJECT_SOURCE_DIR}/outside/producer/audio_codec_rows.cpp"
+          "${PROJECT_SOURCE_DIR}/wizard/settings_tables.cpp"
+  LIBS Qt6::Core
+  SEED_TOOL producer_job_fuzz_seeds
+  DICT producer_job_fuzz.dict
+  OPTIONS -max_len=8192)
 
 # The preview player: its conversion, its rules, and its window on the
 # offscreen platform.

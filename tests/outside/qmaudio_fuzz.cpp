@@ -3,8 +3,6 @@
 // format. Input: one choice byte (format, channels, LPCM attributes), the
 // map's text with "@STREAM@" standing for the stream file, a NUL byte and
 // the stream file's bytes.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -17,33 +15,12 @@ extern "C" {
 }
 
 #include "outside/qmaudio/audio_source.h"
+#include "tests/support/fuzz_scratch.h"
 
 namespace {
 
-std::string* g_folder = nullptr;
-
-void RemoveFolder() {
-  unlink((*g_folder + "/a.vfm").c_str());
-  unlink((*g_folder + "/a.bin").c_str());
-  rmdir(g_folder->c_str());
-}
-
 const std::string& Folder() {
-  if (!g_folder) {
-    const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string name = std::string(shm) + "/qmaudio-fuzz-XXXXXX";
-    if (!mkdtemp(name.data())) std::abort();
-    g_folder = new std::string(name);
-    std::atexit(RemoveFolder);
-  }
-  return *g_folder;
-}
-
-void Put(const std::string& path, const std::string& data) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) std::abort();
-  std::fwrite(data.data(), 1, data.size(), f);
-  std::fclose(f);
+  return kv_test::FuzzScratchFolder("qmaudio-fuzz");
 }
 
 }  // namespace
@@ -64,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string stream_path = Folder() + "/a.bin";
   for (size_t at; (at = map.find("@STREAM@")) != std::string::npos;)
     map.replace(at, 8, stream_path);
-  Put(Folder() + "/a.vfm", map);
-  Put(stream_path, stream);
+  kv_test::PutFuzzFile(Folder() + "/a.vfm", map);
+  kv_test::PutFuzzFile(stream_path, stream);
 
   qmaudio::AudioSettings settings;
   settings.codec = static_cast<qmaudio::Codec>(choice & 3);

@@ -3,8 +3,6 @@
 // ".vfm" text; "@DVD@" in the map stands for the sample disc folder
 // (KV_SAMPLE_DVD_DIR). The first byte after the map, if any, picks the film
 // flag and the frames asked for.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,33 +10,12 @@
 #include <string>
 
 #include "outside/qmvideo/qmvideo.h"
+#include "tests/support/fuzz_scratch.h"
 
 namespace {
 
-std::string* g_folder = nullptr;
-
-void RemoveFolder() {
-  unlink((*g_folder + "/f.qmvi").c_str());
-  unlink((*g_folder + "/f.vfm").c_str());
-  rmdir(g_folder->c_str());
-}
-
 const std::string& Folder() {
-  if (!g_folder) {
-    const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string name = std::string(shm) + "/qmvideo-fuzz-XXXXXX";
-    if (!mkdtemp(name.data())) std::abort();
-    g_folder = new std::string(name);
-    std::atexit(RemoveFolder);
-  }
-  return *g_folder;
-}
-
-void Put(const std::string& path, const std::string& data) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) std::abort();
-  std::fwrite(data.data(), 1, data.size(), f);
-  std::fclose(f);
+  return kv_test::FuzzScratchFolder("qmvideo-fuzz");
 }
 
 std::string SampleRoot() {
@@ -60,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     map.resize(end);
   }
   for (size_t at; (at = map.find("@DVD@")) != std::string::npos;) map.replace(at, 5, SampleRoot());
-  Put(Folder() + "/f.qmvi", index);
-  Put(Folder() + "/f.vfm", map);
+  kv_test::PutFuzzFile(Folder() + "/f.qmvi", index);
+  kv_test::PutFuzzFile(Folder() + "/f.vfm", map);
 
   const QmVideoRecord* r = openMPEG2Source((Folder() + "/f.qmvi").c_str(), choice & 1);
   if (r) {

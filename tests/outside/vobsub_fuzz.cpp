@@ -2,8 +2,6 @@
 // stream file: damaged indexes, packs and sub-picture units, decoded and
 // drawn. Input: one choice byte (picture size, start time), the index text,
 // a NUL byte and the ".sub" file's bytes.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,33 +14,12 @@ extern "C" {
 
 #include "outside/vsfilter/sub_stream.h"
 #include "outside/vsfilter/subtitle_track.h"
+#include "tests/support/fuzz_scratch.h"
 
 namespace {
 
-std::string* g_folder = nullptr;
-
-void RemoveFolder() {
-  unlink((*g_folder + "/t_st0.idx").c_str());
-  unlink((*g_folder + "/t_st0.sub").c_str());
-  rmdir(g_folder->c_str());
-}
-
 const std::string& Folder() {
-  if (!g_folder) {
-    const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string name = std::string(shm) + "/vobsub-fuzz-XXXXXX";
-    if (!mkdtemp(name.data())) std::abort();
-    g_folder = new std::string(name);
-    std::atexit(RemoveFolder);
-  }
-  return *g_folder;
-}
-
-void Put(const std::string& path, const std::string& data) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) std::abort();
-  std::fwrite(data.data(), 1, data.size(), f);
-  std::fclose(f);
+  return kv_test::FuzzScratchFolder("vobsub-fuzz");
 }
 
 }  // namespace
@@ -59,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
   const size_t nul = input.find('\0');
   const std::string stream = nul == std::string::npos ? "" : input.substr(nul + 1);
-  Put(Folder() + "/t_st0.idx", input.substr(0, nul));
-  Put(Folder() + "/t_st0.sub", stream);
+  kv_test::PutFuzzFile(Folder() + "/t_st0.idx", input.substr(0, nul));
+  kv_test::PutFuzzFile(Folder() + "/t_st0.sub", stream);
 
   uint32_t pts = 0;
   vsfilter::PictureStartTime(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), &pts);

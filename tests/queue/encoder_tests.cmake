@@ -19,21 +19,15 @@ target_compile_definitions(queue_encoder_control_tests PRIVATE
                            KV_TEST_ENCODER="$<TARGET_FILE:kv_test_encoder>")
 add_dependencies(queue_encoder_control_tests kv_test_encoder)
 
-# libFuzzer target over the parsers of the encoder's output and job file
-# (clang only); a short run is part of the suite.
-if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
-  set(kv_encoder_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
-  add_executable(encoder_output_fuzz encoder_output_fuzz.cpp
-    "${PROJECT_SOURCE_DIR}/queue/con_redir.cpp"
-    "${PROJECT_SOURCE_DIR}/platform/child_process_posix.cpp"
-    "${PROJECT_SOURCE_DIR}/queue/encoder_output.cpp"
-    "${PROJECT_SOURCE_DIR}/queue/encoder_job_info.cpp")
-  set_target_properties(encoder_output_fuzz PROPERTIES
-    RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests" AUTOMOC OFF)
-  target_include_directories(encoder_output_fuzz PRIVATE "${PROJECT_SOURCE_DIR}")
-  target_compile_options(encoder_output_fuzz PRIVATE ${kv_encoder_fuzz_flags})
-  target_link_options(encoder_output_fuzz PRIVATE ${kv_encoder_fuzz_flags})
-  target_link_libraries(encoder_output_fuzz PRIVATE Threads::Threads)
-  add_test(NAME encoder_output_fuzz_short
-           COMMAND encoder_output_fuzz -max_total_time=15 -max_len=8192)
-endif()
+# libFuzzer target over the parsers of the encoder's output and job file,
+# seeded with the test encoder's console lines and the wizard's job files.
+kv_add_fuzz_target(encoder_output_fuzz
+  SOURCES encoder_output_fuzz.cpp "${PROJECT_SOURCE_DIR}/queue/con_redir.cpp"
+          "${PROJECT_SOURCE_DIR}/platform/child_process_posix.cpp"
+          "${PROJECT_SOURCE_DIR}/queue/encoder_output.cpp"
+          "${PROJECT_SOURCE_DIR}/queue/encoder_job_info.cpp"
+  LIBS Threads::Threads
+  SEEDS encoder_output_seeds
+  SEED_TOOL producer_job_fuzz_seeds
+  DICT encoder_output_fuzz.dict
+  OPTIONS -max_len=8192)

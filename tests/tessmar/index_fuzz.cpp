@@ -2,9 +2,6 @@
 // a whole index run (probe, then the index run with audio and sub-pictures
 // wanted and a status block attached). Every file it writes must be one of
 // the run's own names under the output base.
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,33 +10,12 @@
 #include <vector>
 
 #include "tessmar/index_run.h"
+#include "tests/support/fuzz_scratch.h"
 
 namespace {
 
-std::string* g_folder = nullptr;
-
-// The run's files go away with the process.
-void RemoveFolder() {
-  if (DIR* dir = opendir(g_folder->c_str())) {
-    while (dirent* e = readdir(dir))
-      if (e->d_name[0] != '.') unlink((*g_folder + "/" + e->d_name).c_str());
-    closedir(dir);
-  }
-  rmdir(g_folder->c_str());
-}
-
 const std::string& Folder() {
-  static const std::string folder = [] {
-    const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string name = std::string(shm) + "/tessmar-fuzz-XXXXXX";
-    if (!mkdtemp(name.data())) std::abort();
-    return name;
-  }();
-  if (!g_folder) {
-    g_folder = new std::string(folder);
-    std::atexit(RemoveFolder);
-  }
-  return folder;
+  return kv_test::FuzzScratchFolder("tessmar-fuzz");
 }
 
 bool AllowedName(const char* name) {
@@ -82,15 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   run.FinalStatus();
   if (status.running != 0 || status.ended != 1) std::abort();
 
-  DIR* dir = opendir(Folder().c_str());
-  if (!dir) std::abort();
-  while (dirent* e = readdir(dir)) {
-    if (e->d_name[0] == '.') continue;
-    if (!AllowedName(e->d_name)) {
-      std::fprintf(stderr, "unexpected output %s\n", e->d_name);
+  for (const std::string& name : kv_test::FuzzFolderEntries(Folder())) {
+    if (!AllowedName(name.c_str())) {
+      std::fprintf(stderr, "unexpected output %s\n", name.c_str());
       std::abort();
     }
   }
-  closedir(dir);
   return 0;
 }

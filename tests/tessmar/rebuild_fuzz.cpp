@@ -3,9 +3,6 @@
 // rest is used: as edits of a valid title set (byte values written at
 // positions), as a cut of it, or as five raw files. Nothing may be written
 // outside the title base.
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,41 +11,9 @@
 #include <vector>
 
 #include "tessmar/include/tessmar.h"
+#include "tests/support/fuzz_scratch.h"
 
 namespace {
-
-std::string* g_folder = nullptr;
-
-// The run's files go away with the process.
-void RemoveFolder() {
-  if (DIR* dir = opendir(g_folder->c_str())) {
-    while (dirent* e = readdir(dir))
-      if (e->d_name[0] != '.') unlink((*g_folder + "/" + e->d_name).c_str());
-    closedir(dir);
-  }
-  rmdir(g_folder->c_str());
-}
-
-const std::string& Folder() {
-  static const std::string folder = [] {
-    const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string name = std::string(shm) + "/tessmar-rebuild-fuzz-XXXXXX";
-    if (!mkdtemp(name.data())) std::abort();
-    return name;
-  }();
-  if (!g_folder) {
-    g_folder = new std::string(folder);
-    std::atexit(RemoveFolder);
-  }
-  return folder;
-}
-
-void Put(const std::string& path, const std::string& data) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) std::abort();
-  std::fwrite(data.data(), 1, data.size(), f);
-  std::fclose(f);
-}
 
 void Be16(std::string& s, size_t at, unsigned v) {
   s[at] = static_cast<char>(v >> 8);
@@ -106,11 +71,11 @@ bool Allowed(const std::string& name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string dir = Folder();
+  const std::string dir = kv_test::FuzzScratchFolder("tessmar-rebuild-fuzz");
   const std::string vob = dir + "/VTS_01_1.VOB";
   static bool vob_written = false;
   if (!vob_written) {
-    Put(vob, std::string(8 * 2048, '\0'));
+    kv_test::PutFuzzFile(vob, std::string(8 * 2048, '\0'));
     vob_written = true;
   }
   std::vector<std::string> files = Template(vob);
@@ -140,20 +105,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   const char* names[] = {"/VTS_01_0.IFO", "/v.qmci", "/v.d2v", "/v_at0.qmai", "/v_st0.qmsi"};
-  for (size_t i = 0; i < files.size(); ++i) Put(dir + names[i], files[i]);
+  for (size_t i = 0; i < files.size(); ++i) kv_test::PutFuzzFile(dir + names[i], files[i]);
   int angle = size > 1 ? data[size - 1] % 4 : 0;
   qmRebuild((dir + "/v").c_str(), (dir + "/VTS_01_0.IFO").c_str(), (dir + "/t").c_str(), 1, 1, 1, 1,
             angle);
 
-  DIR* d = opendir(dir.c_str());
-  if (!d) std::abort();
-  while (dirent* e = readdir(d)) {
-    if (e->d_name[0] == '.') continue;
-    if (!Allowed(e->d_name)) {
-      std::fprintf(stderr, "unexpected output %s\n", e->d_name);
+  for (const std::string& name : kv_test::FuzzFolderEntries(dir)) {
+    if (!Allowed(name)) {
+      std::fprintf(stderr, "unexpected output %s\n", name.c_str());
       std::abort();
     }
   }
-  closedir(d);
   return 0;
 }

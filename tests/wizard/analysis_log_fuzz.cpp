@@ -6,9 +6,6 @@
 //
 // "@DISC@" in the log stands for the disc's folder and "@SUM@" for its
 // checksum, so that inputs reach past the log's head.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +16,7 @@
 #include "dvd/disc_checksum.h"
 #include "queue/folder_tree.h"
 #include "tests/dvd/ifo_image.h"
+#include "tests/support/fuzz_scratch.h"
 #include "wizard/analysis_files.h"
 #include "wizard/analysis_worker.h"
 
@@ -55,13 +53,10 @@ std::map<std::string, std::string> Snapshot(const Fixture& f) {
 }
 
 Fixture& TheFixture() {
-  // Kept to the end of the process, for the clean-up at exit.
+  // Kept to the end of the process.
   static Fixture& f = *new Fixture([] {
     Fixture f;
-    f.root = fs::temp_directory_path().string() + "/kv-analysis-fuzz-" + std::to_string(getpid());
-    fs::remove_all(f.root);
-    // The folders go with the process.
-    std::atexit([] { fs::remove_all(TheFixture().root); });
+    f.root = kv_test::FuzzScratchFolder("analysis-log-fuzz");
     f.disc = f.root + "/disc/VIDEO_TS/";
     f.pending = f.root + "/pending";
     f.outside = f.root + "/outside";
