@@ -180,9 +180,16 @@ const Shown& SubtitleTrack::Decode(size_t i) {
       if (rect->type != SUBTITLE_BITMAP || rect->w <= 0 || rect->h <= 0 || rect->nb_colors < 4 ||
           !rect->data[0] || !rect->data[1])
         continue;
-      Bitmap b =
-          Sized(rect->data[0], rect->linesize[0], reinterpret_cast<const uint32_t*>(rect->data[1]),
-                rect->x, rect->y, rect->w, rect->h);
+      // Only the part on the index's picture can show; scaled with the
+      // picture, the rest could be far larger than the picture itself.
+      const int x0 = std::max(rect->x, 0), y0 = std::max(rect->y, 0);
+      const int x1 = std::min(rect->x + rect->w, index_.width);
+      const int y1 = std::min(rect->y + rect->h, index_.height);
+      if (x0 >= x1 || y0 >= y1) continue;
+      const uint8_t* indices =
+          rect->data[0] + static_cast<ptrdiff_t>(y0 - rect->y) * rect->linesize[0] + (x0 - rect->x);
+      Bitmap b = Sized(indices, rect->linesize[0], reinterpret_cast<const uint32_t*>(rect->data[1]),
+                       x0, y0, x1 - x0, y1 - y0);
       if (b.width > 0) shown.bitmaps.push_back(std::move(b));
     }
     avsubtitle_free(&sub);

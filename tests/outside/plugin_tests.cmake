@@ -30,6 +30,13 @@ kv_add_test(vsfilter_tests
 set_target_properties(vsfilter_tests PROPERTIES AUTOMOC OFF)
 add_dependencies(vsfilter_tests kv_avisynth kv_devil qmvideo kv_vsfilter_plugin)
 
+# The VobSub reader on its own, over the sample's sub-pictures.
+kv_add_test(subtitle_track_tests
+  SOURCES subtitle_track_test.cpp
+  LIBS kv_plugin_test_util kv_vsfilter
+  DVDS)
+set_target_properties(subtitle_track_tests PROPERTIES AUTOMOC OFF)
+
 # The job writer's scripts served with every plug-in.
 kv_add_test(job_script_shapes_tests
   SOURCES job_script_shapes_test.cpp
@@ -61,7 +68,10 @@ kv_add_fuzz_target(vobsub_fuzz
           "${PROJECT_SOURCE_DIR}/outside/vsfilter/sub_stream.cpp"
           "${PROJECT_SOURCE_DIR}/outside/vsfilter/subtitle_track.cpp"
   LIBS PkgConfig::FFMPEG
+  SEEDS vobsub_fuzz_seeds
   SEED_TOOL plugin_fuzz_seeds vobsub
   DICT vobsub_fuzz.dict
-  OPTIONS -max_len=16384 -rss_limit_mb=4096
+  # A bitmap never outgrows the picture it is drawn on: no input may need
+  # much more than the sanitizer's quarantine.
+  OPTIONS -max_len=16384 -rss_limit_mb=1024 -malloc_limit_mb=64
   DVDS)
