@@ -2,6 +2,8 @@
 
 #include "cli/command_table.h"
 
+#include <cstdio>
+
 namespace cli {
 
 namespace {
@@ -111,7 +113,30 @@ std::string CommandHelp(const CommandSpec& command) {
   return out;
 }
 
-CliRequest ParseArguments(const std::vector<std::string>& args) {
+namespace {
+
+// The error names the argument as given; its control characters are shown
+// as escapes, so that the error stays one line and cannot steer the terminal.
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      shown += escape;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+CliRequest ReadArguments(const std::vector<std::string>& args) {
   CliRequest request;
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     request.HelpText = MainHelp();
@@ -130,6 +155,14 @@ CliRequest ParseArguments(const std::vector<std::string>& args) {
   std::vector<std::string> operands;
   request.Error = ReadOptions(args, *command, request, operands);
   if (!request.Failed()) request.Error = command->Finish(request, operands);
+  return request;
+}
+
+}  // namespace
+
+CliRequest ParseArguments(const std::vector<std::string>& args) {
+  CliRequest request = ReadArguments(args);
+  request.Error = Printable(request.Error);
   return request;
 }
 

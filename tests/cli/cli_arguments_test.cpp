@@ -93,6 +93,27 @@ TEST(CliArguments, BadArgumentsNameThemselves) {
   }
 }
 
+// An argument with control characters is named with them escaped: the error
+// stays one line and sends no terminal control sequence.
+TEST(CliArguments, ControlCharactersOfABadArgumentAreShownEscaped) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"burn\nrm"}, "'burn\\nrm' is not a command (scan, new, list, encode, remove, add, move)"},
+      {{"scan", "--f\x1b[2J"}, "--f\\x1b[2J: unknown option"},
+      {{"encode", "--priority", "high\tlow", "1"},
+       "--priority: 'high\\tlow' is not one of idle, normal, high, realtime"},
+      {{"list", std::string("a\0b\x7f", 4)}, "'a\\x00b\\x7f': unexpected argument"},
+  };
+  for (const Case& c : cases) {
+    const std::string error = ParseArguments(c.arguments).Error;
+    EXPECT_EQ(error, c.error);
+    for (const char byte : error) EXPECT_GE(static_cast<unsigned char>(byte), 0x20) << error;
+  }
+}
+
 TEST(CliArguments, NewJobOptionsAreRead) {
   const cli::CliRequest r = ParseArguments(Words(
       kNewBase +
