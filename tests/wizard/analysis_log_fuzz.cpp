@@ -2,7 +2,8 @@
 // job's ".idxlog", then (after the first NUL) its "vts01.idxinfo". A second
 // job of the same disc looks for the pending analysis and imports it. No
 // input may crash, and none may touch a file outside the two job folders
-// or change the pending job's.
+// or change the pending job's. What was imported is read as the title and
+// configuration pages read it.
 //
 // "@DISC@" in the log stands for the disc's folder and "@SUM@" for its
 // checksum, so that inputs reach past the log's head.
@@ -17,6 +18,7 @@
 #include "queue/folder_tree.h"
 #include "tests/dvd/ifo_image.h"
 #include "tests/support/fuzz_scratch.h"
+#include "tests/wizard/title_page_reading.h"
 #include "wizard/analysis_files.h"
 #include "wizard/analysis_worker.h"
 
@@ -108,10 +110,12 @@ class Events : public wizard::AnalysisEvents {
   void RemainingSeconds(int) override {}
   void ShowError(const std::string&) override {}
   bool AskImport() override { return true; }
-  void Ended(bool) override {}
+  void Ended(bool success) override { imported_ = success; }
+  bool Imported() const { return imported_; }
 
  private:
   wizard::AnalysisControl& control_;
+  bool imported_ = false;
 };
 
 }  // namespace
@@ -140,6 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   wizard::AnalysisControl control;
   Events events(control);
   wizard::AnalysisWorker(setup, table, control, events).Execute();
+  // The title and configuration pages read what was imported.
+  if (events.Imported() && !kv_test::ReadAnalysedDisc(table)) __builtin_trap();
 
   if (Snapshot(f) != before) __builtin_trap();  // something outside the new job changed
   queue::RemoveFolderTree(f.job);
