@@ -75,7 +75,8 @@ void ReadAhead::Run() {
     free_.pop_back();
     block.offset = next_;
     block.wanted = static_cast<size_t>(std::min<int64_t>(block_size_, end_ - next_));
-    block.data.resize(block_size_);
+    // No more than is read: a short title set needs no block of full size.
+    block.data.resize(block.wanted);
     const uint64_t generation = generation_;
     lock.unlock();
     block.size = read_(block.offset, block.data.data(), block.wanted);

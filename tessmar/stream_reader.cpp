@@ -111,7 +111,7 @@ void StreamReader::Refill() {
   } else {
     block_.offset = next;
     block_.wanted = static_cast<size_t>(std::min<int64_t>(kBlockSize, stream_end_ - next));
-    block_.data.resize(kBlockSize);
+    block_.data.resize(block_.wanted);
     block_.size = ReadAt(next, block_.data.data(), block_.wanted);
   }
   // A file that shrank or cannot be read ends the data there.
