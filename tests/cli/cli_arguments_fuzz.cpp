@@ -2,8 +2,10 @@
 // input is the arguments after the program name, separated by NUL bytes.
 // Every reading is a help text, a one-line error without control characters
 // or a command whose values lie within the ranges the options allow.
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,14 @@ namespace {
 
 bool Within(const std::optional<int>& value, int low, int high) {
   return !value || (*value >= low && *value <= high);
+}
+
+// A rating as the option reads it ("03" is 3); -1 when it is no integer.
+std::optional<int> RatingOf(const std::string& text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return -1;
+  return value;
 }
 
 bool NewJobIsSound(const cli::NewJobArguments& n) {
@@ -36,7 +46,7 @@ bool NewJobIsSound(const cli::NewJobArguments& n) {
     if (margin < 0 || margin > 2048 || margin % 2 != 0) return false;
   if (n.Deinterlace && n.Ivtc && *n.Ivtc != cli::IvtcChoice::Off) return false;
   for (const auto& [key, value] : n.ClipInfo)
-    if (key == "rating" && (value.size() != 1 || value[0] < '0' || value[0] > '6')) return false;
+    if (key == "rating" && !Within(RatingOf(value), 0, 6)) return false;
   return true;
 }
 
