@@ -8,16 +8,16 @@
 namespace producer {
 namespace {
 
-// The folder part of `path` ("." when it has none) and the name after it.
-void Split(const std::string& path, std::string* folder, std::string* name) {
+// The folder part of a path ("." when it has none) and the name after it.
+struct PathParts {
+  std::string folder;
+  std::string name;
+};
+
+PathParts Split(const std::string& path) {
   const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    *folder = ".";
-    *name = path;
-  } else {
-    *folder = slash == 0 ? "/" : path.substr(0, slash);
-    *name = path.substr(slash + 1);
-  }
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
 }
 
 std::string Canonical(const std::string& path) {
@@ -43,11 +43,10 @@ bool SameFile(const std::string& canonical_a, const std::string& b) {
 
 bool CheckOutputPath(const std::string& job_path, const std::string& input,
                      const std::string& output, std::string* error) {
-  std::string job_folder, output_folder, name, ignored;
-  Split(job_path, &job_folder, &ignored);
-  Split(output, &output_folder, &name);
-  const std::string job_canonical = Canonical(job_folder);
-  const std::string output_canonical = Canonical(output_folder);
+  const std::string job_canonical = Canonical(Split(job_path).folder);
+  const PathParts output_parts = Split(output);
+  const std::string& name = output_parts.name;
+  const std::string output_canonical = Canonical(output_parts.folder);
   if (name.empty() || name == "." || name == "..") {
     *error = "the output \"" + output + "\" names no file";
     return false;
