@@ -15,6 +15,7 @@
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wizard/analysed_disc.h"
+#include "tests/wizard/fake_wizard_host.h"
 #include "tests/wizard/test_wizard_frame.h"
 #include "wizard/config_page.h"
 #include "wizard/crop_rules.h"
@@ -259,7 +260,7 @@ TEST_F(CropFormTest, OkWritesBackCancelAndCloseDrop) {
 // "Adjust..." on the wizard's configuration page opens the dialog over the
 // page's margins, which take its margins on OK.
 TEST_F(CropFormTest, OpenedByTheConfigurationPage) {
-  auto wizard = std::make_unique<wizard::TKVNNewForm>(nullptr);
+  auto wizard = std::make_unique<wizard::TKVNNewForm>(std::make_shared<kv_test::FakeWizardHost>());
   wizard->State() = *state_;
   wizard->State().SelectionChanged = true;
   auto* config = dynamic_cast<wizard::ConfigPage*>(wizard->Page(wizard::kConfigPage));
