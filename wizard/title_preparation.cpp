@@ -8,6 +8,7 @@
 #include "tessmar/formats/audio_index.h"
 #include "tessmar/formats/virtual_file_map.h"
 #include "tessmar/include/tessmar.h"
+#include "wizard/crop_rules.h"
 #include "wizard/title_key.h"
 
 namespace wizard {
@@ -55,8 +56,8 @@ PreparationInput PreparationInputFor(const WizardState& state) {
 }
 
 PictureRect EvenRect(const PictureRect& rect) {
-  auto even = [](int v) { return v - v % 2; };
-  return {even(rect.Top), even(rect.Left), even(rect.Width), even(rect.Height)};
+  return {EvenTowardsZero(rect.Top), EvenTowardsZero(rect.Left), EvenTowardsZero(rect.Width),
+          EvenTowardsZero(rect.Height)};
 }
 
 PreparationResult PrepareTitle(const PreparationInput& input) {
