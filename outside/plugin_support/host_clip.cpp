@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "outside/frameserver/include/plugin_host_table.h"
+
 namespace plugin {
 
 namespace {
 
-const kvfs_host* host = nullptr;
+kvfs::PluginHostTable host;
 
 struct FilterClip {
   std::unique_ptr<Filter> filter;
@@ -36,11 +38,11 @@ const kvfs_clip_ops kOps = {GetFrame, GetAudio, nullptr, Destroy};
 }  // namespace
 
 const kvfs_host* Host() {
-  return host;
+  return host.Get();
 }
 
 void SetHost(const kvfs_host* h) {
-  host = h;
+  host.Set(h);
 }
 
 Frame NewFrameLike(const kvfs_frame* like) {

@@ -227,7 +227,7 @@ PassEnd EncoderRun::AnalysisPass(std::vector<FrameStats>* stats) {
   AudioEncoder::Sink store = [this](const uint8_t* data, int size, double start) {
     return audio_store_->Add(data, size, start);
   };
-  FrameSource source(clip_, width_, height_, with_audio_, frames_);
+  FrameSource source(clip_, width_, height_, 0, frames_, with_audio_);
   Progress progress(1, true, frames_);
   progress.Frame(0, 0);
   std::vector<VideoEncoder::Coded> coded;
@@ -300,7 +300,7 @@ PassEnd EncoderRun::EncodingPass(int pass, TwoPassRateControl* plan) {
   AudioEncoder::Sink queue = [&](const uint8_t* data, int size, double start) {
     return writer_->QueueAudio(data, size, start, &sink_error);
   };
-  FrameSource source(clip_, width_, height_, sound_inline, frames_);
+  FrameSource source(clip_, width_, height_, 0, frames_, sound_inline);
   Progress progress(pass, false, frames_);
   progress.Frame(0, 0);
   int64_t done = 0;

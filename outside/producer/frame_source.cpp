@@ -41,12 +41,13 @@ int64_t FirstSampleOfFrame(const kvfs_clip_info& info, int64_t n) {
 }
 
 FrameSource::FrameSource(kv_video_file::VideoFile& clip, int output_width, int output_height,
-                         bool with_sound, int64_t count)
+                         int64_t first, int64_t end, bool with_sound)
     : clip_(clip),
       width_(output_width),
       height_(output_height),
-      with_sound_(with_sound),
-      count_(count) {
+      first_(first),
+      end_(end),
+      with_sound_(with_sound) {
   worker_ = std::thread([this] { Run(); });
 }
 
@@ -74,7 +75,7 @@ bool FrameSource::Next(SourceFrame* frame, std::string* error) {
 }
 
 void FrameSource::Run() {
-  for (int64_t n = 0; n < count_ && !stop_; ++n) {
+  for (int64_t n = first_; n < end_ && !stop_; ++n) {
     SourceFrame frame;
     std::string error;
     const bool ok = Read(n, &frame, &error);

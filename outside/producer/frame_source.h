@@ -20,8 +20,9 @@ struct SwsContext;
 
 namespace producer {
 
-// One frame of the clip: the picture as planar 4:2:0 at the output size and
-// the sound that plays during it (interleaved floats at the clip's rate).
+// One frame of the clip: the picture as planar 4:2:0 at the output size and,
+// when asked for, the sound that plays during it (interleaved floats at the
+// clip's rate).
 struct SourceFrame {
   int64_t number = 0;
   AVFrame* picture = nullptr;  // owned
@@ -36,15 +37,16 @@ struct SourceFrame {
 // The first sample of frame n of a clip: frames and sound share one clock.
 int64_t FirstSampleOfFrame(const kvfs_clip_info& info, int64_t n);
 
-// Reads frames [0, count) of an opened clip on a worker thread, a few
+// Reads frames [first, end) of an opened clip on a worker thread, a few
 // frames ahead of the encoder, so that serving the script and encoding run
-// side by side. The clip is used by the worker alone until the source ends.
+// side by side. The clip is used by the worker alone until the source ends;
+// a clip may serve several ranges in turn, in any order.
 // Pictures that the frameserver serves planar are copied as they are;
 // others are converted, and scaled when the output size differs.
 class FrameSource {
  public:
-  FrameSource(kv_video_file::VideoFile& clip, int output_width, int output_height, bool with_sound,
-              int64_t count);
+  FrameSource(kv_video_file::VideoFile& clip, int output_width, int output_height, int64_t first,
+              int64_t end, bool with_sound = false);
   ~FrameSource();
   FrameSource(const FrameSource&) = delete;
   FrameSource& operator=(const FrameSource&) = delete;
@@ -59,8 +61,9 @@ class FrameSource {
   kv_video_file::VideoFile& clip_;
   const int width_;
   const int height_;
+  const int64_t first_;
+  const int64_t end_;
   const bool with_sound_;
-  const int64_t count_;
   SwsContext* scaler_ = nullptr;
 
   std::mutex mutex_;

@@ -6,13 +6,14 @@
 #include <memory>
 #include <string>
 
+#include "outside/frameserver/include/plugin_host_table.h"
 #include "outside/qmaudio/audio_source.h"
 
 namespace qmaudio {
 
 namespace {
 
-const kvfs_host* host = nullptr;
+kvfs::PluginHostTable host;
 
 const char* FunctionName(Codec codec) {
   switch (codec) {
@@ -91,7 +92,7 @@ void Source(kvfs_call* call, void* user_data) {
 
 int RegisterAudioSource(const kvfs_host* h, kvfs_registrar* registrar, Codec codec) {
   if (!h || h->version < KVFS_INTERFACE_VERSION) return -1;
-  host = h;
+  host.Set(h);
   const char* signature = codec == Codec::kLpcm
                               ? "string path, [int samplerate], [int samplebits], [int channels]"
                               : "string path, [int channels]";

@@ -1,13 +1,16 @@
 // qmvideo.dll as a frameserver plug-in: qmVideoSource(path, idct, force_film)
-// serves a title through the library's open video. The library keeps one
-// title open at a time, so the source whose title is open is remembered and
-// another source reopens its own before it reads. Frames are the decoder's
-// planar 4:2:0 pictures, served without a copy: each served frame holds a
-// reference to the decoder's picture until the frameserver lets it go.
+// serves a title through a decoder of its own: every clip opens the title
+// for itself, so that several clips (of one script, or of several scripts
+// served side by side on their own threads) never disturb each other's
+// position, nor the process-wide open video of the library's exports. A
+// clip is served by one thread at a time, as its script is. Frames are the
+// decoder's planar 4:2:0 pictures, served without a copy: each served frame
+// holds a reference to the decoder's picture until the frameserver lets it
+// go.
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
 
 extern "C" {
@@ -15,24 +18,18 @@ extern "C" {
 }
 
 #include "outside/frameserver/include/frameserver_plugin.h"
-#include "outside/qmvideo/open_video.h"
-#include "outside/qmvideo/qmvideo.h"
+#include "outside/frameserver/include/plugin_host_table.h"
+#include "outside/qmvideo/video_source.h"
 
 namespace {
 
-const kvfs_host* host = nullptr;
+kvfs::PluginHostTable host;
 
 struct Source {
   std::string path;
-  unsigned char film;
+  std::unique_ptr<qmvideo::VideoSource> video;
   kvfs_clip_info info;
 };
-
-const Source* open_source = nullptr;
-
-bool Matches(const QmVideoRecord* r, const kvfs_clip_info& info) {
-  return r && r->width == info.width && r->height == info.height && r->frames == info.frame_count;
-}
 
 void FreePicture(void* opaque) {
   AVFrame* picture = static_cast<AVFrame*>(opaque);
@@ -41,15 +38,7 @@ void FreePicture(void* opaque) {
 
 kvfs_frame* GetFrame(void* self, int64_t n, char* error, size_t size) {
   auto* source = static_cast<Source*>(self);
-  if (open_source != source) {
-    open_source = nullptr;
-    if (!Matches(qmvideo::OpenVideo(source->path.c_str(), source->film != 0), source->info)) {
-      std::snprintf(error, size, "qmVideoSource: cannot reopen \"%s\"", source->path.c_str());
-      return nullptr;
-    }
-    open_source = source;
-  }
-  AVFrame* picture = qmvideo::OpenVideoPlanarFrame(static_cast<int32_t>(n));
+  AVFrame* picture = source->video->PlanarFrame(static_cast<int>(n));
   if (!picture) {
     std::snprintf(error, size, "qmVideoSource: frame %lld of \"%s\" cannot be decoded",
                   static_cast<long long>(n), source->path.c_str());
@@ -64,12 +53,7 @@ kvfs_frame* GetFrame(void* self, int64_t n, char* error, size_t size) {
 }
 
 void Destroy(void* self) {
-  auto* source = static_cast<Source*>(self);
-  if (open_source == source) {
-    qmvideo::CloseVideo();
-    open_source = nullptr;
-  }
-  delete source;
+  delete static_cast<Source*>(self);
 }
 
 const kvfs_clip_ops kOps = {GetFrame, nullptr, nullptr, Destroy};
@@ -86,24 +70,24 @@ void QmVideoSource(kvfs_call* call, void*) {
     const std::string why = "cannot find the video index \"" + path + "\"";
     return host->fail(call, why.c_str());
   }
-  auto* source = new Source{path, static_cast<unsigned char>(host->arg_bool(call, 2, 0) ? 1 : 0),
-                            kvfs_clip_info{}};
-  open_source = nullptr;
-  const QmVideoRecord* record = qmvideo::OpenVideo(path.c_str(), source->film != 0);
+  auto source = std::make_unique<Source>();
+  source->path = path;
+  source->video = qmvideo::VideoSource::Open(path, host->arg_bool(call, 2, 0) != 0);
+  const QmVideoRecord* record = source->video ? &source->video->Record() : nullptr;
   if (!record || record->width <= 0 || record->height <= 0 || record->frames <= 0 ||
       record->rateNumerator <= 0 || record->rateDenominator <= 0) {
-    delete source;
     const std::string why = "cannot open the title of \"" + path + "\"";
     return host->fail(call, why.c_str());
   }
-  open_source = source;
+  source->info = kvfs_clip_info{};
   source->info.width = record->width;
   source->info.height = record->height;
   source->info.pixel_format = KVFS_PIXEL_I420;
   source->info.fps_numerator = static_cast<uint32_t>(record->rateNumerator);
   source->info.fps_denominator = static_cast<uint32_t>(record->rateDenominator);
   source->info.frame_count = record->frames;
-  host->return_clip(call, &source->info, &kOps, source);
+  Source* clip = source.release();
+  host->return_clip(call, &clip->info, &kOps, clip);
 }
 
 }  // namespace
@@ -111,7 +95,7 @@ void QmVideoSource(kvfs_call* call, void*) {
 extern "C" KVFS_PLUGIN_EXPORT int kvfs_register_plugin(const kvfs_host* h,
                                                        kvfs_registrar* registrar) {
   if (!h || h->version < KVFS_INTERFACE_VERSION) return -1;
-  host = h;
+  host.Set(h);
   return host->add_function(registrar, "qmVideoSource",
                             "string path, [int idct], [bool force_film]", QmVideoSource, nullptr);
 }

@@ -1,10 +1,10 @@
-// The three plain exports over one process-wide open video.
+// The three plain exports over one process-wide open video. The frameserver
+// plug-in in the same library has decoders of its own and never touches it.
 #include "outside/qmvideo/qmvideo.h"
 
 #include <memory>
 #include <mutex>
 
-#include "outside/qmvideo/open_video.h"
 #include "outside/qmvideo/video_source.h"
 
 namespace {
@@ -15,23 +15,14 @@ QmVideoRecord g_record;
 
 }  // namespace
 
-QmVideoRecord* qmvideo::OpenVideo(const char* path, bool film) {
+extern "C" QmVideoRecord* openMPEG2Source(const char* path, unsigned char film_flag) {
   std::lock_guard<std::mutex> lock(g_lock);
   g_video.reset();
   if (!path) return nullptr;
-  g_video = qmvideo::VideoSource::Open(path, film);
+  g_video = qmvideo::VideoSource::Open(path, film_flag != 0);
   if (!g_video) return nullptr;
   g_record = g_video->Record();
   return &g_record;
-}
-
-void qmvideo::CloseVideo() {
-  std::lock_guard<std::mutex> lock(g_lock);
-  g_video.reset();
-}
-
-extern "C" QmVideoRecord* openMPEG2Source(const char* path, unsigned char film_flag) {
-  return qmvideo::OpenVideo(path, film_flag != 0);
 }
 
 extern "C" unsigned char* getRGBFrame(int32_t frame) {
@@ -41,11 +32,6 @@ extern "C" unsigned char* getRGBFrame(int32_t frame) {
 }
 
 extern "C" void closeVideo(void) {
-  qmvideo::CloseVideo();
-}
-
-AVFrame* qmvideo::OpenVideoPlanarFrame(int32_t frame) {
   std::lock_guard<std::mutex> lock(g_lock);
-  if (!g_video) return nullptr;
-  return g_video->PlanarFrame(frame);
+  g_video.reset();
 }

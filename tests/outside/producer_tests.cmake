@@ -38,3 +38,11 @@ kv_add_test(player_tests
   WIDGETS)
 target_compile_definitions(player_tests PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}")
 add_dependencies(player_tests kv_avisynth kv_devil)
+
+# Segments of every sample title served side by side against the whole clip.
+kv_add_test(producer_serving_tests
+  SOURCES producer_serving_test.cpp
+  LIBS kv_producer kv_wizard kv_plugin_test_util kv_qmvideo_test_util ZLIB::ZLIB
+  DVDS)
+add_dependencies(producer_serving_tests kv_avisynth kv_devil qmvideo kv_decomb_plugin
+                 kv_vsfilter_plugin)

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "outside/frameserver/include/frameserver_plugin.h"
+#include "outside/frameserver/include/plugin_host_table.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,7 +16,7 @@ extern "C" {
 
 namespace {
 
-const kvfs_host* host = nullptr;
+kvfs::PluginHostTable host;
 
 struct Picture {
   int width = 0;
@@ -203,7 +204,7 @@ void ImageSource(kvfs_call* call, void*) {
 extern "C" KVFS_PLUGIN_EXPORT int kvfs_register_plugin(const kvfs_host* h,
                                                        kvfs_registrar* registrar) {
   if (!h || h->version < KVFS_INTERFACE_VERSION) return -1;
-  host = h;
+  host.Set(h);
   return host->add_function(registrar, "ImageSource",
                             "string file, [int start], [int end], [float fps], [string pixel_type]",
                             ImageSource, nullptr);
