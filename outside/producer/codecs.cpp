@@ -274,6 +274,7 @@ AudioStore::~AudioStore() {
 }
 
 bool AudioStore::Add(const uint8_t* data, int size, double start_seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (!file_ || std::fseek(file_, 0, SEEK_END) != 0) return false;
   const int64_t offset = std::ftell(file_);
   if (offset < 0 ||
@@ -281,10 +282,39 @@ bool AudioStore::Add(const uint8_t* data, int size, double start_seconds) {
     return false;
   frames_.push_back(Entry{offset, size, start_seconds});
   payload_bytes_ += size;
+  added_.notify_all();
   return true;
 }
 
+void AudioStore::End() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ended_ = true;
+  added_.notify_all();
+}
+
+void AudioStore::WaitFor(double seconds) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  added_.wait(lock,
+              [&] { return ended_ || (!frames_.empty() && frames_.back().start >= seconds); });
+}
+
+size_t AudioStore::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frames_.size();
+}
+
+int64_t AudioStore::PayloadBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return payload_bytes_;
+}
+
+double AudioStore::StartOf(size_t i) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frames_[i].start;
+}
+
 bool AudioStore::Read(size_t i, std::vector<uint8_t>* bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (!file_ || i >= frames_.size()) return false;
   bytes->resize(static_cast<size_t>(frames_[i].size));
   return std::fseek(file_, frames_[i].offset, SEEK_SET) == 0 &&

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -94,18 +96,24 @@ class AudioEncoder {
   int64_t coded_frames_ = 0;
 };
 
-// Coded audio frames kept between the passes in an unnamed temporary file.
+// Coded audio frames kept in an unnamed temporary file: added by the thread
+// that codes the sound, read by the one that writes the file, which waits
+// for the frames it needs.
 class AudioStore {
  public:
   AudioStore();
   ~AudioStore();
   bool Ok() const { return file_ != nullptr; }
   bool Add(const uint8_t* data, int size, double start_seconds);
-  size_t Count() const { return frames_.size(); }
-  int64_t PayloadBytes() const { return payload_bytes_; }
+  // No more frames come.
+  void End();
+  // Waits until every frame that starts before `seconds` is in the store,
+  // or no more come.
+  void WaitFor(double seconds) const;
+  size_t Count() const;
+  int64_t PayloadBytes() const;
   // Frame `i`: its start and bytes.
-  double StartOf(size_t i) const { return frames_[i].start; }
-  int SizeOf(size_t i) const { return frames_[i].size; }
+  double StartOf(size_t i) const;
   bool Read(size_t i, std::vector<uint8_t>* bytes);
 
  private:
@@ -114,9 +122,12 @@ class AudioStore {
     int size;
     double start;
   };
+  mutable std::mutex mutex_;
+  mutable std::condition_variable added_;
   std::FILE* file_ = nullptr;
   std::vector<Entry> frames_;
   int64_t payload_bytes_ = 0;
+  bool ended_ = false;
 };
 
 }  // namespace producer

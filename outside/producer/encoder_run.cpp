@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "outside/frameserver/video_file.h"
@@ -14,21 +15,19 @@
 #include "outside/producer/output_path.h"
 #include "outside/producer/rate_control.h"
 #include "outside/producer/rm_output.h"
+#include "outside/producer/segment_coder.h"
+#include "outside/producer/segment_pass.h"
+#include "outside/producer/segments.h"
+#include "outside/producer/sound_coder.h"
 #include "outside/producer/volume_writer.h"
 
 namespace producer {
 namespace {
 
-// Bytes the container adds to a coded frame: the packet header, and for
-// video the frame header inside the packet.
-constexpr int64_t kVideoPacketOverhead = 24;
-constexpr int64_t kAudioPacketOverhead = 12;
 // The share of the budget a bit-rate encoding aims at: the rest absorbs what
-// the last frames get wrong, so that the file never grows past the budget.
+// the last frames of the segments get wrong, so that the file never grows
+// past the budget.
 constexpr double kAimShare = 0.995;
-// A frame whose predicted size passes this share of the largest frame the
-// file's packets hold is coded coarser.
-constexpr double kFrameGuardShare = 0.75;
 // The window over which maxBitrate is the peak, and the share of it aimed
 // at (the model's error stays under it).
 constexpr double kPeakWindowSeconds = 3;
@@ -38,6 +37,9 @@ constexpr double kPeakAimShare = 0.9;
 constexpr double kAudioDelayFrames = 3;
 // More frames left out than this share of the volume is no encoding.
 constexpr double kMostFramesDropped = 0.5;
+// The shortest segment of the encoding pass of two passes, in seconds (its
+// segments start on the key frames the analysis placed).
+constexpr double kShortestPlannedSegmentSeconds = 2;
 
 // Prints a progress line whenever the whole percentage changes.
 class Progress {
@@ -47,7 +49,7 @@ class Progress {
 
   void Frame(int64_t done, int64_t kbps) {
     const int percent = frames_ > 0 ? static_cast<int>(done * 100 / frames_) : 100;
-    if (percent == last_) return;
+    if (percent <= last_) return;
     last_ = percent;
     Print(analysis_ ? AnalysisLine(percent) : EncodingLine(pass_, percent, kbps));
   }
@@ -59,37 +61,21 @@ class Progress {
   int last_ = -1;
 };
 
-// A "Warning: " line printed the first time only.
-class OnceWarning {
- public:
-  void Say(const std::string& text) {
-    if (said_) return;
-    said_ = true;
-    Print(WarningLine(text));
-  }
-
- private:
-  bool said_ = false;
-};
-
-enum class PassEnd { Done, Stopped, Failed };
-
-// The state of one encoding pass.
-struct PassState {
-  TwoPassRateControl* plan = nullptr;
-  std::unique_ptr<VideoEncoder> video;
+// What the segments of the encoding pass share about the volume's bits:
+// each segment's share of the plan, what the finished ones took and what
+// they learned, so that a segment starts from the latest knowledge.
+struct BitBook {
+  enum class State { kWaiting, kRunning, kFinished };
+  std::vector<double> shares;
+  std::vector<State> states;
+  double finished_bits = 0;
+  double coded_bits = 0, coded_frames = 0;
+  double actual_bits = 0, predicted_bits = 0;  // two passes: the model's correction
   std::optional<OnePassRateControl> one_pass;
-  QuantizerDither dither;
   FrameCostModel cost;
-  std::optional<PeakLimit> peak;
-  int64_t since_key = 0;
-  int64_t frames_in_part = 0;
-  int64_t largest_packet = 0;
-  int parts = 1;
-  bool force_key = false;
-  bool recoding = false;
-  double smallest_coarsest_bits = 0;  // of the P frames coded at the coarsest quantiser
-  std::vector<VideoEncoder::Coded> coded;
+  double coarsest_bits = 0;  // one pass: the segments' bits at the coarsest quantiser
+  int64_t dropped = 0;
+  int64_t recoded = 0;
 };
 
 class EncoderRun {
@@ -101,15 +87,22 @@ class EncoderRun {
 
  private:
   bool Prepare();
+  bool OpenWorkers(size_t count);
   PassEnd AnalysisPass(std::vector<FrameStats>* stats);
-  PassEnd EncodingPass(int pass, TwoPassRateControl* plan);
-  bool OpenPass(PassState& st);
-  bool FrameStep(int64_t i, AVFrame* picture, PassState& st);
-  bool RollOverIfFull(int64_t i, PassState& st, bool* key);
-  double BitsLeft(int64_t i) const;
-  // The quantiser of frame i; none when the frame is to be left out.
-  std::optional<double> ChooseQuantizer(int64_t i, bool key, PassState& st);
-  bool CodeFrame(int64_t i, AVFrame* picture, int quantizer, bool key, PassState& st);
+  bool AnalyseSegment(const SegmentPass::Task& task, kv_video_file::VideoFile& clip,
+                      SegmentPass::Sink& sink, std::string* texts, std::string* error);
+  PassEnd EncodingPass(int pass, const std::vector<FrameStats>* stats);
+  bool OpenOutput();
+  void PlanBits(const std::vector<Segment>& segments, const std::vector<FrameStats>* stats);
+  bool EncodeSegment(const SegmentPass::Task& task, kv_video_file::VideoFile& clip,
+                     SegmentPass::Sink& sink, std::string* error);
+  SegmentStart StartOf(const SegmentPass::Task& task);
+  void SegmentDone(const SegmentPass::Task& task, const SegmentResult& result);
+  bool JoinFrame(const CodedFrame& frame, bool* needs_key, std::string* error);
+  double VideoBits() const;
+  double LeastFrameBits() const {
+    return kLeastBitsPerMacroblock * ((width_ + 15) / 16) * ((height_ + 15) / 16);
+  }
   int Finished(PassEnd end, std::chrono::steady_clock::time_point started);
   std::string NeededBitrate() const;
   double Seconds(int64_t frame) const { return static_cast<double>(frame) * fps_.den / fps_.num; }
@@ -129,22 +122,29 @@ class EncoderRun {
   AVRational fps_{25, 1};
   int64_t frames_ = 0;
   int key_interval_ = 250;
+  int workers_ = 1;
   bool with_audio_ = false;
   double budget_bytes_ = 0;  // bit-rate encodings
   double audio_bytes_per_second_ = 0;
+  std::vector<std::unique_ptr<kv_video_file::VideoFile>> instances_;  // the workers'
 
   std::unique_ptr<AudioEncoder> audio_;
-  std::unique_ptr<AudioStore> audio_store_;  // two passes: the sound coded in the first
+  std::unique_ptr<AudioStore> audio_store_;
+  std::unique_ptr<SoundCoder> sound_;
   std::unique_ptr<VolumeWriter> writer_;
   std::string error_;
 
-  int64_t dropped_ = 0;
-  // The bits every frame would take at the coarsest quantiser, by the model
-  // of the pass (one pass: learned from the frames it coded).
-  double coarsest_bits_ = 0;
-  bool starved_ = false;  // even the coarsest quantiser is too fine for the budget
-  int64_t recoded_ = 0;   // frames coded again to fit the file's packets
-  OnceWarning warn_too_large_, warn_recoded_, warn_starved_, warn_dropped_;
+  EncodingSettings settings_;
+  std::vector<double> planned_bits_;  // two passes: every frame's, at the volume's scale
+  std::unique_ptr<TwoPassRateControl> plan_;
+  std::mutex book_mutex_;
+  BitBook book_;
+  RunWarnings warnings_;
+
+  // The joiner's part of the output.
+  int64_t frames_in_part_ = 0;
+  int64_t largest_packet_ = 0;
+  int parts_ = 1;
 };
 
 bool EncoderRun::Prepare() {
@@ -201,10 +201,34 @@ bool EncoderRun::Prepare() {
     audio_bytes_per_second_ = job_.audio_kbps * 1024.0 / 8;
   }
   budget_bytes_ = static_cast<double>(job_.average_bitrate) * Seconds(frames_) / 8;
+  workers_ = SegmentPass::DefaultWorkers();
   return true;
 }
 
-PassEnd EncoderRun::AnalysisPass(std::vector<FrameStats>* stats) {
+// Every worker serves its frames through an instance of the script of its
+// own.
+bool EncoderRun::OpenWorkers(size_t count) {
+  while (instances_.size() < count) {
+    std::string error;
+    auto instance = kv_video_file::VideoFile::Open(job_.input, &error);
+    if (!instance) {
+      error_ = "cannot open \"" + job_.input + "\" again for another worker: " + error;
+      return false;
+    }
+    instances_.push_back(std::move(instance));
+  }
+  return true;
+}
+
+std::vector<kv_video_file::VideoFile*> Pointers(
+    const std::vector<std::unique_ptr<kv_video_file::VideoFile>>& instances, size_t count) {
+  std::vector<kv_video_file::VideoFile*> pointers;
+  for (size_t i = 0; i < count && i < instances.size(); ++i) pointers.push_back(instances[i].get());
+  return pointers;
+}
+
+bool EncoderRun::AnalyseSegment(const SegmentPass::Task& task, kv_video_file::VideoFile& clip,
+                                SegmentPass::Sink& sink, std::string* texts, std::string* error) {
   VideoCodecSettings settings;
   settings.width = width_;
   settings.height = height_;
@@ -212,40 +236,42 @@ PassEnd EncoderRun::AnalysisPass(std::vector<FrameStats>* stats) {
   settings.complexity = job_.first_pass_complexity;
   settings.analysis_pass = true;
   settings.key_interval = key_interval_;
-  std::unique_ptr<VideoEncoder> video = VideoEncoder::Open(settings, &error_);
-  if (!video) return PassEnd::Failed;
+  std::unique_ptr<VideoEncoder> video = VideoEncoder::Open(settings, error);
+  if (!video) return false;
   const int q = static_cast<int>(
       AnalysisQuantizer(std::max(1.0, job_.average_bitrate - audio_bytes_per_second_ * 8), width_,
                         height_, av_q2d(fps_)));
-  if (with_audio_) {
-    audio_store_ = std::make_unique<AudioStore>();
-    if (!audio_store_->Ok()) {
-      error_ = "cannot make a temporary file for the sound";
-      return PassEnd::Failed;
-    }
+  FrameSource source(clip, width_, height_, task.range.first, task.range.end);
+  std::vector<VideoEncoder::Coded> coded;
+  for (int64_t i = task.range.first; i < task.range.end; ++i) {
+    if (sink.Halted()) return true;
+    SourceFrame frame;
+    if (!source.Next(&frame, error)) return false;
+    coded.clear();
+    if (!video->Encode(frame.picture, q, i == task.range.first, &coded, error)) return false;
+    sink.Counted();
   }
-  AudioEncoder::Sink store = [this](const uint8_t* data, int size, double start) {
-    return audio_store_->Add(data, size, start);
-  };
-  FrameSource source(clip_, width_, height_, 0, frames_, with_audio_);
+  if (!video->Encode(nullptr, q, false, &coded, error)) return false;
+  texts[task.segment] = video->Statistics();
+  return true;
+}
+
+PassEnd EncoderRun::AnalysisPass(std::vector<FrameStats>* stats) {
+  const std::vector<Segment> segments = FixedSegments(frames_, key_interval_, workers_);
+  const size_t workers = std::min(segments.size(), static_cast<size_t>(workers_));
+  if (!OpenWorkers(workers)) return PassEnd::Failed;
+  std::vector<std::string> texts(segments.size());
   Progress progress(1, true, frames_);
   progress.Frame(0, 0);
-  std::vector<VideoEncoder::Coded> coded;
-  for (int64_t i = 0; i < frames_; ++i) {
-    if (stop_) return PassEnd::Stopped;
-    SourceFrame frame;
-    if (!source.Next(&frame, &error_)) return PassEnd::Failed;
-    if (with_audio_ &&
-        !audio_->Push(frame.sound.data(), static_cast<int64_t>(frame.sound.size()) / info_.channels,
-                      store, &error_))
-      return PassEnd::Failed;
-    coded.clear();
-    if (!video->Encode(frame.picture, q, i == 0, &coded, &error_)) return PassEnd::Failed;
-    progress.Frame(i + 1, 0);
-  }
-  if (!video->Encode(nullptr, q, false, &coded, &error_)) return PassEnd::Failed;
-  if (with_audio_ && !audio_->Finish(store, &error_)) return PassEnd::Failed;
-  std::optional<std::vector<FrameStats>> parsed = ParseFrameStats(video->Statistics());
+  SegmentPass pass(Pointers(instances_, workers), segments, stop_);
+  const PassEnd end = pass.Run(
+      [&](const SegmentPass::Task& task, kv_video_file::VideoFile& clip, SegmentPass::Sink& sink,
+          std::string* error) { return AnalyseSegment(task, clip, sink, texts.data(), error); },
+      nullptr, [&](int64_t coded) { progress.Frame(coded, 0); }, &error_);
+  if (end != PassEnd::Done) return end;
+  std::string all;
+  for (const std::string& text : texts) all += text;
+  std::optional<std::vector<FrameStats>> parsed = ParseFrameStats(all);
   if (!parsed || static_cast<int64_t>(parsed->size()) != frames_) {
     error_ = "the analysis pass gave no statistics for every frame";
     return PassEnd::Failed;
@@ -254,20 +280,18 @@ PassEnd EncoderRun::AnalysisPass(std::vector<FrameStats>* stats) {
   return PassEnd::Done;
 }
 
-// The video codec, the output and the rate controls of an encoding pass.
-bool EncoderRun::OpenPass(PassState& st) {
+// The output and the settings every segment of the encoding pass shares.
+bool EncoderRun::OpenOutput() {
   const int64_t audio_bps = with_audio_ ? job_.audio_kbps * 1024 : 0;
-  VideoCodecSettings settings;
-  settings.width = width_;
-  settings.height = height_;
-  settings.frame_rate = fps_;
-  settings.complexity = job_.encoder_complexity;
-  settings.bit_rate = BitrateMode() ? std::max<int64_t>(1, job_.average_bitrate - audio_bps) : 0;
-  st.video = VideoEncoder::Open(settings, &error_);
-  if (!st.video) return false;
+  VideoCodecSettings& codec = settings_.codec;
+  codec.width = width_;
+  codec.height = height_;
+  codec.frame_rate = fps_;
+  codec.complexity = job_.encoder_complexity;
+  codec.bit_rate = BitrateMode() ? std::max<int64_t>(1, job_.average_bitrate - audio_bps) : 0;
   ClipText text{job_.title,       job_.author,   job_.copyright,
                 job_.description, job_.keywords, job_.rating};
-  VideoStreamFormat video{width_, height_, fps_, settings.bit_rate,
+  VideoStreamFormat video{width_, height_, fps_, codec.bit_rate,
                           std::max<int64_t>(0, job_.maximum_bitrate - audio_bps)};
   std::optional<AudioStreamFormat> audio;
   if (with_audio_) {
@@ -277,225 +301,249 @@ bool EncoderRun::OpenPass(PassState& st) {
   std::unique_ptr<RealMediaOutput> output =
       RealMediaOutput::Create(job_.output, text, video, audio ? &*audio : nullptr, &error_);
   if (!output) return false;
-  writer_ = std::make_unique<VolumeWriter>(std::move(output), audio_store_.get(),
-                                           with_audio_ && !audio_store_, fps_);
-  if (!st.plan && BitrateMode())
-    st.one_pass.emplace(
-        AnalysisQuantizer(std::max(1.0, job_.average_bitrate - audio_bytes_per_second_ * 8), width_,
-                          height_, av_q2d(fps_)));
-  const double window_frames = std::max(1.0, std::round(kPeakWindowSeconds * av_q2d(fps_)));
-  const double peak_bits = (static_cast<double>(job_.maximum_bitrate) - audio_bps) * window_frames /
+  writer_ = std::make_unique<VolumeWriter>(std::move(output), audio_store_.get(), fps_);
+  settings_.key_interval = key_interval_;
+  settings_.least_frame_bits = LeastFrameBits();
+  settings_.quality = job_.quality;
+  settings_.average_bitrate = job_.average_bitrate;
+  settings_.first_quantizer =
+      AnalysisQuantizer(std::max(1.0, job_.average_bitrate - audio_bytes_per_second_ * 8), width_,
+                        height_, av_q2d(fps_));
+  const double window = std::max(1.0, std::round(kPeakWindowSeconds * av_q2d(fps_)));
+  const double peak_bits = (static_cast<double>(job_.maximum_bitrate) - audio_bps) * window /
                            av_q2d(fps_) * kPeakAimShare;
-  if (job_.maximum_bitrate > 0 && peak_bits > 0)
-    st.peak.emplace(static_cast<int64_t>(window_frames), peak_bits);
+  if (job_.maximum_bitrate > 0 && peak_bits > 0) {
+    settings_.peak_window = static_cast<int64_t>(window);
+    settings_.peak_bits = peak_bits;
+  }
   return true;
 }
 
-PassEnd EncoderRun::EncodingPass(int pass, TwoPassRateControl* plan) {
-  PassState st;
-  st.plan = plan;
-  if (!OpenPass(st)) return PassEnd::Failed;
-  const bool sound_inline = with_audio_ && !audio_store_;
-  std::string sink_error;
-  AudioEncoder::Sink queue = [&](const uint8_t* data, int size, double start) {
-    return writer_->QueueAudio(data, size, start, &sink_error);
-  };
-  FrameSource source(clip_, width_, height_, 0, frames_, sound_inline);
-  Progress progress(pass, false, frames_);
-  progress.Frame(0, 0);
-  int64_t done = 0;
-  for (int64_t i = 0; i < frames_ && !stop_; ++i) {
-    SourceFrame frame;
-    if (!source.Next(&frame, &error_)) return PassEnd::Failed;
-    if (sound_inline &&
-        !audio_->Push(frame.sound.data(), static_cast<int64_t>(frame.sound.size()) / info_.channels,
-                      queue, &error_)) {
-      if (!sink_error.empty()) error_ = sink_error;
-      return PassEnd::Failed;
-    }
-    if (!FrameStep(i, frame.picture, st)) return PassEnd::Failed;
-    done = i + 1;
-    progress.Frame(done, static_cast<int64_t>(writer_->TotalBytes() * 8 / Seconds(done) / 1024));
-  }
-  const bool stopped = done < frames_;
-  const double keys = std::ceil(static_cast<double>(frames_) / key_interval_);
-  coarsest_bits_ = plan ? plan->LeastBitsFrom(0) * plan->SettledCorrection()
-                        : keys * st.cost.Bits(true, kMaxQuantizer) +
-                              static_cast<double>(frames_ - static_cast<int64_t>(keys)) *
-                                  st.cost.Bits(false, kMaxQuantizer);
-  st.coded.clear();
-  if (!st.video->Encode(nullptr, 0, false, &st.coded, &error_)) return PassEnd::Failed;
-  if (sound_inline && !stopped) {
-    if (!audio_->Finish(queue, &error_)) {
-      if (!sink_error.empty()) error_ = sink_error;
-      return PassEnd::Failed;
-    }
-    if (!writer_->AudioEnded(&error_)) return PassEnd::Failed;
-  }
-  if (!writer_->Finish(done, &error_)) return PassEnd::Failed;
-  return stopped ? PassEnd::Stopped : PassEnd::Done;
-}
-
-bool EncoderRun::FrameStep(int64_t i, AVFrame* picture, PassState& st) {
-  const bool planned_key = st.plan && st.plan->IsKey(i) && !starved_;
-  bool key = i == 0 || st.force_key || st.since_key >= key_interval_ || planned_key;
-  if (!RollOverIfFull(i, st, &key)) return false;
-  const std::optional<double> q = ChooseQuantizer(i, key, st);
-  if (!q) {
-    // Left out: the picture before it stays on screen a frame longer.
-    ++dropped_;
-    st.force_key = st.force_key || key;
-    warn_dropped_.Say("avgBitrate " + std::to_string(job_.average_bitrate) +
-                      " bit/s cannot hold every frame even at the coarsest quantiser: frames are "
-                      "left out from frame " +
-                      std::to_string(i) + " on");
-    return true;
-  }
-  return CodeFrame(i, picture, st.dither.Next(*q), key, st);
-}
-
-bool EncoderRun::RollOverIfFull(int64_t i, PassState& st, bool* key) {
-  const int64_t roll_bytes = job_.roll_size_mb * 1048576;
-  if (roll_bytes <= 0 || st.frames_in_part == 0) return true;
-  const double frame_seconds = Seconds(i + 1) - Seconds(i);
-  const double audio_frame_seconds = with_audio_ ? audio_->FrameSeconds() : 0;
-  const double late_audio_seconds = 2 * frame_seconds + kAudioDelayFrames * audio_frame_seconds;
-  const int64_t margin = 2 * st.largest_packet + 2 * kVideoPacketOverhead +
-                         static_cast<int64_t>(audio_bytes_per_second_ * late_audio_seconds) +
-                         static_cast<int64_t>(kAudioDelayFrames + 2) * kAudioPacketOverhead +
-                         RealMediaOutput::kTrailerBytes + 4096;
-  if (writer_->PartBytes() + margin <= roll_bytes) return true;
-  if (st.frames_in_part < 2) {
-    error_ = "a roll-over size of " + std::to_string(job_.roll_size_mb) +
-             " MB cannot hold the frames of this clip";
-    return false;
-  }
-  if (!writer_->RollOverBefore(i, &error_)) return false;
-  ++st.parts;
-  Print(InfoLine("continued in \"" + PartFileName(job_.output, st.parts) + "\""));
-  st.frames_in_part = 0;
-  *key = true;
-  return true;
-}
-
-// The bits the pictures from frame i on may take, in a bit-rate encoding.
-double EncoderRun::BitsLeft(int64_t i) const {
-  const double start = Seconds(i), end = Seconds(frames_);
+// The video bits of the whole volume in a bit-rate encoding: the budget
+// less the sound (as coded so far, and at its rate for the rest), the
+// packets' and the parts' own bytes, and the share kept for errors.
+double EncoderRun::VideoBits() const {
   const double aim = budget_bytes_ * kAimShare;
-  const double total = static_cast<double>(writer_->TotalBytes());
-  const double audio_left = audio_store_ ? static_cast<double>(writer_->AudioBytesLeft())
-                                         : audio_bytes_per_second_ * (end - start);
-  const double audio_packets_left = audio_store_  ? static_cast<double>(writer_->AudioFramesLeft())
-                                    : with_audio_ ? (end - start) / audio_->FrameSeconds()
-                                                  : 0;
-  double overhead = static_cast<double>((frames_ - i) * kVideoPacketOverhead) +
-                    audio_packets_left * kAudioPacketOverhead + RealMediaOutput::kTrailerBytes;
+  const double seconds = Seconds(frames_);
+  double audio = 0, audio_packets = 0;
+  if (with_audio_) {
+    const auto coded = static_cast<double>(audio_store_->Count());
+    const double coded_seconds = coded * audio_->FrameSeconds();
+    audio = static_cast<double>(audio_store_->PayloadBytes()) +
+            audio_bytes_per_second_ * std::max(0.0, seconds - coded_seconds);
+    audio_packets = std::max(coded, seconds / audio_->FrameSeconds() + 1);
+  }
+  // The frames' packets as if every frame were of the mean size.
+  const double mean_frame = std::max(0.0, aim - audio) / static_cast<double>(frames_);
+  double overhead =
+      static_cast<double>(frames_ * VideoPacketOverhead(static_cast<int64_t>(mean_frame))) +
+      audio_packets * kAudioPacketOverhead + RealMediaOutput::kTrailerBytes +
+      static_cast<double>(writer_->HeaderBytes());
   const int64_t roll_bytes = job_.roll_size_mb * 1048576;
   if (roll_bytes > 0)
-    overhead += std::floor((aim - total + static_cast<double>(writer_->PartBytes())) /
-                           static_cast<double>(roll_bytes)) *
+    overhead += std::floor(aim / static_cast<double>(roll_bytes)) *
                 static_cast<double>(writer_->HeaderBytes() + RealMediaOutput::kTrailerBytes);
-  return 8 * (aim - total - audio_left - overhead);
+  return 8 * (aim - audio - overhead);
 }
 
-std::optional<double> EncoderRun::ChooseQuantizer(int64_t i, bool key, PassState& st) {
-  const auto n = static_cast<size_t>(i);
-  const bool known = st.plan || st.cost.Known(key) || st.cost.Known(false);
-  auto predict = [&](double q) {
-    return st.plan ? st.plan->CorrectedBits(n, q) : st.cost.Bits(key, q);
-  };
-  double q = QualityQuantizer(job_.quality);
-  double bits_left = 0;
-  if (BitrateMode()) {
-    bits_left = BitsLeft(i);
-    q = st.plan ? st.plan->Quantizer(n, bits_left)
-                : st.one_pass->Quantizer(key, bits_left, frames_ - i);
+// Each segment's share of the volume's bits: two passes, by the plan of the
+// whole volume; one pass, by its frames.
+void EncoderRun::PlanBits(const std::vector<Segment>& segments,
+                          const std::vector<FrameStats>* stats) {
+  const double bits = VideoBits();
+  if (stats) {
+    plan_ = std::make_unique<TwoPassRateControl>(*stats, settings_.least_frame_bits);
+    planned_bits_ = plan_->PlannedBits(bits);
   }
-  const double wanted = q;
-  if (known) {
-    q = QuantizerWithin(q, kMaxVideoFrameBytes * 8.0 * kFrameGuardShare, predict);
-    if (q > wanted && !BitrateMode())
-      warn_too_large_.Say("frames of this clip at quality " + std::to_string(job_.quality) +
-                          " are larger than the file's packets hold: they are coded coarser");
-    if (st.peak)
-      q = QuantizerWithin(q, st.peak->AllowedBits() - 8.0 * kVideoPacketOverhead, predict);
-  }
-  // The rest is the last resort of a budget the rate control cannot keep
-  // even at its coarsest quantiser.
-  if (!BitrateMode() || !known || wanted < kMaxQuantizer) return q;
-  // Keep the budget: the frames after this one need at least the bits of the
-  // smallest frame coded at the coarsest quantiser so far (models are no
-  // guide here: a still picture at the coarsest quantiser costs next to
-  // nothing).
-  const double reserve = static_cast<double>(frames_ - i - 1) * st.smallest_coarsest_bits;
-  const double least_here = st.cost.Bits(key, kMaxQuantizer);
-  // The share the rate control keeps aside for its own errors is the
-  // frames' to take before any is left out.
-  const double slack = 8 * budget_bytes_ * (1 - kAimShare);
-  if (least_here <= bits_left + slack - reserve) return q;
-  starved_ = true;
-  warn_starved_.Say("avgBitrate " + std::to_string(job_.average_bitrate) +
-                    " bit/s is too tight for this clip at the coarsest quantiser: key frames "
-                    "are placed only every maxKeyFrameInterval from frame " +
-                    std::to_string(i) + " on");
-  const bool must_code = i == 0 || st.frames_in_part == 0;
-  if (must_code) return q;
-  return std::nullopt;
-}
-
-bool EncoderRun::CodeFrame(int64_t i, AVFrame* picture, int quantizer, bool key, PassState& st) {
-  st.coded.clear();
-  if (!st.video->Encode(picture, quantizer, key, &st.coded, &error_)) return false;
-  // A frame the file's packets cannot hold is coded again as a key frame
-  // (which needs no reference the decoder lacks) at a coarser quantiser.
-  while (st.coded.size() == 1 && st.coded[0].bytes.size() > kMaxVideoFrameBytes) {
-    const double over = static_cast<double>(st.coded[0].bytes.size()) / kMaxVideoFrameBytes;
-    const int coarser = std::min(
-        static_cast<int>(kMaxQuantizer),
-        std::max(quantizer + 1, static_cast<int>(std::ceil(quantizer * std::pow(over, 1 / 1.5)))));
-    if (quantizer >= kMaxQuantizer) {
-      error_ = "frame " + std::to_string(i) + " takes " + std::to_string(st.coded[0].bytes.size()) +
-               " bytes even at the coarsest quantiser, more than the file's packets hold";
-      return false;
+  double planned = 0;
+  for (const double b : planned_bits_) planned += b;
+  book_.shares.clear();
+  for (const Segment& s : segments) {
+    double share = static_cast<double>(s.Frames()) / static_cast<double>(frames_) * bits;
+    if (stats && planned > 0) {
+      share = 0;
+      for (int64_t j = s.first; j < s.end; ++j) share += planned_bits_[static_cast<size_t>(j)];
+      share *= bits / planned;
     }
-    warn_recoded_.Say("frame " + std::to_string(i) + " took " +
-                      std::to_string(st.coded[0].bytes.size()) + " bytes at quantiser " +
-                      std::to_string(quantizer) +
-                      ", more than the file's packets hold: such frames are coded again coarser");
-    if (!st.recoding) ++recoded_;
-    st.recoding = true;
-    quantizer = coarser;
-    key = true;
-    st.coded.clear();
-    if (!st.video->Encode(picture, quantizer, key, &st.coded, &error_)) return false;
+    book_.shares.push_back(share);
   }
-  st.recoding = false;
-  for (const VideoEncoder::Coded& c : st.coded) {
-    const int size = static_cast<int>(c.bytes.size());
-    if (!writer_->Video(i, c.bytes.data(), size, c.key, &error_)) return false;
-    const double bits = size * 8.0;
-    st.largest_packet = std::max<int64_t>(st.largest_packet, size);
-    if (st.plan) st.plan->FrameDone(static_cast<size_t>(i), quantizer, bits);
-    if (st.one_pass) st.one_pass->FrameDone(c.key, quantizer, bits);
-    st.cost.FrameDone(c.key, quantizer, bits);
-    if (!c.key && quantizer >= kMaxQuantizer)
-      st.smallest_coarsest_bits =
-          st.smallest_coarsest_bits > 0 ? std::min(st.smallest_coarsest_bits, bits) : bits;
-    if (st.peak) st.peak->FrameDone(bits + 8.0 * kVideoPacketOverhead);
-    st.since_key = c.key ? 1 : st.since_key + 1;
-    st.force_key = false;
-    ++st.frames_in_part;
+}
+
+SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task) {
+  std::lock_guard<std::mutex> lock(book_mutex_);
+  SegmentStart start;
+  start.range = task.range;
+  start.one_pass = book_.one_pass;
+  start.cost = book_.cost;
+  if (book_.predicted_bits > 0) start.correction = book_.actual_bits / book_.predicted_bits;
+  const double frames = static_cast<double>(task.range.Frames());
+  if (BitrateMode()) {
+    double running = 0, waiting = 0;
+    for (size_t k = 0; k < book_.shares.size(); ++k) {
+      if (book_.states[k] == BitBook::State::kRunning) running += book_.shares[k];
+      if (book_.states[k] == BitBook::State::kWaiting) waiting += book_.shares[k];
+    }
+    start.budget_bits = task.again ? task.bits
+                                   : SegmentBudget(book_.shares[task.segment], VideoBits(),
+                                                   book_.finished_bits, running, waiting);
+    start.slack_bits = 8 * budget_bytes_ * (1 - kAimShare) * frames / static_cast<double>(frames_);
   }
+  if (!task.again) book_.states[task.segment] = BitBook::State::kRunning;
+  // The peak window reaches back into the segment before: its frames as
+  // planned, else as the frames so far took on average.
+  if (settings_.peak_bits > 0) {
+    const double mean = book_.coded_frames > 0 ? book_.coded_bits / book_.coded_frames
+                        : BitrateMode()        ? start.budget_bits / frames
+                                               : 0;
+    const double correction = std::clamp(start.correction > 0 ? start.correction : 1.0, 0.5, 2.0);
+    for (int64_t j = std::max<int64_t>(0, task.range.first - settings_.peak_window);
+         j < task.range.first; ++j)
+      start.peak_seed.push_back(
+          8.0 * kVideoPacketOverhead +
+          (planned_bits_.empty() ? mean : planned_bits_[static_cast<size_t>(j)] * correction));
+  }
+  return start;
+}
+
+void EncoderRun::SegmentDone(const SegmentPass::Task& task, const SegmentResult& result) {
+  std::lock_guard<std::mutex> lock(book_mutex_);
+  book_.finished_bits += task.again ? result.bits - task.bits : result.bits;
+  if (!task.again) book_.states[task.segment] = BitBook::State::kFinished;
+  book_.coded_bits += result.bits;
+  book_.coded_frames += static_cast<double>(task.range.Frames());
+  book_.actual_bits += result.bits;
+  book_.predicted_bits += result.predicted_bits;
+  if (result.one_pass) book_.one_pass = result.one_pass;
+  book_.cost = result.cost;
+  const double frames = static_cast<double>(task.range.Frames());
+  const double keys = std::ceil(frames / key_interval_);
+  if (!task.again)
+    book_.coarsest_bits += keys * result.cost.Bits(true, kMaxQuantizer) +
+                           (frames - keys) * result.cost.Bits(false, kMaxQuantizer);
+  book_.dropped += result.dropped;
+  book_.recoded += result.recoded;
+}
+
+bool EncoderRun::EncodeSegment(const SegmentPass::Task& task, kv_video_file::VideoFile& clip,
+                               SegmentPass::Sink& sink, std::string* error) {
+  SegmentCoder coder(settings_, StartOf(task), warnings_);
+  if (!coder.Open(error)) return false;
+  FrameSource source(clip, width_, height_, task.range.first, task.range.end);
+  std::vector<CodedFrame> out;
+  for (int64_t i = task.range.first; i < task.range.end; ++i) {
+    if (sink.Halted()) return true;
+    SourceFrame frame;
+    if (!source.Next(&frame, error)) return false;
+    out.clear();
+    if (!coder.Code(i, frame.picture, &out, error)) return false;
+    for (CodedFrame& f : out) sink.Add(std::move(f));
+  }
+  if (!coder.Finish(error)) return false;
+  SegmentDone(task, coder.Result());
   return true;
+}
+
+// Frame by frame in order into the file, rolling over to a new part when
+// the next frame would pass the roll-over size; that frame must be a key
+// frame.
+bool EncoderRun::JoinFrame(const CodedFrame& frame, bool* needs_key, std::string* error) {
+  if (frame.bytes.empty()) return true;  // left out
+  const auto size = static_cast<int64_t>(frame.bytes.size());
+  const int64_t roll_bytes = job_.roll_size_mb * 1048576;
+  if (roll_bytes > 0 && frames_in_part_ > 0) {
+    const double frame_seconds = Seconds(frame.frame + 1) - Seconds(frame.frame);
+    const double audio_frame_seconds = with_audio_ ? audio_->FrameSeconds() : 0;
+    const double late_audio_seconds = 2 * frame_seconds + kAudioDelayFrames * audio_frame_seconds;
+    const int64_t margin = 2 * std::max(largest_packet_, size) + 2 * kVideoPacketOverhead +
+                           static_cast<int64_t>(audio_bytes_per_second_ * late_audio_seconds) +
+                           static_cast<int64_t>(kAudioDelayFrames + 2) * kAudioPacketOverhead +
+                           RealMediaOutput::kTrailerBytes + 4096;
+    if (writer_->PartBytes() + margin > roll_bytes) {
+      if (frames_in_part_ < 2) {
+        *error = "a roll-over size of " + std::to_string(job_.roll_size_mb) +
+                 " MB cannot hold the frames of this clip";
+        return false;
+      }
+      if (!frame.key) {
+        *needs_key = true;
+        return true;
+      }
+      if (!writer_->RollOverBefore(frame.frame, error)) return false;
+      ++parts_;
+      Print(InfoLine("continued in \"" + PartFileName(job_.output, parts_) + "\""));
+      frames_in_part_ = 0;
+    }
+  }
+  if (!writer_->Video(frame.frame, frame.bytes.data(), static_cast<int>(size), frame.key, error))
+    return false;
+  largest_packet_ = std::max(largest_packet_, size);
+  ++frames_in_part_;
+  return true;
+}
+
+PassEnd EncoderRun::EncodingPass(int pass, const std::vector<FrameStats>* stats) {
+  if (!OpenOutput()) return PassEnd::Failed;
+  settings_.mode = !BitrateMode() ? RateMode::kQuality
+                   : stats        ? RateMode::kTwoPass
+                                  : RateMode::kOnePass;
+  settings_.stats = stats;
+  std::vector<Segment> segments;
+  if (stats) {
+    std::vector<bool> keys(stats->size());
+    for (size_t i = 0; i < keys.size(); ++i) keys[i] = (*stats)[i].key;
+    const auto least =
+        static_cast<int64_t>(std::ceil(kShortestPlannedSegmentSeconds * av_q2d(fps_)));
+    segments = SegmentsAtKeys(keys, least, workers_);
+  } else {
+    segments = FixedSegments(frames_, key_interval_, workers_);
+  }
+  // Every mode keeps the segments' states: the peak limit and the models
+  // start from the segments before, whatever the rate.
+  book_.states.assign(segments.size(), BitBook::State::kWaiting);
+  if (BitrateMode()) PlanBits(segments, stats);
+  const size_t workers = std::min(segments.size(), static_cast<size_t>(workers_));
+  if (!OpenWorkers(workers)) return PassEnd::Failed;
+  Progress progress(pass, false, frames_);
+  progress.Frame(0, 0);
+  SegmentPass coding(Pointers(instances_, workers), segments, stop_);
+  const PassEnd end = coding.Run(
+      [this](const SegmentPass::Task& task, kv_video_file::VideoFile& clip, SegmentPass::Sink& sink,
+             std::string* error) { return EncodeSegment(task, clip, sink, error); },
+      [this](const CodedFrame& frame, bool* needs_key, std::string* error) {
+        return JoinFrame(frame, needs_key, error);
+      },
+      [&](int64_t coded) {
+        const int64_t joined = coding.Joined();
+        progress.Frame(coded, joined > 0 ? static_cast<int64_t>(writer_->TotalBytes() * 8 /
+                                                                Seconds(joined) / 1024)
+                                         : 0);
+      },
+      &error_);
+  if (end == PassEnd::Failed) return end;
+  const int64_t done = end == PassEnd::Done ? frames_ : coding.Joined();
+  if (sound_) sound_->EndAfter(done);
+  if (!writer_->Finish(done, &error_)) return PassEnd::Failed;
+  return end;
 }
 
 std::string EncoderRun::NeededBitrate() const {
-  const double bits = coarsest_bits_ + 8 * (audio_bytes_per_second_ * Seconds(frames_) +
-                                            static_cast<double>(frames_ * kVideoPacketOverhead));
+  const double coarsest =
+      plan_ ? plan_->LeastBitsFrom(0) * std::clamp(book_.predicted_bits > 0
+                                                       ? book_.actual_bits / book_.predicted_bits
+                                                       : 1.0,
+                                                   0.5, 2.0)
+            : book_.coarsest_bits;
+  const double bits = coarsest + 8 * (audio_bytes_per_second_ * Seconds(frames_) +
+                                      static_cast<double>(frames_ * kVideoPacketOverhead));
   return std::to_string(static_cast<int64_t>(std::ceil(bits / Seconds(frames_))));
 }
 
 int EncoderRun::Finished(PassEnd end, std::chrono::steady_clock::time_point started) {
+  std::string sound_error;
+  if (sound_ && !sound_->Wait(&sound_error) && end != PassEnd::Failed) {
+    end = PassEnd::Failed;
+    error_ = sound_error;
+  }
   if (end == PassEnd::Failed) {
     // A failed volume leaves nothing that looks like output.
     if (writer_) writer_->Discard();
@@ -510,18 +558,18 @@ int EncoderRun::Finished(PassEnd end, std::chrono::steady_clock::time_point star
   }
   if (BitrateMode() &&
       (static_cast<double>(writer_->TotalBytes()) > budget_bytes_ ||
-       static_cast<double>(dropped_) > kMostFramesDropped * static_cast<double>(frames_))) {
+       static_cast<double>(book_.dropped) > kMostFramesDropped * static_cast<double>(frames_))) {
     const std::string needed = NeededBitrate();
     writer_->Discard();
     return Fail("avgBitrate " + std::to_string(job_.average_bitrate) +
                 " bit/s is too low for this clip: it needs at least " + needed +
                 " bit/s at the coarsest quantiser");
   }
-  if (recoded_ > 0)
-    Print(WarningLine(std::to_string(recoded_) + " of " + std::to_string(frames_) +
+  if (book_.recoded > 0)
+    Print(WarningLine(std::to_string(book_.recoded) + " of " + std::to_string(frames_) +
                       " frames were coded again coarser to fit the file's packets"));
-  if (dropped_ > 0)
-    Print(WarningLine(std::to_string(dropped_) + " of " + std::to_string(frames_) +
+  if (book_.dropped > 0)
+    Print(WarningLine(std::to_string(book_.dropped) + " of " + std::to_string(frames_) +
                       " frames were left out to keep avgBitrate " +
                       std::to_string(job_.average_bitrate) + " bit/s"));
   const double seconds =
@@ -534,22 +582,28 @@ int EncoderRun::Execute() {
   if (!Prepare()) return Fail(error_);
   const auto started = std::chrono::steady_clock::now();
   Print(StartingLine());
+  // The sound is coded once, beside the first pass, from the script's first
+  // instance.
+  if (with_audio_) {
+    audio_store_ = std::make_unique<AudioStore>();
+    if (!audio_store_->Ok()) return Fail("cannot make a temporary file for the sound");
+    sound_ = std::make_unique<SoundCoder>(clip_, *audio_, *audio_store_, frames_);
+  }
   const bool two_pass = job_.two_pass && BitrateMode();
-  std::unique_ptr<TwoPassRateControl> plan;
+  std::vector<FrameStats> stats;
   if (two_pass) {
-    std::vector<FrameStats> stats;
-    switch (AnalysisPass(&stats)) {
-      case PassEnd::Failed:
-        return Fail(error_);
-      case PassEnd::Stopped:
-        Print(InfoLine("stopped during the analysis pass: no file was written"));
-        return kExitStopped;
-      case PassEnd::Done:
-        break;
+    const PassEnd analysed = AnalysisPass(&stats);
+    if (analysed != PassEnd::Done) {
+      if (sound_) sound_->EndAfter(0);
+      if (analysed == PassEnd::Failed) return Fail(error_);
+      Print(InfoLine("stopped during the analysis pass: no file was written"));
+      return kExitStopped;
     }
-    plan = std::make_unique<TwoPassRateControl>(std::move(stats));
-    const double least = plan->LeastBitsFrom(0) / 8 +
-                         (audio_store_ ? audio_store_->PayloadBytes() : 0) +
+    // The encoding pass plans with the sound as coded.
+    if (sound_ && !sound_->Wait(&error_)) return Fail(error_);
+    const TwoPassRateControl plan(stats, LeastFrameBits());
+    const double least = plan.LeastBitsFrom(0) / 8 +
+                         (audio_store_ ? static_cast<double>(audio_store_->PayloadBytes()) : 0) +
                          static_cast<double>(frames_) * kVideoPacketOverhead;
     if (least > budget_bytes_) {
       return Fail("avgBitrate " + std::to_string(job_.average_bitrate) +
@@ -558,7 +612,7 @@ int EncoderRun::Execute() {
                   " bit/s at the coarsest quantiser");
     }
   }
-  return Finished(EncodingPass(two_pass ? 2 : 1, plan.get()), started);
+  return Finished(EncodingPass(two_pass ? 2 : 1, two_pass ? &stats : nullptr), started);
 }
 
 }  // namespace

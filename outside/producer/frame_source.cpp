@@ -1,5 +1,7 @@
 #include "outside/producer/frame_source.h"
 
+#include "outside/producer/thread_priority.h"
+
 #include <cstring>
 
 extern "C" {
@@ -16,7 +18,7 @@ constexpr size_t kReadAhead = 6;
 }  // namespace
 
 SourceFrame::SourceFrame(SourceFrame&& other) noexcept
-    : number(other.number), picture(other.picture), sound(std::move(other.sound)) {
+    : number(other.number), picture(other.picture) {
   other.picture = nullptr;
 }
 
@@ -25,7 +27,6 @@ SourceFrame& SourceFrame::operator=(SourceFrame&& other) noexcept {
     av_frame_free(&picture);
     number = other.number;
     picture = other.picture;
-    sound = std::move(other.sound);
     other.picture = nullptr;
   }
   return *this;
@@ -41,13 +42,8 @@ int64_t FirstSampleOfFrame(const kvfs_clip_info& info, int64_t n) {
 }
 
 FrameSource::FrameSource(kv_video_file::VideoFile& clip, int output_width, int output_height,
-                         int64_t first, int64_t end, bool with_sound)
-    : clip_(clip),
-      width_(output_width),
-      height_(output_height),
-      first_(first),
-      end_(end),
-      with_sound_(with_sound) {
+                         int64_t first, int64_t end)
+    : clip_(clip), width_(output_width), height_(output_height), first_(first), end_(end) {
   worker_ = std::thread([this] { Run(); });
 }
 
@@ -75,6 +71,7 @@ bool FrameSource::Next(SourceFrame* frame, std::string* error) {
 }
 
 void FrameSource::Run() {
+  TakeProcessPriority();
   for (int64_t n = first_; n < end_ && !stop_; ++n) {
     SourceFrame frame;
     std::string error;
@@ -132,17 +129,6 @@ bool FrameSource::Read(int64_t n, SourceFrame* frame, std::string* error) {
     const uint8_t* source[4] = {served->data[0], served->data[1], served->data[2], nullptr};
     const int pitch[4] = {served->pitch[0], served->pitch[1], served->pitch[2], 0};
     sws_scale(scaler_, source, pitch, 0, served->height, picture->data, picture->linesize);
-  }
-
-  if (with_sound_) {
-    const kvfs_clip_info& info = clip_.Info();
-    const int64_t first = FirstSampleOfFrame(info, n);
-    const int64_t count = FirstSampleOfFrame(info, n + 1) - first;
-    frame->sound.resize(static_cast<size_t>(count * info.channels));
-    if (count > 0 && !clip_.Audio(first, count, KVFS_SAMPLE_FLOAT, frame->sound.data())) {
-      *error = "the sound of frame " + std::to_string(n) + ": " + clip_.Error();
-      return false;
-    }
   }
   return true;
 }

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "outside/frameserver/video_file.h"
 
@@ -20,13 +19,10 @@ struct SwsContext;
 
 namespace producer {
 
-// One frame of the clip: the picture as planar 4:2:0 at the output size and,
-// when asked for, the sound that plays during it (interleaved floats at the
-// clip's rate).
+// One frame of the clip: the picture as planar 4:2:0 at the output size.
 struct SourceFrame {
   int64_t number = 0;
   AVFrame* picture = nullptr;  // owned
-  std::vector<float> sound;
 
   SourceFrame() = default;
   SourceFrame(SourceFrame&& other) noexcept;
@@ -46,7 +42,7 @@ int64_t FirstSampleOfFrame(const kvfs_clip_info& info, int64_t n);
 class FrameSource {
  public:
   FrameSource(kv_video_file::VideoFile& clip, int output_width, int output_height, int64_t first,
-              int64_t end, bool with_sound = false);
+              int64_t end);
   ~FrameSource();
   FrameSource(const FrameSource&) = delete;
   FrameSource& operator=(const FrameSource&) = delete;
@@ -63,7 +59,6 @@ class FrameSource {
   const int height_;
   const int64_t first_;
   const int64_t end_;
-  const bool with_sound_;
   SwsContext* scaler_ = nullptr;
 
   std::mutex mutex_;

@@ -101,8 +101,8 @@ int QuantizerDither::Next(double wanted) {
   return chosen;
 }
 
-TwoPassRateControl::TwoPassRateControl(std::vector<FrameStats> frames)
-    : frames_(std::move(frames)) {
+TwoPassRateControl::TwoPassRateControl(std::vector<FrameStats> frames, double least_frame_bits)
+    : frames_(std::move(frames)), least_frame_bits_(least_frame_bits) {
   const size_t n = frames_.size();
   double mean = 0;
   for (const FrameStats& f : frames_) mean += f.texture_bits * f.quantizer;
@@ -116,23 +116,26 @@ TwoPassRateControl::TwoPassRateControl(std::vector<FrameStats> frames)
   scaled_tail_.assign(n + 1, 0);
   other_tail_.assign(n + 1, 0);
   texture_tail_.assign(n + 1, 0);
+  least_tail_.assign(n + 1, 0);
   for (size_t i = n; i-- > 0;) {
     const double complexity =
         frames_[i].texture_bits * std::pow(frames_[i].quantizer, kTextureExponent);
     scaled_tail_[i] = scaled_tail_[i + 1] + complexity / std::pow(weight_[i], kTextureExponent);
     other_tail_[i] = other_tail_[i + 1] + frames_[i].other_bits;
     texture_tail_[i] = texture_tail_[i + 1] + complexity;
+    least_tail_[i] = least_tail_[i + 1] + PredictedBits(i, kMaxQuantizer);
   }
 }
 
-double TwoPassRateControl::PredictedBits(size_t i, double q) const {
+double TwoPassRateControl::PredictedBits(size_t i, double q, double correction) const {
   const FrameStats& f = frames_[i];
-  return f.other_bits + f.texture_bits * std::pow(f.quantizer / q, kTextureExponent);
+  const double scaled = f.other_bits + f.texture_bits * std::pow(f.quantizer / q, kTextureExponent);
+  return std::max(least_frame_bits_, scaled * correction);
 }
 
 double TwoPassRateControl::LeastBitsFrom(size_t i) const {
   i = std::min(i, frames_.size());
-  return other_tail_[i] + texture_tail_[i] / std::pow(kMaxQuantizer, kTextureExponent);
+  return least_tail_[i];
 }
 
 double TwoPassRateControl::ClosedFormScale(size_t i, double bits_left, double correction) const {
@@ -146,8 +149,9 @@ double TwoPassRateControl::ExactScale(size_t i, double bits_left, double correct
   auto bits_at = [&](double scale) {
     double bits = 0;
     for (size_t j = i; j < frames_.size(); ++j)
-      bits += PredictedBits(j, std::clamp(scale * weight_[j], kMinQuantizer, kMaxQuantizer));
-    return bits * correction;
+      bits += PredictedBits(j, std::clamp(scale * weight_[j], kMinQuantizer, kMaxQuantizer),
+                            correction);
+    return bits;
   };
   double low = 1e-6, high = 1e6;
   if (bits_at(high) >= bits_left) return -1;
@@ -164,7 +168,7 @@ double TwoPassRateControl::Quantizer(size_t i, double bits_left) {
   const double closed = ClosedFormScale(i, bits_left, correction);
   if (closed <= 0) return kMaxQuantizer;
   if (i >= next_exact_solve_) {
-    if (next_exact_solve_ == 0) exact_solve_interval_ = std::max<size_t>(256, frames_.size() / 500);
+    if (next_exact_solve_ == 0) exact_solve_interval_ = std::max<size_t>(64, frames_.size() / 500);
     next_exact_solve_ = i + exact_solve_interval_;
     const double exact = ExactScale(i, bits_left, correction);
     limit_gain_ = exact > 0 ? exact / closed : 1;
@@ -183,6 +187,25 @@ void TwoPassRateControl::FrameDone(size_t i, double quantizer, double bits) {
   const double keep = std::pow(0.5, 1.0 / kCorrectionHalfLife);
   actual_ = actual_ * keep + bits;
   predicted_ = predicted_ * keep + PredictedBits(i, quantizer);
+}
+
+void TwoPassRateControl::SeedCorrection(double ratio, double frame_bits) {
+  if (!(ratio > 0) || !(frame_bits > 0)) return;
+  // The decayed sums of a steady run: a half-life's worth of frames,
+  // weighted 1 / ln 2.
+  predicted_ = frame_bits * kCorrectionHalfLife / std::log(2.0);
+  actual_ = predicted_ * ratio;
+  frames_done_ = static_cast<int64_t>(kSettlingFrames);
+}
+
+std::vector<double> TwoPassRateControl::PlannedBits(double bits) const {
+  std::vector<double> planned(frames_.size());
+  const double scale = ExactScale(0, bits, 1.0);
+  for (size_t j = 0; j < frames_.size(); ++j)
+    planned[j] =
+        PredictedBits(j, scale > 0 ? std::clamp(scale * weight_[j], kMinQuantizer, kMaxQuantizer)
+                                   : kMaxQuantizer);
+  return planned;
 }
 
 double OnePassRateControl::Quantizer(bool key, double bits_left, int64_t frames_left) const {

@@ -15,6 +15,12 @@ inline constexpr double kMaxQuantizer = 31;
 // Key frames are coded finer than the frames around them.
 inline constexpr double kKeyFrameQuantizerFactor = 0.8;
 
+// A coded frame takes at least about this many bits per macroblock (its
+// type, or its skip flag, and its share of the headers), however still the
+// picture: quiet frames at the coarsest quantiser cost that, not what the
+// analysis pass's costs scaled by the quantiser say.
+inline constexpr double kLeastBitsPerMacroblock = 2.5;
+
 // One frame of the analysis pass, coded at a constant quantiser: the bits
 // that scale with the quantiser (the coefficients) and those that do not
 // (headers, motion vectors).
@@ -60,7 +66,8 @@ class QuantizerDither {
 // the ratio of the bits the frames really took to the bits it predicted.
 class TwoPassRateControl {
  public:
-  explicit TwoPassRateControl(std::vector<FrameStats> frames);
+  // No frame is predicted to take fewer than `least_frame_bits`.
+  explicit TwoPassRateControl(std::vector<FrameStats> frames, double least_frame_bits = 0);
 
   size_t FrameCount() const { return frames_.size(); }
   bool IsKey(size_t i) const { return frames_[i].key; }
@@ -74,12 +81,22 @@ class TwoPassRateControl {
 
   // Frame i was coded with `quantizer` and took `bits`.
   void FrameDone(size_t i, double quantizer, double bits);
+  // Starts the correction of the model at `ratio` (real bits to predicted
+  // ones, learned elsewhere), trusted as if a steady run of frames of
+  // `frame_bits` had shown it.
+  void SeedCorrection(double ratio, double frame_bits);
 
-  // The model's bits of frame i at quantiser q.
-  double PredictedBits(size_t i, double q) const;
+  // The bits every frame takes by the model when `bits` cover all frames,
+  // spent at one scale of the quantisers (the coarsest for all when even
+  // that is too much).
+  std::vector<double> PlannedBits(double bits) const;
+
+  // The model's bits of frame i at quantiser q, its costs scaled by
+  // `correction`, and never fewer than the least bits of a frame.
+  double PredictedBits(size_t i, double q, double correction = 1) const;
   // The same, corrected by what the frames coded so far really took (eased in).
   double CorrectedBits(size_t i, double q) const {
-    return PredictedBits(i, q) * SettledCorrection();
+    return PredictedBits(i, q, SettledCorrection());
   }
   double Correction() const { return predicted_ > 0 ? actual_ / predicted_ : 1.0; }
   // The correction within [0.5, 2], eased in over the first frames coded.
@@ -87,6 +104,8 @@ class TwoPassRateControl {
 
  private:
   std::vector<FrameStats> frames_;
+  double least_frame_bits_ = 0;
+  std::vector<double> least_tail_;    // sum over j >= i of the least bits of frame j
   std::vector<double> weight_;        // quantiser of frame i at scale 1
   std::vector<double> scaled_tail_;   // sum over j >= i of texture_j q1_j / weight_j
   std::vector<double> other_tail_;    // sum over j >= i of other_bits_j

@@ -77,6 +77,10 @@ class Bytes {
   uint32_t Size() const { return static_cast<uint32_t>(data.size()); }
 };
 
+int NumberBytes(int64_t v) {
+  return v < 0x4000 ? 2 : 4;
+}
+
 // The stream chunk's codec data of the video stream: "VIDO", the codec,
 // the size, a bit count, two unused words, the rate in 16.16, and the
 // codec's own 8 bytes (its version: RealVideo 2.0 coded as basic H.263).
@@ -362,6 +366,14 @@ bool RealMediaOutput::ClosePart(std::string* error) {
   closed_bytes_ += part_bytes_;
   part_bytes_ = 0;
   return ok;
+}
+
+int64_t VideoPacketOverhead(int64_t bytes) {
+  // Per packet: its header, the two kind bytes, the frame's size, the
+  // piece's offset (the first of two: 0) or length, and the picture's
+  // number. A frame of two pieces is larger than a 14-bit number.
+  if (bytes <= kMaxVideoPacketBytes) return kPacketHeaderBytes + 3 + 2 * NumberBytes(bytes);
+  return 2 * (kPacketHeaderBytes + 3 + 4) + 2 + 4;
 }
 
 bool RealMediaOutput::PutPacket(int stream, uint32_t milliseconds, bool key,

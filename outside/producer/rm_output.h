@@ -49,6 +49,14 @@ inline constexpr int kMaxVideoPacketBytes = 65535 - 23;
 // data across two pieces at most, so that is the largest frame written.
 inline constexpr int kMaxVideoFrameBytes = 2 * kMaxVideoPacketBytes;
 
+// Bytes the file adds to a coded frame at most: the packet header, and for
+// video the frame header inside the packet.
+inline constexpr int64_t kVideoPacketOverhead = 24;
+inline constexpr int64_t kAudioPacketOverhead = 12;
+// The bytes the file adds to a coded video frame of `bytes`: the header of
+// each packet it takes and the frame header inside.
+int64_t VideoPacketOverhead(int64_t bytes);
+
 // The name of part `part` (from 1) of an output that rolls over: the first
 // keeps the name, later ones get "_<part>" before the extension.
 std::string PartFileName(const std::string& first, int part);

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "outside/producer/codecs.h"
+
+namespace kv_video_file {
+class VideoFile;
+}
+
+namespace producer {
+
+// Codes a volume's sound on a thread of its own, from an instance of the
+// script of its own, into a store, while the workers code the pictures.
+class SoundCoder {
+ public:
+  // Codes the sound of frames [0, frames) of `clip`.
+  SoundCoder(kv_video_file::VideoFile& clip, AudioEncoder& encoder, AudioStore& store,
+             int64_t frames);
+  ~SoundCoder();
+  SoundCoder(const SoundCoder&) = delete;
+  SoundCoder& operator=(const SoundCoder&) = delete;
+
+  // The sound is wanted up to the end of frame `frames` at most (the run
+  // was stopped there): the coding ends once it has that.
+  void EndAfter(int64_t frames);
+  // Waits until the coding has ended; false with the reason when it failed.
+  bool Wait(std::string* error);
+
+ private:
+  void Run();
+
+  kv_video_file::VideoFile& clip_;
+  AudioEncoder& encoder_;
+  AudioStore& store_;
+  const int64_t frames_;
+  std::atomic<int64_t> limit_;
+  std::string error_;
+  std::thread thread_;
+};
+
+}  // namespace producer
