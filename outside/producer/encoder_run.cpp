@@ -355,18 +355,7 @@ void EncoderRun::PlanBits(const std::vector<Segment>& segments,
     plan_ = std::make_unique<TwoPassRateControl>(*stats, settings_.least_frame_bits);
     planned_bits_ = plan_->PlannedBits(bits);
   }
-  double planned = 0;
-  for (const double b : planned_bits_) planned += b;
-  book_.shares.clear();
-  for (const Segment& s : segments) {
-    double share = static_cast<double>(s.Frames()) / static_cast<double>(frames_) * bits;
-    if (stats && planned > 0) {
-      share = 0;
-      for (int64_t j = s.first; j < s.end; ++j) share += planned_bits_[static_cast<size_t>(j)];
-      share *= bits / planned;
-    }
-    book_.shares.push_back(share);
-  }
+  book_.shares = SegmentShares(segments, planned_bits_, bits);
 }
 
 SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task) {

@@ -47,6 +47,26 @@ std::vector<Segment> SegmentsAtKeys(const std::vector<bool>& keys, int64_t least
   return segments;
 }
 
+std::vector<double> SegmentShares(const std::vector<Segment>& segments,
+                                  const std::vector<double>& planned, double bits) {
+  double total = 0;
+  for (const double b : planned) total += b;
+  int64_t frames = 0;
+  for (const Segment& s : segments) frames += s.Frames();
+  std::vector<double> shares;
+  for (const Segment& s : segments) {
+    double share =
+        static_cast<double>(s.Frames()) / static_cast<double>(std::max<int64_t>(1, frames));
+    if (total > 0) {
+      share = 0;
+      for (int64_t j = s.first; j < s.end; ++j) share += planned[static_cast<size_t>(j)];
+      share /= total;
+    }
+    shares.push_back(share * bits);
+  }
+  return shares;
+}
+
 double SegmentBudget(double share, double total, double finished_bits, double running_shares,
                      double waiting_shares) {
   if (waiting_shares <= 0) return share;

@@ -31,6 +31,11 @@ std::vector<Segment> FixedSegments(int64_t frames, int64_t key_interval, int wor
 // starts; a last one shorter than half of that joins the one before.
 std::vector<Segment> SegmentsAtKeys(const std::vector<bool>& keys, int64_t least, int workers);
 
+// Each segment's share of `bits` by the bits planned for its frames (one
+// per frame of the volume); by its frames when nothing is planned.
+std::vector<double> SegmentShares(const std::vector<Segment>& segments,
+                                  const std::vector<double>& planned, double bits);
+
 // The bits a segment gets when it starts: its share of the plan, scaled so
 // that the segments not started yet share what the finished ones left over
 // (`total` less what they took) after the running ones take their shares.

@@ -19,6 +19,7 @@
 #include "outside/producer/job_file.h"
 #include "outside/producer/rate_control.h"
 #include "outside/producer/rm_output.h"
+#include "outside/producer/segments.h"
 #include "outside/producer/signal_catcher.h"
 #include "queue/encoder_output.h"
 #include "queue/encoder_signal.h"
@@ -257,6 +258,113 @@ TEST(ProducerRateControl, SecondPassMeetsTheBudget) {
     EXPECT_LE(spent, budget) << share;
     EXPECT_GE(spent, 0.98 * budget) << share;
   }
+}
+
+// Segments cover the volume in order, each from a key frame: fixed ones on
+// multiples of the key interval, planned ones on the analysis' key frames
+// and at least the shortest length (a short last one joins the one before).
+TEST(ProducerSegments, SegmentsStartOnKeyFramesAndCoverTheVolume) {
+  struct Case {
+    int64_t frames, key_interval;
+    int workers;
+    size_t count;
+  };
+  for (const Case& c : {Case{1000, 250, 1, 1}, Case{1000, 250, 2, 4}, Case{4500, 250, 2, 9},
+                        Case{4500, 100, 2, 9}, Case{90, 250, 8, 1}, Case{1010, 50, 4, 20}}) {
+    SCOPED_TRACE(std::to_string(c.frames) + " " + std::to_string(c.key_interval) + " " +
+                 std::to_string(c.workers));
+    const auto segments = producer::FixedSegments(c.frames, c.key_interval, c.workers);
+    EXPECT_EQ(segments.size(), c.count);
+    int64_t next = 0;
+    for (const producer::Segment& s : segments) {
+      EXPECT_EQ(s.first, next);
+      EXPECT_EQ(s.first % c.key_interval, 0);
+      EXPECT_GT(s.Frames(), 0);
+      next = s.end;
+    }
+    EXPECT_EQ(next, c.frames);
+  }
+  std::vector<bool> keys(3000);
+  for (size_t i = 0; i < keys.size(); i += 37 + i % 11) keys[i] = true;
+  for (int workers : {1, 2, 8}) {
+    const auto segments = producer::SegmentsAtKeys(keys, 50, workers);
+    int64_t next = 0;
+    for (const producer::Segment& s : segments) {
+      EXPECT_EQ(s.first, next);
+      EXPECT_TRUE(keys[static_cast<size_t>(s.first)]);
+      EXPECT_GE(s.Frames(), 50);
+      next = s.end;
+    }
+    EXPECT_EQ(next, 3000);
+    EXPECT_EQ(segments.size() == 1, workers == 1);
+  }
+}
+
+// A volume of busy scenes and then quiet ones, coded in segments two at a
+// time, each with a plan of its own for its share of the whole volume's
+// plan, on a simulated codec whose frames never take fewer than a floor of
+// bits however coarse the quantiser: the volume lands on its budget, from
+// below, though the analysis' costs scaled to the coarsest quantiser say
+// the quiet frames would take far less.
+TEST(ProducerRateControl, SegmentsSideBySideShareTheVolumesBudget) {
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> unit(0, 1);
+  constexpr double kFloor = 1000;
+  std::vector<producer::FrameStats> frames;
+  std::vector<bool> keys;
+  for (int i = 0; i < 3000; ++i) {
+    const bool quiet = i >= 2200;
+    producer::FrameStats f;
+    f.key = i % 250 == 0;
+    f.quantizer = 5;
+    f.texture_bits = (f.key ? 60000 : 8000) * (quiet ? 0.01 : 1) * (0.7 + 0.6 * unit(random));
+    f.other_bits = quiet ? 100 : 600 + 200 * unit(random);
+    frames.push_back(f);
+    keys.push_back(f.key);
+  }
+  const producer::TwoPassRateControl raw(frames);
+  double at_q5 = 0;
+  for (const auto& f : frames) at_q5 += f.texture_bits + f.other_bits;
+  const double budget = 0.3 * at_q5;
+  const producer::TwoPassRateControl volume(frames, kFloor);
+  const auto segments = producer::SegmentsAtKeys(keys, 100, 2);
+  const auto shares = producer::SegmentShares(segments, volume.PlannedBits(budget), budget);
+  enum State { kWaiting, kRunning, kFinished };
+  std::vector<State> states(segments.size(), kWaiting);
+  double finished = 0, spent = 0;
+  for (size_t k = 0; k < segments.size(); k += 2) {
+    std::vector<double> budgets;
+    for (size_t m = k; m < std::min(k + 2, segments.size()); ++m) {
+      double running = 0, waiting = 0;
+      for (size_t j = 0; j < segments.size(); ++j)
+        (states[j] == kRunning   ? running
+         : states[j] == kWaiting ? waiting
+                                 : finished) += states[j] == kFinished ? 0 : shares[j];
+      budgets.push_back(producer::SegmentBudget(shares[m], budget, finished, running, waiting));
+      states[m] = kRunning;
+    }
+    for (size_t m = k; m < k + budgets.size(); ++m) {
+      const producer::Segment& s = segments[m];
+      producer::TwoPassRateControl plan(
+          std::vector<producer::FrameStats>(frames.begin() + s.first, frames.begin() + s.end),
+          kFloor);
+      producer::QuantizerDither dither;
+      double used = 0;
+      for (int64_t i = s.first; i < s.end; ++i) {
+        const auto n = static_cast<size_t>(i - s.first);
+        const int q = dither.Next(plan.Quantizer(n, budgets[m - k] * 0.995 - used));
+        const double bits = std::max(
+            kFloor, raw.PredictedBits(static_cast<size_t>(i), q) * (0.9 + 0.2 * unit(random)));
+        plan.FrameDone(n, q, bits);
+        used += bits;
+      }
+      finished += used;
+      spent += used;
+      states[m] = kFinished;
+    }
+  }
+  EXPECT_LE(spent, budget);
+  EXPECT_GE(spent, 0.99 * budget);
 }
 
 TEST(ProducerOutput, RolledPartsAreNumbered) {
