@@ -1,5 +1,5 @@
 # The encoder against the ffmpeg command line on the same frames:
-# producer_bench <VIDEO_TS folder> [pairs] [vts] [pgc].
+# producer_bench <VIDEO_TS folder> [rounds] [vts] [pgc].
 add_executable(producer_bench producer_bench.cpp)
 target_link_libraries(producer_bench PRIVATE kv_app kv_producer tessmar)
 target_compile_definitions(producer_bench PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}"

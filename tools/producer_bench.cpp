@@ -1,19 +1,22 @@
 // The encoder (helix/producer) against the ffmpeg command line on the same
 // frames, in one run:
 //
-//   producer_bench <VIDEO_TS folder> [pairs] [vts] [pgc]
+//   producer_bench <VIDEO_TS folder> [rounds] [vts] [pgc]
 //
-// The title is indexed and cut out with tessmar into a temporary folder,
-// and the frameserver is installed there with a private registry store.
-// The volume script serves the 720x576 title cropped to its picture and
-// resized to the size the settings propose for it (720x292), with a tone as
-// its sound; its frames and sound are written beforehand into a YUV4MPEG2
-// and a WAV file by avs2y4m. Then, alternately, the encoder encodes the
-// script from its encoder job file (two passes, RealVideo 2.0 and AAC), and
-// ffmpeg encodes the YUV4MPEG2 and WAV files with the same codecs, passes,
-// bit rates and codec options. Reported: wall time and processor time of
-// each run, the medians, frames per second and real-time factor, the ratio
-// of the encoder to ffmpeg, and the sizes against the budget.
+// The title (a 720x576 one of a minute or more: pal_wide_long of the sample
+// discs) is indexed and cut out with tessmar into a temporary folder, and the
+// frameserver is installed there with a private registry store. The volume
+// script serves the whole picture resized to 544x416, with a tone as its
+// sound; its frames and sound are written beforehand into a YUV4MPEG2 and a
+// WAV file by avs2y4m. Each round runs four encodings of the same two-pass
+// job (1800 Kbps in all, AAC at 128 Kbps), in an order that turns by one
+// every round: the encoder with a worker per processor, the encoder with
+// its worker count forced to 1, ffmpeg's two-pass RealVideo 2.0 with its
+// default options, and ffmpeg with the codec options the encoder's
+// complexities use. Reported: wall and processor time of each run and their
+// medians, the ratios to ffmpeg's default two-pass and of one worker to all,
+// the sizes against the budget, and PSNR and SSIM of each file against the
+// frames it was made from.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -21,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,9 +38,10 @@
 
 namespace {
 
-constexpr int kWidth = 720, kHeight = 292, kFps = 25;
-constexpr int32_t kTotalBitrate = 2077255;  // the settings' total for this title
-constexpr int kAudioKbps = 320;             // "raac" flavour 11, two channels
+constexpr int kWidth = 544, kHeight = 416, kFps = 25;
+constexpr int32_t kTotalBitrate = 1800 * 1024;
+constexpr int kAudioKbps = 128;  // "raac" flavour 7, two channels
+constexpr int kAudioFlavour = 7;
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -144,7 +149,7 @@ bool WriteJob(const std::string& folder, wizard::EncoderJobFileValues* job) {
   FILE* f = std::fopen((folder + "/out01.avs").c_str(), "wb");
   std::fprintf(f,
                "LoadPlugin(\"qmvideo.dll\")\r\n\r\nvideo = qmVideoSource(\"title.qmvi\", idct=4, "
-               "force_film=false)\r\nvideo = LanczosResize(video, %d, %d, 0, 72, 720, 416)\r\n\r\n"
+               "force_film=false)\r\nvideo = LanczosResize(video, %d, %d)\r\n\r\n"
                "audio = BlankClip(video, audio_rate=48000, channels=2, tone=440)\r\n\r\n"
                "AudioDub(video, audio)\r\n",
                kWidth, kHeight);
@@ -159,7 +164,7 @@ bool WriteJob(const std::string& folder, wizard::EncoderJobFileValues* job) {
   job->FrameRate = kFps;
   job->HasAudio = true;
   job->CodecName = "raac";
-  job->CodecFlavour = 11;
+  job->CodecFlavour = kAudioFlavour;
   return wizard::WriteEncoderJobFile(folder + "/out01.rpjf", *job);
 }
 
@@ -177,60 +182,111 @@ long long MakePeerInput(const std::string& cd) {
   return at == std::string::npos ? 0 : std::atoll(out.c_str() + at + 7);
 }
 
-// The same two passes by ffmpeg, with the codec options of each pass.
-std::string PeerCommand(const std::string& cd, const wizard::EncoderJobFileValues& job) {
+// ffmpeg's two passes at the video bit rate into `out` (Matroska), with
+// `first` and `second` as the passes' codec options.
+std::string PeerCommand(const std::string& cd, const std::string& first, const std::string& second,
+                        const std::string& out) {
   const long long video_bitrate = kTotalBitrate - kAudioKbps * 1024;
   const std::string ffmpeg = "ffmpeg -nostdin -v error -y ";
   const std::string rate =
-      " -c:v rv20 -b:v " + std::to_string(video_bitrate) + " -passlogfile peer";
-  return cd + ffmpeg + "-i in.y4m" + rate + " -pass 1" + FfmpegOptions(job.firstPassComplexity) +
-         " -an -f null - && " + ffmpeg + "-i in.y4m -i in.wav" + rate + " -pass 2" +
-         FfmpegOptions(job.encoderComplexity) + " -c:a aac -b:a " +
-         std::to_string(kAudioKbps * 1024) + " -f rm peer.rm";
+      " -c:v rv20 -b:v " + std::to_string(video_bitrate) + " -passlogfile " + out;
+  return cd + ffmpeg + "-i in.y4m" + rate + " -pass 1" + first + " -an -f null - && " + ffmpeg +
+         "-i in.y4m -i in.wav" + rate + " -pass 2" + second + " -c:a aac -b:a " +
+         std::to_string(kAudioKbps * 1024) + " -f matroska " + out;
 }
 
-struct PairTimes {
-  std::vector<double> our_wall, peer_wall, our_cpu, peer_cpu, ratios;
+struct Run {
+  const char* name;
+  std::string command;
+  std::string output;
+  std::vector<double> wall, cpu;
 };
 
-bool RunPairs(const std::string& ours, const std::string& peer, int pairs, PairTimes* t) {
-  for (int pair = 0; pair < pairs; ++pair) {
-    Timing a, b;
-    // Alternate which goes first, so that neither always meets a warm cache.
-    const bool ours_first = pair % 2 == 0;
-    if (ours_first ? !Timed(ours, &a) : !Timed(peer, &b)) return false;
-    if (ours_first ? !Timed(peer, &b) : !Timed(ours, &a)) return false;
-    t->our_wall.push_back(a.wall);
-    t->peer_wall.push_back(b.wall);
-    t->our_cpu.push_back(a.cpu);
-    t->peer_cpu.push_back(b.cpu);
-    t->ratios.push_back(a.wall / b.wall);
-    std::printf(
-        "pair %d: producer %.2f s wall, %.2f s cpu; ffmpeg %.2f s wall, %.2f s cpu; "
-        "ratio %.3f\n",
-        pair + 1, a.wall, a.cpu, b.wall, b.cpu, a.wall / b.wall);
+// The four runs of a round: the encoder with all workers and with one,
+// ffmpeg's default two passes and ffmpeg with the same codec options.
+std::vector<Run> Runs(const std::string& cd, const wizard::EncoderJobFileValues& job) {
+  const std::string producer = cd + Quote(std::string(KV_PROGRAM_FOLDER) + "/helix/producer") +
+                               " -j \"out01.rpjf\" -daw -lc \"e,i\" -pid pid > producer.log";
+  return {
+      {"producer, all workers",
+       "unset KESTREVANE_ENCODER_WORKERS; " + producer + " && mv ours.rmvb all.rmvb",
+       "all.rmvb",
+       {},
+       {}},
+      {"producer, 1 worker",
+       "export KESTREVANE_ENCODER_WORKERS=1; " + producer + " && mv ours.rmvb one.rmvb",
+       "one.rmvb",
+       {},
+       {}},
+      {"ffmpeg default two-pass", PeerCommand(cd, "", "", "default.mkv"), "default.mkv", {}, {}},
+      {"ffmpeg, same options",
+       PeerCommand(cd, FfmpegOptions(job.firstPassComplexity), FfmpegOptions(job.encoderComplexity),
+                   "same.mkv"),
+       "same.mkv",
+       {},
+       {}},
+  };
+}
+
+bool RunRounds(int rounds, std::vector<Run>* runs) {
+  for (int round = 0; round < rounds; ++round) {
+    // The order turns by one each round, so that no run always meets the
+    // same cache or the same neighbour.
+    for (size_t k = 0; k < runs->size(); ++k) {
+      Run& run = (*runs)[(k + static_cast<size_t>(round)) % runs->size()];
+      Timing t;
+      if (!Timed(run.command, &t)) return false;
+      run.wall.push_back(t.wall);
+      run.cpu.push_back(t.cpu);
+      std::printf("round %d: %-24s %7.2f s wall, %7.2f s cpu\n", round + 1, run.name, t.wall,
+                  t.cpu);
+      std::fflush(stdout);
+    }
   }
   return true;
 }
 
-void Report(const PairTimes& t, long long frames, double seconds, const std::string& folder) {
-  const double ow = Median(t.our_wall), pw = Median(t.peer_wall);
-  std::printf("producer: median %.2f s wall (%.1f fps, %.2fx real time), %.2f s cpu\n", ow,
-              frames / ow, seconds / ow, Median(t.our_cpu));
-  std::printf("ffmpeg:   median %.2f s wall (%.1f fps, %.2fx real time), %.2f s cpu\n", pw,
-              frames / pw, seconds / pw, Median(t.peer_cpu));
-  std::printf("producer / ffmpeg, median of pairs: %.3f (wall)\n", Median(t.ratios));
+// PSNR (average, dB) and SSIM (all planes) of `file` against the frames it
+// was made from.
+std::pair<double, double> Quality(const std::string& cd, const std::string& file) {
+  std::string out;
+  FILE* p = popen((cd + "ffmpeg -nostdin -hide_banner -i " + file +
+                   " -i in.y4m -lavfi \"[0:v]split[a][b];[1:v]split[c][d];[a][c]psnr;[b][d]ssim\" "
+                   "-f null - 2>&1")
+                      .c_str(),
+                  "r");
+  char line[512];
+  while (p && std::fgets(line, sizeof line, p)) out += line;
+  if (p) pclose(p);
+  auto value = [&](const char* key) {
+    const size_t at = out.rfind(key);
+    return at == std::string::npos ? 0.0 : std::atof(out.c_str() + at + std::strlen(key));
+  };
+  return {value("average:"), value("All:")};
+}
+
+void Report(const std::vector<Run>& runs, double seconds, const std::string& cd,
+            const std::string& folder) {
   const double budget = kTotalBitrate * seconds / 8;
-  std::printf("sizes: producer %lld bytes (%.2f %% of the budget), ffmpeg %lld bytes (%.2f %%)\n",
-              FileSize(folder + "/ours.rmvb"), 100.0 * FileSize(folder + "/ours.rmvb") / budget,
-              FileSize(folder + "/peer.rm"), 100.0 * FileSize(folder + "/peer.rm") / budget);
+  const double peer_wall = Median(runs[2].wall), peer_cpu = Median(runs[2].cpu);
+  std::printf("\n%-24s %8s %8s %10s %10s %8s %8s %8s\n", "median", "wall s", "cpu s", "wall/dflt",
+              "cpu/dflt", "size %", "PSNR dB", "SSIM");
+  for (const Run& run : runs) {
+    const auto [psnr, ssim] = Quality(cd, run.output);
+    std::printf("%-24s %8.2f %8.2f %10.3f %10.3f %8.2f %8.2f %8.4f\n", run.name, Median(run.wall),
+                Median(run.cpu), Median(run.wall) / peer_wall, Median(run.cpu) / peer_cpu,
+                100.0 * static_cast<double>(FileSize(folder + "/" + run.output)) / budget, psnr,
+                ssim);
+  }
+  std::printf("one worker / all workers: %.2f (wall)\n",
+              Median(runs[1].wall) / Median(runs[0].wall));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: producer_bench <VIDEO_TS folder> [pairs] [vts] [pgc]\n");
+    std::fprintf(stderr, "usage: producer_bench <VIDEO_TS folder> [rounds] [vts] [pgc]\n");
     return 2;
   }
   char* real = realpath(argv[1], nullptr);
@@ -240,7 +296,7 @@ int main(int argc, char** argv) {
   }
   const std::string video_ts = real;
   std::free(real);
-  const int pairs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
   const int vts = argc > 3 ? std::atoi(argv[3]) : 1;
   const int pgc = argc > 4 ? std::atoi(argv[4]) : 1;
 
@@ -253,15 +309,13 @@ int main(int argc, char** argv) {
   if (frames <= 0) return 1;
   const double seconds = static_cast<double>(frames) / kFps;
 
-  const std::string ours = cd + Quote(std::string(KV_PROGRAM_FOLDER) + "/helix/producer") +
-                           " -j \"out01.rpjf\" -daw -lc \"e,i\" -pid pid > producer.log";
   std::printf(
       "title: %dx%d from 720x576, %lld frames (%.1f s), two passes, %d bit/s in all, "
-      "%d pairs\n",
-      kWidth, kHeight, frames, seconds, kTotalBitrate, pairs);
-  PairTimes times;
-  if (!RunPairs(ours, PeerCommand(cd, job), pairs, &times)) return 1;
-  Report(times, frames, seconds, folder);
+      "%d rounds, %u processors\n",
+      kWidth, kHeight, frames, seconds, kTotalBitrate, rounds, std::thread::hardware_concurrency());
+  std::vector<Run> runs = Runs(cd, job);
+  if (!RunRounds(rounds, &runs)) return 1;
+  Report(runs, seconds, cd, folder);
   if (!getenv("KV_BENCH_KEEP")) std::system(("rm -rf " + Quote(folder)).c_str());
   return 0;
 }

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -178,10 +180,11 @@ class ProducerJob : public ::testing::Test {
 
   // Runs volume 1 of 1 through the real controller until it ends;
   // `on_progress` may act on the way.
-  void Encode(const std::function<void(Recorder&)>& on_progress = nullptr) {
+  void Encode(const std::function<void(Recorder&)>& on_progress = nullptr,
+              queue::PriorityClass priority = queue::PriorityClass::Normal) {
     encoder_ = std::make_unique<queue::TKVNEncoder>();
     encoder_->SetEvents(&events_);
-    ASSERT_TRUE(encoder_->StartVolume(kProducer, "out01.rpjf", 1, 1, queue::PriorityClass::Normal));
+    ASSERT_TRUE(encoder_->StartVolume(kProducer, "out01.rpjf", 1, 1, priority));
     ASSERT_TRUE(ServeUntil([&] {
       if (on_progress) on_progress(events_);
       return events_.Ended();
@@ -241,6 +244,53 @@ TEST_F(ProducerJob, TwoPassVolumeIsRealMediaOfTheBudgetedSize) {
 }  // namespace
 
 namespace {
+
+// The nice value of every thread of process `pid`.
+std::vector<int> ThreadNiceValues(const std::string& pid) {
+  std::vector<int> values;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + pid + "/task", error)) {
+    std::ifstream stat(task.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    // After the name: the state, then 15 fields up to the nice value.
+    std::istringstream fields(line.substr(line.rfind(')') + 1));
+    std::string field;
+    for (int k = 0; k < 17 && fields >> field; ++k) {
+    }
+    values.push_back(std::stoi(field));
+  }
+  return values;
+}
+
+// The queue's priority, lowered while the analysis pass runs, reaches
+// every thread of the encoder from then on: the workers of both passes,
+// their frame sources and the sound's coder, those started later too.
+TEST_F(ProducerJob, EveryWorkerRunsAtTheQueuesPriority) {
+  WriteScript("out01.avs");
+  WriteJob(Values(true, 600 * 1024));
+  bool lowered = false;
+  size_t most_threads = 0;
+  std::vector<int> other;
+  Encode([&](Recorder& events) {
+    if (events.progress.empty()) return;
+    if (!lowered && events.progress.back() > 3) {
+      lowered = true;
+      encoder_->SetChildPriority(queue::PriorityClass::Idle);
+    }
+    std::ifstream pid_file("pid");
+    std::string pid;
+    if (!lowered || events.progress.back() < 20 || !(pid_file >> pid)) return;
+    const std::vector<int> values = ThreadNiceValues(pid);
+    most_threads = std::max(most_threads, values.size());
+    for (int v : values)
+      if (v != 19) other.push_back(v);
+  });
+  ASSERT_TRUE(events_.finished) << events_.message;
+  EXPECT_GE(most_threads, 4u);
+  EXPECT_TRUE(other.empty()) << other.size() << " threads at another nice value, first "
+                             << other.front();
+}
 
 TEST_F(ProducerJob, AbortLeavesAFileThatPlays) {
   WriteScript("out01.avs");
