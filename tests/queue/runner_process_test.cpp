@@ -76,8 +76,15 @@ class RunnerWithEncoder : public kv_test::QueueWindowTest {
 };
 
 TEST_F(RunnerWithEncoder, EncodesAThreeVolumeJobEndToEnd) {
-  const std::string job =
-      MakeScriptedJob("Three", "0 / 3", {VolumeScript(25), VolumeScript(20), VolumeScript(50)});
+  // Each volume's encoder goes on only once the test has seen a caption
+  // change ("seen" files, one per change), so no volume can pass unseen
+  // however fast it runs against the test's look at the window.
+  std::vector<std::string> scripts;
+  for (int step : {25, 20, 50}) {
+    const std::string seen = "wait_file seen" + std::to_string(scripts.size() + 1) + "\n";
+    scripts.push_back(kStarted + seen + VolumeScript(step).substr(kStarted.size()));
+  }
+  const std::string job = MakeScriptedJob("Three", "0 / 3", scripts);
   kv_test::WriteFile(job + "/Three_01.rmvb", "video");
   OpenWith(queue::MakeEncoderController(), queue::MakeRunnerClock());
   Select(0);
@@ -85,8 +92,13 @@ TEST_F(RunnerWithEncoder, EncodesAThreeVolumeJobEndToEnd) {
   std::vector<std::string> volume_captions;
   ASSERT_TRUE(ServeUntil([&] {
     const std::string caption = Text("ProgVolLabel1").toStdString();
-    if (volume_captions.empty() || volume_captions.back() != caption)
+    if (caption.rfind("Volume ", 0) == 0 &&
+        (volume_captions.empty() || volume_captions.back() != caption)) {
       volume_captions.push_back(caption);
+      const std::string data = queue::JobDataFolderOf(job);
+      if (platform::DirectoryExists(data))
+        kv_test::WriteFile(data + "seen" + std::to_string(volume_captions.size()), "");
+    }
     return !Window().EncodingActive();
   }));
   EXPECT_EQ(volume_captions,

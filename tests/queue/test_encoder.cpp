@@ -16,6 +16,8 @@
 //   wait_stop      serves the catcher until the stop message comes, then goes
 //                  on with the script; every message is logged to "stops.log"
 //   ignore_stop    serves the catcher for ever, logging but never stopping
+//   wait_file NAME waits until a file NAME exists (the test has seen what
+//                  it waited for)
 //   hang           sleeps until it is killed
 //   sleeper        starts a child in its process group that sleeps for ever
 //                  and writes that child's id into "sleeper.pid"
@@ -163,6 +165,8 @@ int main(int argc, char** argv) {
       ServeCatcher(true);
     } else if (word == "ignore_stop") {
       ServeCatcher(false);
+    } else if (word == "wait_file") {
+      while (::access(rest.c_str(), F_OK) != 0) SleepMs(2);
     } else if (word == "hang") {
       for (;;) ::pause();
     } else if (word == "sleeper") {
