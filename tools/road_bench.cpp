@@ -37,9 +37,7 @@
 #include "queue/encoder_controller.h"
 #include "queue/job_runner.h"
 #include "queue/runner_clock.h"
-#include "wizard/analysis_control.h"
-#include "wizard/analysis_events.h"
-#include "wizard/analysis_worker.h"
+#include "tools/quiet_analysis.h"
 #include "wizard/encoder_job_file.h"
 #include "wizard/job_writer.h"
 #include "wizard/title_preparation.h"
@@ -71,22 +69,6 @@ double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values.empty() ? 0 : values[values.size() / 2];
 }
-
-// The analysis tells nobody anything and imports nothing.
-class QuietAnalysis : public wizard::AnalysisEvents {
- public:
-  void Log(wizard::LogKind kind, const std::string& text) override {
-    if (kind == wizard::LogKind::Error) std::fprintf(stderr, "analysis: %s\n", text.c_str());
-  }
-  void Progress(int) override {}
-  void RemainingSeconds(int) override {}
-  void ShowError(const std::string& message) override {
-    std::fprintf(stderr, "analysis: %s\n", message.c_str());
-  }
-  bool AskImport() override { return false; }
-  void Ended(bool success) override { ok = success; }
-  bool ok = false;
-};
 
 // When each volume started and ended, and the end of the run.
 class VolumeTimes : public queue::RunnerObserver {
@@ -128,15 +110,7 @@ bool RunOurs(Road& road, int run, Stages* stages) {
   state.PreviewScriptPath = state.JobDataFolder + "preview.avs";
 
   double t = Now();
-  wizard::AnalysisSetup setup;
-  setup.JobFolder = state.JobFolder;
-  setup.JobDataFolder = state.JobDataFolder;
-  setup.DvdFolder = state.DvdFolder;
-  wizard::AnalysisControl control;
-  QuietAnalysis analysis;
-  wizard::AnalysisWorker(setup, state.TitleSets, control, analysis).Execute();
-  if (!analysis.ok) return false;
-  state.AnalysisDone = true;
+  if (!kv_tools::AnalyseQuietly(state)) return false;
   stages->analysis = Now() - t;
 
   t = Now();
