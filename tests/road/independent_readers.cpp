@@ -204,7 +204,7 @@ bool CopyInterleavedCell(dvd_file_t* vobs, const cell_playback_t& cell, std::ofs
 }  // namespace
 
 std::vector<std::string> ReadTitleCells(const std::string& dvd, int vts, int pgc, int angle,
-                                        const std::string& folder) {
+                                        const std::string& folder, const std::vector<int>& only) {
   std::unique_ptr<dvd_reader_t, DvdCloser> reader(DVDOpen(dvd.c_str()));
   if (!reader) return {};
   std::unique_ptr<ifo_handle_t, DvdCloser> ifo(ifoOpen(reader.get(), vts));
@@ -220,6 +220,7 @@ std::vector<std::string> ReadTitleCells(const std::string& dvd, int vts, int pgc
                    ? (cell.block_mode == BLOCK_MODE_FIRST_CELL ? 1 : in_block + 1)
                    : 0;
     if (in_block > 0 && in_block != std::max(angle, 1)) continue;
+    if (!only.empty() && std::find(only.begin(), only.end(), i + 1) == only.end()) continue;
     const std::string path = folder + "/cell" + std::to_string(i + 1) + ".vob";
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     const bool copied = cell.interleaved

@@ -46,9 +46,11 @@ std::vector<int> FlashFrames(const std::vector<double>& means);
 // for 0), an interleaved cell unit by unit where its navigation packs lead
 // (the end of each unit and the start of the angle's next one). Each cell's
 // bytes go into a file of its own in `folder`; the paths in playing order,
-// none when the disc cannot be read so.
+// none when the disc cannot be read so. With `only`, just the cells of those
+// numbers (from 1) are read.
 std::vector<std::string> ReadTitleCells(const std::string& dvd, int vts, int pgc, int angle,
-                                        const std::string& folder);
+                                        const std::string& folder,
+                                        const std::vector<int>& only = {});
 
 // Share (0 to 1) of the pixels of the rectangle [x0, x1) x [y0, y1) of a
 // luma plane whose value passes `level`.

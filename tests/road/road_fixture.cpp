@@ -216,11 +216,11 @@ bool RoadTest::ServeUntil(const std::function<bool()>& done, int seconds) {
   return true;
 }
 
-void RoadTest::EncodeRow(int row) {
+void RoadTest::EncodeRow(int row, int seconds) {
   Select(row);
   Action("StartItem")->trigger();
   EXPECT_TRUE(Window().EncodingActive());
-  EXPECT_TRUE(ServeUntil([this] { return !Window().EncodingActive(); }));
+  EXPECT_TRUE(ServeUntil([this] { return !Window().EncodingActive(); }, seconds));
 }
 
 void RoadTest::EncodeAll() {

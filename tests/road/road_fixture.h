@@ -58,8 +58,9 @@ class RoadTest : public WizardTest {
 
   // Serves the event loop until `done` holds; false after `seconds`.
   bool ServeUntil(const std::function<bool()>& done, int seconds = 300);
-  // Encode of one row, or Batch Encode; served until the queue is idle.
-  void EncodeRow(int row);
+  // Encode of one row, or Batch Encode; served until the queue is idle
+  // (a failure after `seconds`).
+  void EncodeRow(int row, int seconds = 300);
   void EncodeAll();
 
   // The files of a folder, hidden ones too, sorted.
