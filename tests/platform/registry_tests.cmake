@@ -12,3 +12,28 @@ kv_add_test(platform_registry_tests
 target_compile_definitions(platform_registry_tests
   PRIVATE KV_REGISTRY_WRITER="$<TARGET_FILE:kv_registry_writer>")
 add_dependencies(platform_registry_tests kv_registry_writer)
+
+# libFuzzer target over the store file as a start finds it: opened with the
+# recovery of a damaged store, the job list repaired and loaded, the
+# frameserver installed and uninstalled; seeded with stores the program
+# writes and damaged copies of them.
+if(KV_FUZZ)
+  add_executable(registry_store_fuzz_seeds registry_store_fuzz_seeds.cpp
+                 "${PROJECT_SOURCE_DIR}/app/frameserver_install.cpp")
+  set_target_properties(registry_store_fuzz_seeds PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests" AUTOMOC OFF)
+  target_link_libraries(registry_store_fuzz_seeds PRIVATE kv_platform SQLite::SQLite3)
+endif()
+kv_add_fuzz_target(registry_store_fuzz
+  SOURCES registry_store_fuzz.cpp ${KV_TESSMAR_FORMATS_SOURCES}
+          "${PROJECT_SOURCE_DIR}/platform/registry_store_posix.cpp"
+          "${PROJECT_SOURCE_DIR}/platform/registry_recovery_posix.cpp"
+          "${PROJECT_SOURCE_DIR}/platform/registry_access.cpp"
+          "${PROJECT_SOURCE_DIR}/queue/job_store.cpp"
+          "${PROJECT_SOURCE_DIR}/queue/job_file.cpp"
+          "${PROJECT_SOURCE_DIR}/queue/job_problem.cpp"
+          "${PROJECT_SOURCE_DIR}/queue/job_details.cpp"
+          "${PROJECT_SOURCE_DIR}/app/frameserver_install.cpp"
+  LIBS kv_platform SQLite::SQLite3
+  SEED_TOOL registry_store_fuzz_seeds
+  OPTIONS -max_len=32768)
