@@ -612,8 +612,10 @@ sqlite3* OpenSqliteStore(const std::string& path, std::string* error, OpenFailur
     return fail(reason);
   }
   // The store is small; a full structural check at open turns a damaged file
-  // into a clear failure instead of odd results later.
-  auto check = QueryText(db, "PRAGMA quick_check(1)", &reason);
+  // into a clear failure instead of odd results later. Only the integrity
+  // check compares each index with its table: an index entry that disagrees
+  // reads well and fails the first write that touches it.
+  auto check = QueryText(db, "PRAGMA integrity_check(1)", &reason);
   if (!check) return close_and_fail("damaged registry store (" + reason + ")");
   if (*check != "ok") {
     sqlite3_close_v2(db);

@@ -10,7 +10,8 @@ kv_add_test(platform_registry_tests
           registry_recovery_test.cpp
   LIBS kv_platform SQLite::SQLite3)
 target_compile_definitions(platform_registry_tests
-  PRIVATE KV_REGISTRY_WRITER="$<TARGET_FILE:kv_registry_writer>")
+  PRIVATE KV_REGISTRY_WRITER="$<TARGET_FILE:kv_registry_writer>"
+          KV_REGISTRY_FINDINGS="${CMAKE_CURRENT_SOURCE_DIR}/registry_store_fuzz_seeds")
 add_dependencies(platform_registry_tests kv_registry_writer)
 
 # libFuzzer target over the store file as a start finds it: opened with the
@@ -35,5 +36,6 @@ kv_add_fuzz_target(registry_store_fuzz
           "${PROJECT_SOURCE_DIR}/queue/job_details.cpp"
           "${PROJECT_SOURCE_DIR}/app/frameserver_install.cpp"
   LIBS kv_platform SQLite::SQLite3
+  SEEDS registry_store_fuzz_seeds
   SEED_TOOL registry_store_fuzz_seeds
   OPTIONS -max_len=32768)
