@@ -96,26 +96,33 @@ ValueRow ReadValue(sqlite3_stmt* stmt) {
 
 // Reads the rows of a table in row id order from `from` on, as far as the
 // file allows. Returns true when the end of the table was reached; on a
-// damaged page `*last` is the last row id read.
+// damaged page `*last` is the last row id read. A damaged tree can also hand
+// back a row out of order: that counts as damage, since going on from an
+// earlier row would read the same rows again without end.
 template <typename Row>
 bool ReadFrom(sqlite3_stmt* stmt, int64_t from, Row (*read)(sqlite3_stmt*), std::vector<Row>& rows,
               int64_t* last) {
   sqlite3_reset(stmt);
   sqlite3_bind_int64(stmt, 1, from);
   int rc;
+  bool first = true;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const int64_t id = sqlite3_column_int64(stmt, 0);
+    if (first ? id < from : id <= *last) return false;
+    first = false;
     rows.push_back(read(stmt));
-    *last = sqlite3_column_int64(stmt, 0);
+    *last = id;
   }
   return rc == SQLITE_DONE;
 }
 
-// Whether a seek to `from` reaches a readable page.
+// Whether a seek to `from` reaches a readable page: the table ends there, or
+// its first row is in order.
 bool Readable(sqlite3_stmt* stmt, int64_t from) {
   sqlite3_reset(stmt);
   sqlite3_bind_int64(stmt, 1, from);
   const int rc = sqlite3_step(stmt);
-  return rc == SQLITE_ROW || rc == SQLITE_DONE;
+  return rc == SQLITE_DONE || (rc == SQLITE_ROW && sqlite3_column_int64(stmt, 0) >= from);
 }
 
 // Every row of a table that can still be read (`sql` selects from row id
