@@ -1,18 +1,22 @@
 // libFuzzer target: arbitrary script text parsed and evaluated with the
 // frameserver's own functions only (no plug-ins, no start-up files), and
-// the resulting clip's first and last frames and some sound pulled.
+// the resulting clip's first and last frames and some sound pulled. The
+// script's folder is a scratch folder, so that the files a script writes
+// (WriteFileStart, as every job's script does) land there.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "outside/frameserver/interpreter.h"
+#include "tests/support/fuzz_scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 64 * 1024) return 0;
   const std::string text(reinterpret_cast<const char*>(data), size);
   kvfs::InterpreterOptions options;
   options.allow_plugins = false;
+  options.folder = kv_test::FuzzScratchFolder("frameserver-fuzz");
   try {
     kvfs::Program program = kvfs::Parse(text);
     kvfs::Interpreter interpreter(options);

@@ -33,7 +33,14 @@ target_compile_definitions(frameserver_serving_tests PRIVATE
   KV_TEST_PLUGIN="$<TARGET_FILE:kvfs_test_plugin>")
 add_dependencies(frameserver_serving_tests avs2y4m kv_avisynth kv_devil qmvideo kvfs_test_plugin)
 
-# libFuzzer target over script text with the built-in functions only.
+# libFuzzer target over script text with the built-in functions only,
+# seeded with the job writer's scripts.
+if(KV_FUZZ)
+  add_executable(frameserver_script_seeds frameserver_script_seeds.cpp)
+  set_target_properties(frameserver_script_seeds PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests" AUTOMOC OFF)
+  target_link_libraries(frameserver_script_seeds PRIVATE kv_wizard)
+endif()
 get_target_property(kv_fs_core_sources kv_frameserver_core SOURCES)
 get_target_property(kv_fs_core_dir kv_frameserver_core SOURCE_DIR)
 list(TRANSFORM kv_fs_core_sources PREPEND "${kv_fs_core_dir}/")
@@ -41,5 +48,6 @@ kv_add_fuzz_target(frameserver_fuzz
   SOURCES frameserver_fuzz.cpp ${kv_fs_core_sources}
   LIBS PkgConfig::FFMPEG ${CMAKE_DL_LIBS}
   SEEDS frameserver_fuzz_seeds
+  SEED_TOOL frameserver_script_seeds
   DICT frameserver_fuzz.dict
   OPTIONS -max_len=4096 -rss_limit_mb=4096)
