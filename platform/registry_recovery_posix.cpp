@@ -217,7 +217,8 @@ void Restore(sqlite3* db, std::vector<KeyRow> keys, const std::vector<ValueRow>&
   sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO keys(id, parent, name) VALUES(?1, ?2, ?3)", -1,
                      &key, nullptr);
   for (const KeyRow& row : keys) {
-    if (kept.count(row.id) || !kept.count(row.parent) || row.name.empty()) continue;
+    // Key ids are positive: the store takes 0 for a key that is not there.
+    if (row.id <= 0 || kept.count(row.id) || !kept.count(row.parent) || row.name.empty()) continue;
     sqlite3_bind_int64(key, 1, row.id);
     sqlite3_bind_int64(key, 2, row.parent);
     sqlite3_bind_text(key, 3, row.name.data(), static_cast<int>(row.name.size()), SQLITE_TRANSIENT);
