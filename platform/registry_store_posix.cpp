@@ -476,6 +476,14 @@ bool IsDamage(int code) {
   return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
+// Closes a connection without moving what its journal holds into the file,
+// which a last connection's close does: a store that failed to open stays as
+// it was found, with its journal beside it.
+void CloseUnchanged(sqlite3* db) {
+  if (db) sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_close_v2(db);
+}
+
 // Creates or checks the schema inside one write transaction. `damaged` is
 // set when the file is one of ours (or no database at all) and broken.
 bool SetUpSchema(sqlite3* db, std::string* error, bool* damaged) {
@@ -576,7 +584,7 @@ sqlite3* OpenSqliteStore(const std::string& path, std::string* error, OpenFailur
   }
   auto close_and_fail = [&](const std::string& why) {
     if (IsDamage(sqlite3_errcode(db))) *failure = OpenFailure::Damaged;
-    sqlite3_close_v2(db);
+    CloseUnchanged(db);
     return fail(why);
   };
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
@@ -596,6 +604,18 @@ sqlite3* OpenSqliteStore(const std::string& path, std::string* error, OpenFailur
         (app == 0 && std::atoi(version->c_str()) == 0 && std::atoi(tables->c_str()) != 0))
       return close_and_fail("not a registry store (a database of something else)");
   }
+  // The store is small; a full structural check at open turns a damaged file
+  // into a clear failure instead of odd results later, and before anything
+  // is written to it, so that it goes aside as it was found. Only the
+  // integrity check compares each index with its table: an index entry that
+  // disagrees reads well and fails the first write that touches it.
+  auto check = QueryText(db, "PRAGMA integrity_check(1)", &reason);
+  if (!check) return close_and_fail("damaged registry store (" + reason + ")");
+  if (*check != "ok") {
+    CloseUnchanged(db);
+    *failure = OpenFailure::Damaged;
+    return fail("damaged registry store (" + *check + ")");
+  }
   auto mode = QueryText(db, "PRAGMA journal_mode = WAL", &reason);
   if (!mode) return close_and_fail(reason);
   if (*mode != "wal") return close_and_fail("the write-ahead journal is not available");
@@ -607,20 +627,9 @@ sqlite3* OpenSqliteStore(const std::string& path, std::string* error, OpenFailur
   }
   bool damaged = false;
   if (!SetUpSchema(db, &reason, &damaged)) {
-    sqlite3_close_v2(db);
+    CloseUnchanged(db);
     if (damaged) *failure = OpenFailure::Damaged;
     return fail(reason);
-  }
-  // The store is small; a full structural check at open turns a damaged file
-  // into a clear failure instead of odd results later. Only the integrity
-  // check compares each index with its table: an index entry that disagrees
-  // reads well and fails the first write that touches it.
-  auto check = QueryText(db, "PRAGMA integrity_check(1)", &reason);
-  if (!check) return close_and_fail("damaged registry store (" + reason + ")");
-  if (*check != "ok") {
-    sqlite3_close_v2(db);
-    *failure = OpenFailure::Damaged;
-    return fail("damaged registry store (" + *check + ")");
   }
   *failure = OpenFailure::None;
   return db;
