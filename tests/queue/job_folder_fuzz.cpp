@@ -13,6 +13,7 @@
 //
 // An added job must load again as the same row; nothing outside the job's
 // folder and the registry store may change.
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -66,15 +67,16 @@ std::vector<std::string> Parts(const std::string& text) {
   }
 }
 
-// The bare name of the index the first volume's script decodes.
+// The bare name of the index the first volume's script decodes, when the
+// file system can hold a file of that name.
 std::string IndexNamedBy(const std::string& script) {
   const std::string call = "qmVideoSource(\"";
   const size_t at = script.find(call);
   const size_t end = at == std::string::npos ? at : script.find('"', at + call.size());
   std::string name =
       end == std::string::npos ? "" : script.substr(at + call.size(), end - at - call.size());
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-      name.find('\0') != std::string::npos)
+  if (name.empty() || name.size() > NAME_MAX || name == "." || name == ".." ||
+      name.find('/') != std::string::npos || name.find('\0') != std::string::npos)
     name = "vts01_pgc01_a0.qmvi";
   return name;
 }
