@@ -103,9 +103,26 @@ int32_t ThousandthsOf(float rate) {
   return static_cast<int32_t>(std::trunc(scaled));
 }
 
-void WriteVideoWithCurveCompression(CrLfText& out, const EncoderJobFileValues& v) {
+// The codec properties both video streams share: the B-frame pattern and the
+// in-loop filter.
+void WriteFramePatternAndLoopFilter(CrLfText& out, const EncoderJobFileValues& v) {
   const Wrapper b1 = ActiveWhen(v.UseMaxConsecutiveBFrames);
   const Wrapper b2 = ActiveWhen(!v.UseMaxConsecutiveBFrames);
+  out.IndentedLine(12, "%s<maxConsecutiveBFrames type=\"uint\">%d</maxConsecutiveBFrames>%s",
+                   b1.open, v.maxConsecutiveBFrames, b1.close);
+  out.IndentedLine(12, "%s<patternAdaptivity type=\"uint\">%d</patternAdaptivity>%s", b2.open,
+                   v.patternAdaptivity, b2.close);
+  out.IndentedLine(12, "<inloopCutOffQuant type=\"uint\">%d</inloopCutOffQuant>",
+                   v.inloopCutOffQuant);
+  out.IndentedLine(12, "<inloopCutOffCompatible type=\"bool\">%s</inloopCutOffCompatible>",
+                   Bool(v.inloopCutOffCompatible));
+  out.IndentedLine(12, "<inloopCutOffBUseRefQuant type=\"bool\">%s</inloopCutOffBUseRefQuant>",
+                   Bool(v.inloopCutOffBUseRefQuant));
+  out.IndentedLine(12, "<chromaModeDecision type=\"bool\">%s</chromaModeDecision>",
+                   Bool(v.chromaModeDecision));
+}
+
+void WriteVideoWithCurveCompression(CrLfText& out, const EncoderJobFileValues& v) {
   out.IndentedLine(8, "<stream xsi:type=\"videoStream\">");
   out.IndentedLine(10, "<pluginName type=\"string\">rn-videocodec-realvideo</pluginName>");
   out.IndentedLine(10, "<codecName type=\"string\">rv10</codecName>");
@@ -125,18 +142,7 @@ void WriteVideoWithCurveCompression(CrLfText& out, const EncoderJobFileValues& v
                    v.rcLowBitrateBoost);
   out.IndentedLine(12, "<rcPFrameRefQuant type=\"uint\">%d</rcPFrameRefQuant>", v.rcPFrameRefQuant);
   out.IndentedLine(12, "<rcBFrameRefQuant type=\"uint\">%d</rcBFrameRefQuant>", v.rcBFrameRefQuant);
-  out.IndentedLine(12, "%s<maxConsecutiveBFrames type=\"uint\">%d</maxConsecutiveBFrames>%s",
-                   b1.open, v.maxConsecutiveBFrames, b1.close);
-  out.IndentedLine(12, "%s<patternAdaptivity type=\"uint\">%d</patternAdaptivity>%s", b2.open,
-                   v.patternAdaptivity, b2.close);
-  out.IndentedLine(12, "<inloopCutOffQuant type=\"uint\">%d</inloopCutOffQuant>",
-                   v.inloopCutOffQuant);
-  out.IndentedLine(12, "<inloopCutOffCompatible type=\"bool\">%s</inloopCutOffCompatible>",
-                   Bool(v.inloopCutOffCompatible));
-  out.IndentedLine(12, "<inloopCutOffBUseRefQuant type=\"bool\">%s</inloopCutOffBUseRefQuant>",
-                   Bool(v.inloopCutOffBUseRefQuant));
-  out.IndentedLine(12, "<chromaModeDecision type=\"bool\">%s</chromaModeDecision>",
-                   Bool(v.chromaModeDecision));
+  WriteFramePatternAndLoopFilter(out, v);
   out.IndentedLine(10, "</codecProperties>");
   out.IndentedLine(10, "<encodingType type=\"string\">vbrBitrate</encodingType>");
   out.IndentedLine(10, "<quality type=\"uint\">100</quality>");
@@ -150,8 +156,6 @@ void WriteVideoWithCurveCompression(CrLfText& out, const EncoderJobFileValues& v
 }
 
 void WriteVideoWithoutCurveCompression(CrLfText& out, const EncoderJobFileValues& v) {
-  const Wrapper b1 = ActiveWhen(v.UseMaxConsecutiveBFrames);
-  const Wrapper b2 = ActiveWhen(!v.UseMaxConsecutiveBFrames);
   const Wrapper f = ActiveWhen(v.TwoPass);
   const bool for_bitrate = v.Quality < 0;
   out.IndentedLine(8, "<stream xsi:type=\"videoStream\">");
@@ -165,18 +169,7 @@ void WriteVideoWithoutCurveCompression(CrLfText& out, const EncoderJobFileValues
   out.IndentedLine(12, "<enableRPR type=\"bool\">%s</enableRPR>", Bool(v.enableRPR));
   out.IndentedLine(12, "<noisyEdgeFilter type=\"bool\">false</noisyEdgeFilter>");
   out.IndentedLine(12, "<rcEnableCurveCompression type=\"bool\">false</rcEnableCurveCompression>");
-  out.IndentedLine(12, "%s<maxConsecutiveBFrames type=\"uint\">%d</maxConsecutiveBFrames>%s",
-                   b1.open, v.maxConsecutiveBFrames, b1.close);
-  out.IndentedLine(12, "%s<patternAdaptivity type=\"uint\">%d</patternAdaptivity>%s", b2.open,
-                   v.patternAdaptivity, b2.close);
-  out.IndentedLine(12, "<inloopCutOffQuant type=\"uint\">%d</inloopCutOffQuant>",
-                   v.inloopCutOffQuant);
-  out.IndentedLine(12, "<inloopCutOffCompatible type=\"bool\">%s</inloopCutOffCompatible>",
-                   Bool(v.inloopCutOffCompatible));
-  out.IndentedLine(12, "<inloopCutOffBUseRefQuant type=\"bool\">%s</inloopCutOffBUseRefQuant>",
-                   Bool(v.inloopCutOffBUseRefQuant));
-  out.IndentedLine(12, "<chromaModeDecision type=\"bool\">%s</chromaModeDecision>",
-                   Bool(v.chromaModeDecision));
+  WriteFramePatternAndLoopFilter(out, v);
   out.IndentedLine(12, "<encodeAllFrames type=\"bool\">%s</encodeAllFrames>",
                    Bool(v.encodeAllFrames));
   out.IndentedLine(10, "</codecProperties>");
