@@ -66,8 +66,8 @@ void Worker(std::shared_ptr<IndexRun> run, TessmarStatus* status) {
 
 extern "C" {
 
-int32_t Tessmar(const char* files, const char* outBase, int32_t wantAudio, int32_t wantSubpictures,
-                TessmarStatus* status) {
+int32_t Tessmar(const char* const* files, const char* outBase, int32_t wantAudio,
+                int32_t wantSubpictures, TessmarStatus* status) {
   std::unique_lock<std::mutex> lock(g_mutex);
   if (g_busy) return 3;
   if (status) {
@@ -77,14 +77,11 @@ int32_t Tessmar(const char* files, const char* outBase, int32_t wantAudio, int32
     Store(status->scrambled, uint8_t{0});
     Store(status->percent, 0.0f);
   }
-  if (!files || !*files) return 1;
+  if (!files || !files[0] || !*files[0]) return 1;
 
   std::vector<InputFile> inputs;
-  std::string list(files);
-  size_t from = 0;
-  for (;;) {
-    size_t bar = list.find('|', from);
-    std::string name = list.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
+  for (const char* const* file = files; *file; ++file) {
+    std::string name = *file;
     // Relative names are taken from the current folder and recorded whole,
     // as given otherwise: the index files must name the files the run read.
     if (name.empty() || name[0] != '/') {
@@ -113,8 +110,6 @@ int32_t Tessmar(const char* files, const char* outBase, int32_t wantAudio, int32
     in.path = name;
     in.size = st.st_size;
     inputs.push_back(std::move(in));
-    if (bar == std::string::npos) break;
-    from = bar + 1;
   }
 
   if (outBase && *outBase) g_out_base = outBase;

@@ -41,6 +41,7 @@
 #include "platform/window_dialogs.h"
 #include "queue/folder_tree.h"
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 #include "wizard/analysis_files.h"
 #include "wizard/analysis_worker.h"
 #include "wizard/new_form.h"
@@ -130,12 +131,11 @@ Run BareRuns(const std::vector<TitleSet>& sets, const std::string& out) {
   const double start = Now();
   const double cpu_start = ProcessorSeconds();
   for (const TitleSet& set : sets) {
-    std::string list;
-    for (const std::string& f : set.files) list += (list.empty() ? "" : "|") + f;
+    const tessmar::VobList list(set.files);
     TessmarStatus status{};
     char base[32];
     std::snprintf(base, sizeof base, "/vts%.2d", set.n);
-    if (Tessmar(list.c_str(), (out + base).c_str(), 1, 1, &status) != 0) {
+    if (Tessmar(list.Files(), (out + base).c_str(), 1, 1, &status) != 0) {
       std::fprintf(stderr, "Tessmar failed on title set %d\n", set.n);
       std::exit(1);
     }

@@ -33,6 +33,7 @@ extern "C" {
 #include "outside/frameserver/include/frameserver.h"
 #include "outside/qmvideo/video_source.h"
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 
 namespace {
 
@@ -43,14 +44,14 @@ double Now() {
   return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
-std::string VobList(const std::string& video_ts, int vts) {
-  std::string list;
+std::vector<std::string> VobPaths(const std::string& video_ts, int vts) {
+  std::vector<std::string> list;
   for (int part = 1; part <= 9; ++part) {
     char name[64];
     std::snprintf(name, sizeof name, "/VTS_%02d_%d.VOB", vts, part);
     const std::string path = video_ts + name;
     if (access(path.c_str(), R_OK) != 0) break;
-    list += (list.empty() ? "" : "|") + path;
+    list.push_back(path);
   }
   return list;
 }
@@ -120,7 +121,8 @@ int main(int argc, char** argv) {
   const std::string vts_base = folder + "/vts";
   const std::string title = folder + "/title";
   TessmarStatus status{};
-  if (Tessmar(VobList(video_ts, vts).c_str(), vts_base.c_str(), 0, 0, &status) != 0) {
+  if (Tessmar(tessmar::VobList(VobPaths(video_ts, vts)).Files(), vts_base.c_str(), 0, 0, &status) !=
+      0) {
     std::fprintf(stderr, "frameserver_bench: cannot index %s\n", video_ts.c_str());
     return 1;
   }

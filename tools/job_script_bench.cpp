@@ -42,6 +42,7 @@
 #include "tessmar/formats/virtual_file_map.h"
 #include "tessmar/formats/vobsub_index.h"
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -82,12 +83,12 @@ double SelfCpu() {
   return Seconds(u.ru_utime) + Seconds(u.ru_stime);
 }
 
-std::string VobList(const std::string& video_ts) {
-  std::string list;
+std::vector<std::string> VobPaths(const std::string& video_ts) {
+  std::vector<std::string> list;
   for (int part = 1; part <= 9; ++part) {
     const std::string path = video_ts + "/VTS_01_" + std::to_string(part) + ".VOB";
     if (access(path.c_str(), R_OK) != 0) break;
-    list += (list.empty() ? "" : "|") + path;
+    list.push_back(path);
   }
   return list;
 }
@@ -474,7 +475,8 @@ bool PrepareTitle(const std::string& video_ts, int sub_stream, PreparedTitle* ou
   const std::string vts = out->folder + "/vts01";
   out->title = out->folder + "/vts01_pgc01_a0";
   TessmarStatus status{};
-  if (Tessmar(VobList(video_ts).c_str(), vts.c_str(), 1, 1, &status) != 0) return false;
+  if (Tessmar(tessmar::VobList(VobPaths(video_ts)).Files(), vts.c_str(), 1, 1, &status) != 0)
+    return false;
   while (__atomic_load_n(&status.running, __ATOMIC_ACQUIRE) ||
          !__atomic_load_n(&status.ended, __ATOMIC_ACQUIRE))
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

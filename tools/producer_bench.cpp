@@ -35,6 +35,7 @@
 #include "platform/folders.h"
 #include "platform/registry_store.h"
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 #include "wizard/encoder_job_file.h"
 
 namespace {
@@ -59,14 +60,14 @@ std::string Quote(const std::string& s) {
   return "'" + s + "'";
 }
 
-std::string VobList(const std::string& video_ts, int vts) {
-  std::string list;
+std::vector<std::string> VobPaths(const std::string& video_ts, int vts) {
+  std::vector<std::string> list;
   for (int part = 1; part <= 9; ++part) {
     char name[64];
     std::snprintf(name, sizeof name, "/VTS_%02d_%d.VOB", vts, part);
     const std::string path = video_ts + name;
     if (access(path.c_str(), R_OK) != 0) break;
-    list += (list.empty() ? "" : "|") + path;
+    list.push_back(path);
   }
   return list;
 }
@@ -128,7 +129,8 @@ std::string MakeWorkFolder() {
 // The program chain cut out of the disc as "title" in the folder.
 bool CutOutTitle(const std::string& video_ts, int vts, int pgc, const std::string& folder) {
   TessmarStatus status{};
-  if (Tessmar(VobList(video_ts, vts).c_str(), (folder + "/vts").c_str(), 0, 0, &status) != 0) {
+  if (Tessmar(tessmar::VobList(VobPaths(video_ts, vts)).Files(), (folder + "/vts").c_str(), 0, 0,
+              &status) != 0) {
     std::fprintf(stderr, "producer_bench: cannot index %s\n", video_ts.c_str());
     return false;
   }

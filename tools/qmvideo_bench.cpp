@@ -40,6 +40,7 @@ extern "C" {
 #include "tessmar/formats/index_text.h"
 #include "tessmar/formats/virtual_file.h"
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 
 namespace {
 
@@ -208,16 +209,17 @@ struct Paired {
 // video index and its bytes as one MPEG file for the peer. Empty on failure.
 std::string PrepareTitle(const std::string& dvd, const std::string& work, int vts, int pgc) {
   char name[64];
-  std::string vobs;
+  std::vector<std::string> vobs;
   for (int k = 1; k <= 9; ++k) {
     std::snprintf(name, sizeof name, "/VIDEO_TS/VTS_%02d_%d.VOB", vts, k);
     if (!Exists(dvd + name)) break;
-    vobs += (vobs.empty() ? "" : "|") + dvd + name;
+    vobs.push_back(dvd + name);
   }
   std::snprintf(name, sizeof name, "/vts%02d", vts);
   const std::string vts_base = work + name;
   static TessmarStatus status;
-  if (vobs.empty() || Tessmar(vobs.c_str(), vts_base.c_str(), 0, 0, &status) != 0) {
+  if (vobs.empty() ||
+      Tessmar(tessmar::VobList(vobs).Files(), vts_base.c_str(), 0, 0, &status) != 0) {
     std::fprintf(stderr, "cannot index %s\n", dvd.c_str());
     return {};
   }

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 
 namespace {
 
@@ -137,12 +138,12 @@ struct IndexResult {
   bool finished = false;
 };
 
-IndexResult IndexRun(const std::string& list, const std::string& base) {
+IndexResult IndexRun(const tessmar::VobList& list, const std::string& base) {
   TessmarStatus status{};
   IndexResult r;
   const double cpu0 = CpuNow();
   const double t0 = Now();
-  if (Tessmar(list.c_str(), base.c_str(), 1, 1, &status) != 0) return r;
+  if (Tessmar(list.Files(), base.c_str(), 1, 1, &status) != 0) return r;
   while (std::atomic_ref<uint8_t>(status.running).load())
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   r.wall = Now() - t0;
@@ -205,11 +206,9 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> files;
   if (!MakeTitleSet(unit, work, gib, &files)) return 1;
-  std::string list, concat = "concat:";
-  for (size_t i = 0; i < files.size(); ++i) {
-    list += (i ? "|" : "") + files[i];
-    concat += (i ? "|" : "") + files[i];
-  }
+  const tessmar::VobList list(files);
+  std::string concat = "concat:";
+  for (size_t i = 0; i < files.size(); ++i) concat += (i ? "|" : "") + files[i];
   const int64_t bytes = PlainRead(files);  // into the page cache
   const double mib = static_cast<double>(bytes) / (1 << 20);
   ResetPeakRss();

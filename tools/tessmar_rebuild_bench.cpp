@@ -34,6 +34,7 @@
 #include "tessmar/formats/index_text.h"
 #include "tessmar/formats/subpicture_index.h"
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 
 namespace {
 
@@ -324,7 +325,8 @@ int main(int argc, char** argv) {
   title.sample = work + "/sample";
   title.vts = work + "/long";
   TessmarStatus status{};
-  if (Tessmar(source.c_str(), title.sample.c_str(), 1, 1, &status) != 0) return 1;
+  if (Tessmar(tessmar::VobList({source}).Files(), title.sample.c_str(), 1, 1, &status) != 0)
+    return 1;
   while (std::atomic_ref<uint8_t>(status.running).load())
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   struct stat st;

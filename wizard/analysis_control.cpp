@@ -1,5 +1,7 @@
 #include "wizard/analysis_control.h"
 
+#include "tessmar/vob_list.h"
+
 namespace wizard {
 
 bool AnalysisControl::LibraryRunning() {
@@ -45,11 +47,13 @@ void AnalysisControl::Wait(std::chrono::milliseconds duration) {
   changed_.wait_for(lock, duration, [this] { return StopRequested(); });
 }
 
-int32_t AnalysisControl::StartIndexRun(const std::string& files, const std::string& out_base) {
+int32_t AnalysisControl::StartIndexRun(const std::vector<std::string>& files,
+                                       const std::string& out_base) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return !paused_ || StopRequested(); });
   if (StopRequested()) return -1;
-  return Tessmar(files.c_str(), out_base.c_str(), 1, 1, &status_);
+  const tessmar::VobList list(files);
+  return Tessmar(list.Files(), out_base.c_str(), 1, 1, &status_);
 }
 
 void AnalysisControl::StopLibrary() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "tessmar/include/tessmar.h"
 
@@ -36,7 +37,7 @@ class AnalysisControl {
   // Worker side: starts an index run into the status block unless a stop
   // has been requested; a pause asked for meanwhile waits for the start, so
   // that it finds the run and suspends it. -1 when stopped.
-  int32_t StartIndexRun(const std::string& files, const std::string& out_base);
+  int32_t StartIndexRun(const std::vector<std::string>& files, const std::string& out_base);
   // Worker side: stops the library's run if it still runs.
   void StopLibrary();
 

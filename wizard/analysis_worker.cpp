@@ -132,7 +132,7 @@ bool AnalysisWorker::AnalyseDisc() {
   return true;
 }
 
-bool AnalysisWorker::ListTitleSetFiles(int n, std::string& files) {
+bool AnalysisWorker::ListTitleSetFiles(int n, std::vector<std::string>& files) {
   files.clear();
   for (int k = 1; k <= kMaxTitleSetFiles; ++k) {
     const std::string path = FilePathNoCase(setup_.DvdFolder, TitleSetFileName(n, k, "VOB"));
@@ -140,15 +140,13 @@ bool AnalysisWorker::ListTitleSetFiles(int n, std::string& files) {
     const std::optional<int64_t> size = platform::FileSize(path);
     if (!size) return false;
     title_set_bytes_ += *size;
-    files += path + "|";
+    files.push_back(path);
   }
   std::atomic_ref<uint8_t>(control_.Status().scrambled).store(0);
-  if (files.empty() || title_set_bytes_ == 0) return false;
-  files.pop_back();
-  return true;
+  return !files.empty() && title_set_bytes_ > 0;
 }
 
-bool AnalysisWorker::RunIndex(int n, const std::string& files) {
+bool AnalysisWorker::RunIndex(int n, const std::vector<std::string>& files) {
   const int32_t result = control_.StartIndexRun(files, setup_.JobDataFolder + TitleSetBase(n));
   if (result < 0) {
     Abort();
@@ -180,7 +178,7 @@ bool AnalysisWorker::RunIndex(int n, const std::string& files) {
 
 bool AnalysisWorker::AnalyzeTitleSet(int n, bool import) {
   const std::string name = TitleSetName(n);
-  std::string files;
+  std::vector<std::string> files;
   if (!import && !ListTitleSetFiles(n, files)) {
     events_.Log(LogKind::Warning, name + " is invalid");
     return false;

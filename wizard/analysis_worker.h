@@ -57,9 +57,9 @@ class AnalysisWorker {
   bool AnalyseDisc();
   bool AnalyzeTitleSet(int n, bool import);
   // Lists the title set's VOB files into `files`; false when there are none.
-  bool ListTitleSetFiles(int n, std::string& files);
+  bool ListTitleSetFiles(int n, std::vector<std::string>& files);
   // Runs the library over the title set and waits for its end.
-  bool RunIndex(int n, const std::string& files);
+  bool RunIndex(int n, const std::vector<std::string>& files);
   bool FillTitleSet(int n, const dvd::IfoFile& ifo, const TessmarStatus& status);
   bool CopySubpictureFiles(int n, const TessmarStatus& status);
   void ListTitleSetInLog(int n);

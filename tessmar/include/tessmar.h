@@ -90,10 +90,12 @@ TESSMAR_STATIC_ASSERT(offsetof(TessmarStatus, subpicturePresent) == 188, "subpic
 #define TESSMAR_EXPORT
 #endif
 
-/* Starts an index run over the VOB files in `files` ("|"-separated, playing
- * order) on the worker thread. 0 = started, 1 = no files or a file cannot be
- * opened, 2 = an output cannot be created, 3 = a run is active. */
-TESSMAR_EXPORT int32_t Tessmar(const char* files, const char* outBase, int32_t wantAudio,
+/* Starts an index run over the VOB files `files` on the worker thread: their
+ * paths in playing order, the array ended by a null pointer (no separator
+ * within a string, so a path may hold any character a file name can).
+ * 0 = started, 1 = no files or a file cannot be opened, 2 = an output cannot
+ * be created, 3 = a run is active. */
+TESSMAR_EXPORT int32_t Tessmar(const char* const* files, const char* outBase, int32_t wantAudio,
                                int32_t wantSubpictures, TessmarStatus* status);
 /* 0 = done, 1 = null block, 2 = wrong suspension state, 3 = refused. */
 TESSMAR_EXPORT int32_t TessmarSuspend(TessmarStatus* status);

@@ -71,7 +71,7 @@ void RoadTest::NewJob() {
 void RoadTest::Analyse(const std::string& disc, const std::string& name, bool import) {
   if (import) boxes_.Answer(platform::MessageAnswer::Yes);
   const size_t shown = boxes_.Messages().size();
-  StartAnalysis(SampleDvdRoot() + "/" + disc, name);
+  StartAnalysis(disc.front() == '/' ? disc : SampleDvdRoot() + "/" + disc, name);
   WaitForAnalysis();
   ASSERT_TRUE(WizardOpen());
   EXPECT_EQ(boxes_.Messages().size(), shown + (import ? 1 : 0));

@@ -21,8 +21,9 @@ class RoadTest : public WizardTest {
 
   // New Job in the queue window; the wizard it opened becomes Wizard().
   void NewJob();
-  // Page 1 typed and Next; the analysis runs to its end. With `import`, the
-  // question about a pending job's analysis is expected and answered Yes.
+  // Page 1 typed and Next; the analysis runs to its end. `disc` is a sample
+  // disc's name or a DVD folder's path. With `import`, the question about a
+  // pending job's analysis is expected and answered Yes.
   void Analyse(const std::string& disc, const std::string& name, bool import = false);
   // Page 3: the program chain (and its angle, from 1) chosen in the tree and
   // Next; the title is prepared behind the wait window and the

@@ -17,6 +17,7 @@
 #include "tests/road/road_fixture.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tessmar/tessmar_test_util.h"
+#include "tests/wizard/analysed_disc.h"
 #include "wizard/job_writer.h"
 
 namespace kv_test {
@@ -76,6 +77,26 @@ TEST_F(Road, FilmTitleInverseTelecinedAtAnAverageBitRateRollingOver) {
   EncodeRow(0);
   EXPECT_TRUE(boxes_.Messages().empty());
   ExpectEncodedJob(job, {"Film.rmvb", "Film_2.rmvb"}, 2, 1048576);
+}
+
+// A DVD folder may be named as Linux allows: with a "|", blanks and letters
+// beyond ASCII, at the end of a path of 200 characters. It is analysed,
+// prepared and encoded as any other.
+TEST_F(Road, DiscInAFolderNamedWithABarBlanksAndAccentsAtTwoHundredCharacters) {
+  std::string source = dir_.File("dvd|copy \xC3\xA9t\xC3\xA9 \xD0\xB4\xD0\xB8\xD1\x81\xD0\xBA");
+  source += "/" + std::string(200 - source.size() - 1, 'x');
+  ASSERT_EQ(source.size(), 200u);
+  CopySampleDisc("pal_letterbox", source);
+  NewJob();
+  ASSERT_NO_FATAL_FAILURE(Analyse(source, "Special"));
+  EXPECT_EQ(Wizard()->State().DvdFolder, source + "/VIDEO_TS/");
+  ChooseTitle(1, 1);
+  ClickControl("EncModeFixedRadio");
+  TypeInto("VolEdit", "2");
+  const Finished job = Finish();
+  EncodeRow(0);
+  EXPECT_TRUE(boxes_.Messages().empty());
+  ExpectEncodedJob(job, {"Special.rmvb"}, 2, 2 * 1048576);
 }
 
 // The multi-stream disc's first title set: its LPCM track raised by 6 dB,

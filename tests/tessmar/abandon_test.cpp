@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tessmar/tessmar_test_util.h"
@@ -69,14 +70,13 @@ TEST(Abandon, StuckWorkerIsAbandonedAndNeverWritesAgain) {
   kv_test::TempDir dir("tessmar-abandon");
   g_main = std::this_thread::get_id();
   std::string vob = kv_test::SampleVobs("ntsc_multi")[0];
-  std::string list;
-  for (int i = 0; i < 10; ++i) list += (i ? "|" : "") + vob;
+  const tessmar::VobList list(std::vector<std::string>(10, vob));
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_armed = true;
   }
   TessmarStatus a{};
-  ASSERT_EQ(Tessmar(list.c_str(), dir.File("a").c_str(), 1, 1, &a), 0);
+  ASSERT_EQ(Tessmar(list.Files(), dir.File("a").c_str(), 1, 1, &a), 0);
   {
     std::unique_lock<std::mutex> lock(g_mutex);
     ASSERT_TRUE(Cv().wait_for(lock, std::chrono::seconds(30), [] { return g_stuck_now; }));
@@ -101,7 +101,7 @@ TEST(Abandon, StuckWorkerIsAbandonedAndNeverWritesAgain) {
   // The library is idle at once: a new run starts and finishes while the
   // abandoned worker is still stuck.
   TessmarStatus b{};
-  ASSERT_EQ(Tessmar(vob.c_str(), dir.File("b").c_str(), 1, 1, &b), 0);
+  ASSERT_EQ(Tessmar(tessmar::VobList({vob}).Files(), dir.File("b").c_str(), 1, 1, &b), 0);
   ASSERT_TRUE(kv_test::WaitForEnd(b));
   EXPECT_EQ(Peek(b.finished), 1);
   EXPECT_EQ(kv_test::CrLfLines(kv_test::ReadFile(dir.File("b.qmci"))).back(), ".");

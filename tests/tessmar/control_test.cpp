@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tessmar/tessmar_test_util.h"
@@ -21,6 +22,7 @@ namespace {
 using kv_test::CrLfLines;
 using kv_test::Peek;
 using kv_test::ReadFile;
+using tessmar::VobList;
 
 class Control : public ::testing::Test {
  protected:
@@ -30,16 +32,12 @@ class Control : public ::testing::Test {
     vob_ = kv_test::SampleVobs("ntsc_multi")[0];
   }
   // The same VOB ten times: a run long enough to be caught while active.
-  std::string LongList() const {
-    std::string list;
-    for (int i = 0; i < 10; ++i) list += (i ? "|" : "") + vob_;
-    return list;
-  }
+  std::vector<std::string> LongList() const { return std::vector<std::string>(10, vob_); }
   // Starts a long run and suspends it; retries if the run was over first.
   bool StartSuspended(TessmarStatus* status, const std::string& base) {
     for (int attempt = 0; attempt < 20; ++attempt) {
       *status = TessmarStatus{};
-      if (Tessmar(LongList().c_str(), base.c_str(), 1, 1, status) != 0) return false;
+      if (Tessmar(VobList(LongList()).Files(), base.c_str(), 1, 1, status) != 0) return false;
       if (TessmarSuspend(status) == 0) return true;
       kv_test::WaitForEnd(*status);
     }
@@ -58,11 +56,12 @@ TEST_F(Control, NullAndEmptyArgumentsAreRefused) {
   EXPECT_EQ(status.running, 0);  // the block is cleared first
   EXPECT_EQ(status.finished, 0);
   EXPECT_EQ(status.percent, 0.0f);
-  EXPECT_EQ(Tessmar("", dir_.File("x").c_str(), 0, 0, &status), 1);
-  EXPECT_EQ(Tessmar((vob_ + "|" + dir_.File("nothing.VOB")).c_str(), dir_.File("x").c_str(), 0, 0,
+  EXPECT_EQ(Tessmar(VobList().Files(), dir_.File("x").c_str(), 0, 0, &status), 1);
+  EXPECT_EQ(Tessmar(VobList({""}).Files(), dir_.File("x").c_str(), 0, 0, &status), 1);
+  EXPECT_EQ(Tessmar(VobList({vob_, dir_.File("nothing.VOB")}).Files(), dir_.File("x").c_str(), 0, 0,
                     &status),
             1);
-  EXPECT_EQ(Tessmar((vob_ + "||" + vob_).c_str(), dir_.File("x").c_str(), 0, 0, &status), 1);
+  EXPECT_EQ(Tessmar(VobList({vob_, "", vob_}).Files(), dir_.File("x").c_str(), 0, 0, &status), 1);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("x.d2v")));
   EXPECT_EQ(TessmarSuspend(nullptr), 1);
   EXPECT_EQ(TessmarResume(nullptr), 1);
@@ -82,13 +81,14 @@ TEST_F(Control, EmptyVobGivesAnInterruptedRunWithoutHeader) {
 
 TEST_F(Control, UnwritableOutputReturns2AndLeavesTheLibraryIdle) {
   TessmarStatus status{};
-  EXPECT_EQ(Tessmar(vob_.c_str(), dir_.File("no/such/folder/base").c_str(), 1, 1, &status), 2);
+  EXPECT_EQ(
+      Tessmar(VobList({vob_}).Files(), dir_.File("no/such/folder/base").c_str(), 1, 1, &status), 2);
   std::string locked = dir_.File("locked");
   kv_test::MakeFolders(locked);
   kv_test::WriteFile(locked + "/base.qmci", "");
   chmod((locked + "/base.qmci").c_str(), 0444);
   if (geteuid() != 0) {  // root writes read-only files anyway
-    EXPECT_EQ(Tessmar(vob_.c_str(), (locked + "/base").c_str(), 1, 1, &status), 2);
+    EXPECT_EQ(Tessmar(VobList({vob_}).Files(), (locked + "/base").c_str(), 1, 1, &status), 2);
   }
   EXPECT_EQ(kv_test::IndexAndWait({vob_}, dir_.File("ok"), 1, 1, &status), 0);
   EXPECT_EQ(Peek(status.finished), 1);
@@ -98,7 +98,7 @@ TEST_F(Control, OutputBaseIsKeptFromThePreviousCall) {
   TessmarStatus status{};
   ASSERT_EQ(kv_test::IndexAndWait({vob_}, dir_.File("kept"), 0, 0, &status), 0);
   std::filesystem::remove(dir_.File("kept.d2v"));
-  ASSERT_EQ(Tessmar(vob_.c_str(), nullptr, 0, 0, &status), 0);
+  ASSERT_EQ(Tessmar(VobList({vob_}).Files(), nullptr, 0, 0, &status), 0);
   kv_test::WaitForEnd(status);
   EXPECT_TRUE(std::filesystem::exists(dir_.File("kept.d2v")));
   EXPECT_FALSE(std::filesystem::exists(dir_.File("kept_at0.qmai")));  // audio not wanted
@@ -171,6 +171,28 @@ TEST_F(Control, EveryPathFormIsRecordedAsTheFileReadAndRebuilds) {
   }
 }
 
+// Paths are passed whole, whatever characters a file name holds ("|" among
+// them): the index names them, the rebuild reads them back.
+TEST_F(Control, PathsOfAnyCharactersAreIndexedWhole) {
+  const std::string video_ts = kv_test::SampleVideoTs("pal_letterbox");
+  const std::string folder = dir_.File("a|b c \xC3\xA9\xC3\xB8");
+  kv_test::MakeFolders(folder);
+  std::filesystem::copy_file(video_ts + "/VTS_01_0.IFO", folder + "/VTS_01_0.IFO");
+  const std::string vob = folder + "/V|1 \xC3\xA9.VOB";
+  std::filesystem::copy_file(video_ts + "/VTS_01_1.VOB", vob);
+  const std::string base = folder + "/vts|01";
+  TessmarStatus status{};
+  ASSERT_EQ(kv_test::IndexAndWait({vob}, base, 1, 0, &status), 0);
+  EXPECT_EQ(Peek(status.finished), 1);
+  EXPECT_EQ(CrLfLines(ReadFile(base + ".d2v"))[2], std::to_string(vob.size()) + " " + vob);
+  EXPECT_EQ(CrLfLines(ReadFile(base + ".qmci"))[2], vob);
+  const std::string title = folder + "/title|1";
+  ASSERT_EQ(
+      qmRebuild(base.c_str(), (folder + "/VTS_01_0.IFO").c_str(), title.c_str(), 1, 1, 0, 1, 0), 1);
+  EXPECT_EQ(CrLfLines(ReadFile(title + ".vfm"))[2], vob);
+  EXPECT_EQ(CrLfLines(ReadFile(title + "_at0.vfm"))[2], vob);
+}
+
 TEST_F(Control, StreamWithoutMpeg2VideoEndsInterruptedWithoutHeader) {
   std::string mpg = dir_.File("mpeg1.mpg");
   kv_test::RunCommand(
@@ -219,11 +241,12 @@ TEST_F(Control, ScrambledPacketStopsTheRun) {
   EXPECT_NE(CrLfLines(ReadFile(dir_.File("scr.qmci"))).back(), ".");
   EXPECT_NE(CrLfLines(ReadFile(dir_.File("scr_at0.qmai"))).back(), ".");
   // Without a status block scrambling is not looked for.
-  ASSERT_EQ(Tessmar(scrambled.c_str(), dir_.File("noscr").c_str(), 1, 1, nullptr), 0);
+  ASSERT_EQ(Tessmar(VobList({scrambled}).Files(), dir_.File("noscr").c_str(), 1, 1, nullptr), 0);
   for (int i = 0; i < 5000 && CrLfLines(ReadFile(dir_.File("noscr.d2v"))).size() < 3; ++i)
     usleep(2000);
   TessmarStatus probe{};
-  for (int i = 0; i < 5000 && Tessmar("", nullptr, 0, 0, &probe) == 3; ++i) usleep(2000);
+  for (int i = 0; i < 5000 && Tessmar(VobList().Files(), nullptr, 0, 0, &probe) == 3; ++i)
+    usleep(2000);
   std::vector<std::string> plain = CrLfLines(ReadFile(dir_.File("noscr.d2v")));
   EXPECT_EQ(plain.back().rfind("FINISHED  ", 0), 0u);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("noscr_at0.qmai")));
@@ -254,7 +277,7 @@ TEST_F(Control, BusyCallChangesNothing) {
   TessmarStatus other{};
   std::memset(&other, 0x5A, sizeof other);
   TessmarStatus copy = other;
-  EXPECT_EQ(Tessmar(vob_.c_str(), dir_.File("second").c_str(), 1, 1, &other), 3);
+  EXPECT_EQ(Tessmar(VobList({vob_}).Files(), dir_.File("second").c_str(), 1, 1, &other), 3);
   EXPECT_EQ(std::memcmp(&other, &copy, sizeof other), 0);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("second.d2v")));
   uint32_t thread = Peek(status.thread);

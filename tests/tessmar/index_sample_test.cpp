@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "tessmar/include/tessmar.h"
+#include "tessmar/vob_list.h"
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tessmar/tessmar_test_util.h"
@@ -401,10 +402,10 @@ TEST_F(SampleIndex, TruncatedVobEndsAtItsLastByteAsFinished) {
 TEST_F(SampleIndex, MissingVobOfTheSetIsRefused) {
   std::vector<std::string> vobs = SampleVobs("pal_letterbox");
   std::string folder = kv_test::SampleVideoTs("bad_missing_vob");
-  std::string list =
-      folder + "/VTS_01_1.VOB|" + folder + "/VTS_01_2.VOB|" + folder + "/VTS_01_3.VOB";
+  const tessmar::VobList list(
+      {folder + "/VTS_01_1.VOB", folder + "/VTS_01_2.VOB", folder + "/VTS_01_3.VOB"});
   TessmarStatus status{};
-  EXPECT_EQ(Tessmar(list.c_str(), dir_.File("missing").c_str(), 1, 1, &status), 1);
+  EXPECT_EQ(Tessmar(list.Files(), dir_.File("missing").c_str(), 1, 1, &status), 1);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("missing.d2v")));
   // The library stays idle: the next call runs.
   EXPECT_EQ(kv_test::IndexAndWait(vobs, dir_.File("after"), 1, 1, &status), 0);

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "tessmar/vob_list.h"
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
 
@@ -80,7 +81,8 @@ bool WaitForEnd(TessmarStatus& s, int seconds) {
 
 int IndexAndWait(const std::vector<std::string>& files, const std::string& out_base, bool audio,
                  bool subpictures, TessmarStatus* status) {
-  int r = Tessmar(JoinBars(files).c_str(), out_base.c_str(), audio, subpictures, status);
+  const tessmar::VobList list(files);
+  int r = Tessmar(list.Files(), out_base.c_str(), audio, subpictures, status);
   if (r == 0 && status) WaitForEnd(*status);
   return r;
 }

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -129,7 +130,7 @@ TEST(AnalysisRules, PauseParksTheLibraryAndTheWorker) {
   const std::string vob = dir.File("VTS_01_1.VOB");
   kv_test::WriteFile(vob, kv_test::ReadFile(kv_test::SampleVideoTs("ntsc_film") + "/VTS_01_1.VOB"));
   ASSERT_EQ(::truncate(vob.c_str(), int64_t{128} << 20), 0);
-  ASSERT_EQ(control.StartIndexRun(vob, dir.File("vts01")), 0);
+  ASSERT_EQ(control.StartIndexRun({vob}, dir.File("vts01")), 0);
   control.Pause();
   const bool still_running = control.LibraryRunning();
   if (still_running) {
@@ -151,21 +152,24 @@ TEST(AnalysisRules, PauseParksTheLibraryAndTheWorker) {
   control.RequestStop();
   stopped.join();
   EXPECT_FALSE(passed);
-  EXPECT_EQ(control.StartIndexRun(vob, dir.File("vts01")), -1);
+  EXPECT_EQ(control.StartIndexRun({vob}, dir.File("vts01")), -1);
 }
 
 // The worker's own failures: job folders that cannot be made, VOB files
 // without bytes, and a title set whose packets are scrambled (skipped, the
-// others analysed).
-TEST(AnalysisFailures, FatalRowsAndAScrambledTitleSet) {
+// others analysed). And what it takes: a "|" and a blank in the DVD
+// folder's name.
+TEST(AnalysisFailures, FatalRowsAndSkippedTitleSets) {
   namespace fs = std::filesystem;
   kv_test::TempDir dir;
-  auto copy_of = [&](const std::string& disc) {
-    const std::string copy = dir.File("discs/" + disc + "/");
+  auto copy_of = [&](const std::string& disc, std::string folder = "") {
+    if (folder.empty()) folder = dir.File("discs/" + disc);
+    const std::string copy = folder + "/";
     fs::create_directories(copy);
     fs::copy(kv_test::SampleVideoTs(disc), copy, fs::copy_options::recursive);
     return copy;
   };
+  const std::string barred = copy_of("ntsc_multi", dir.File("discs/a|b c"));
   const std::string empty_vobs = copy_of("ntsc_film");
   for (const auto& entry : fs::directory_iterator(empty_vobs))
     if (entry.path().extension() == ".VOB") fs::resize_file(entry.path(), 0);
@@ -179,26 +183,32 @@ TEST(AnalysisFailures, FatalRowsAndAScrambledTitleSet) {
     kv_test::WriteFile(scrambled + "VTS_02_1.VOB", vob);
   }
   kv_test::WriteFile(dir.File("blocked"), "a file where a folder should be");
+  const Lines both = {"Job created", "Analyzing VTS_01", "Analyzing VTS_02"};
   const struct {
     std::string job, dvd;
     Lines logs, errors;
     bool success;
+    std::vector<int> analysed;
   } cases[] = {
       {dir.File("blocked/Job"),
        kv_test::SampleVideoTs("ntsc_film") + "/",
        {"Job creation failed"},
        {"Error creating new job!"},
-       false},
+       false,
+       {}},
       {dir.File("empty/Job"),
        empty_vobs,
        {"Job created", "Invalid source"},
        {"Invalid DVD source!"},
-       false},
+       false,
+       {}},
       {dir.File("scrambled/Job"),
        scrambled,
        {"Job created", "Analyzing VTS_01", "Analyzing VTS_02", "VTS_02 is CSS encrypted"},
        {},
-       true},
+       true,
+       {1}},
+      {dir.File("barred/Job"), barred, both, {}, true, {1, 2}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.job);
@@ -214,9 +224,9 @@ TEST(AnalysisFailures, FatalRowsAndAScrambledTitleSet) {
     EXPECT_EQ(events.errors, c.errors);
     EXPECT_EQ(events.ends, std::vector<bool>{c.success});
     EXPECT_EQ(fs::exists(c.job), c.success);
-    if (c.success) {
-      EXPECT_GT(table[1].PgcCount, 0);
-      EXPECT_EQ(table[2].PgcCount, 0);
+    for (int n : {1, 2}) {
+      const bool analysed = std::count(c.analysed.begin(), c.analysed.end(), n) > 0;
+      EXPECT_EQ(table[n].PgcCount > 0, analysed) << n;
     }
   }
 }
