@@ -24,8 +24,6 @@
 namespace tessmar {
 
 inline constexpr int kMaxInputFiles = 10;
-inline constexpr size_t kMaxInputPath = 259;
-inline constexpr size_t kMaxOutBase = 253;
 inline constexpr int kMaxGopEntries = formats::kMaxGopFrames;
 
 // Facts of the first sequence header and picture, found by the probe.

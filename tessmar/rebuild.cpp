@@ -38,8 +38,6 @@ using formats::FieldScan;
 using formats::LineReader;
 
 constexpr size_t kSector = dvd::kSectorSize;
-constexpr size_t kMaxBase = 253;  // the longest name built from it fits 264 bytes
-constexpr size_t kMaxPath = 259;
 constexpr int kMaxVobFiles = 9;
 
 struct Cell {
@@ -731,10 +729,6 @@ extern "C" uint8_t qmRebuild(const char* vtsBase, const char* ifoPath, const cha
   if (!wantVideo && !wantAudio && !wantSubpictures) return 1;
   ReturnFreedMemory on_return;
   if (!vtsBase || !ifoPath || !titleBase || !*vtsBase || !*titleBase) return 0;
-  // Names longer than the name buffers are refused, never cut short.
-  if (std::strlen(vtsBase) > kMaxBase || std::strlen(titleBase) > kMaxBase ||
-      std::strlen(ifoPath) > kMaxPath)
-    return 0;
   Title title;
   if (!ReadTitle(ifoPath, pgc, angle, &title)) return 0;
   std::string vts(vtsBase), base(titleBase);

@@ -1,6 +1,7 @@
 // The exported entry points of the index run. Library state is one active
 // run at a time; everything a run touches lives in its IndexRun object.
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,16 +86,15 @@ int32_t Tessmar(const char* const* files, const char* outBase, int32_t wantAudio
     // Relative names are taken from the current folder and recorded whole,
     // as given otherwise: the index files must name the files the run read.
     if (name.empty() || name[0] != '/') {
-      char cwd[4096];
+      char cwd[PATH_MAX];
       if (!::getcwd(cwd, sizeof cwd)) {
         CloseInputs(inputs);
         return 1;
       }
       name = std::string(cwd) + "/" + name;
     }
-    // More files or longer paths than the name table holds are refused.
-    if (inputs.size() >= static_cast<size_t>(tessmar::kMaxInputFiles) ||
-        name.size() > tessmar::kMaxInputPath) {
+    // More files than a title set holds are refused.
+    if (inputs.size() >= static_cast<size_t>(tessmar::kMaxInputFiles)) {
       CloseInputs(inputs);
       return 1;
     }
@@ -113,13 +113,13 @@ int32_t Tessmar(const char* const* files, const char* outBase, int32_t wantAudio
   }
 
   if (outBase && *outBase) g_out_base = outBase;
-  if (g_out_base.empty() || g_out_base.size() > tessmar::kMaxOutBase) {
+  if (g_out_base.empty()) {
     CloseInputs(inputs);
     return 2;
   }
   std::string out_base = g_out_base;
   if (out_base[0] != '/') {
-    char cwd[4096];
+    char cwd[PATH_MAX];
     if (::getcwd(cwd, sizeof cwd)) out_base = std::string(cwd) + "/" + out_base;
   }
 

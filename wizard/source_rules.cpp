@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "platform/drive.h"
 #include "platform/file_system.h"
 #include "wizard/title_files.h"
@@ -56,7 +58,10 @@ JobPathResult BuildJobPath(const std::string& name, const std::string& location,
   const bool ends_with_separator = location.back() == '/';
   const int length =
       static_cast<int>(name.size() + location.size()) + (ends_with_separator ? 0 : 1);
-  if (length > kMaxJobPathLength) {
+  const int name_length = static_cast<int>(name.size());
+  const int volume_name = name_length + kLongestVolumeSuffix;
+  const int longest_path = length + std::max(kLongestDataFile, 1 + volume_name);
+  if (longest_path > kMaxPathLength || volume_name > kMaxNameLength) {
     result.warn_too_long = length > last_length;
     last_length = length;
     return result;
@@ -70,7 +75,7 @@ SourceSyntaxResult CheckSourceSyntax(const std::string& source, int& last_length
   SourceSyntaxResult result;
   if (!HasPathSyntax(source)) return result;
   const int length = static_cast<int>(source.size()) + (source.back() == '/' ? 0 : 1);
-  if (length > kMaxSourcePathLength) {
+  if (length + kLongestDvdFile > kMaxPathLength) {
     result.warn_too_long = length > last_length;
     last_length = length;
     return result;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <limits.h>
+
 #include <optional>
 #include <string>
 
@@ -8,10 +10,21 @@
 namespace wizard {
 
 // The rules of the source page (name, destination and DVD source), apart
-// from its controls. Paths are absolute with "/" and no doubled separator;
-// the lengths allowed are those of the system the job format comes from.
-inline constexpr int kMaxJobPathLength = 256;
-inline constexpr int kMaxSourcePathLength = 246;
+// from its controls. Paths are absolute with "/" and no doubled separator.
+//
+// One length rule, checked here before anything is made: every path the
+// job will use fits what the system allows, a whole path (PATH_MAX less its
+// terminating NUL) and one name in it.
+inline constexpr int kMaxPathLength = PATH_MAX - 1;
+inline constexpr int kMaxNameLength = NAME_MAX;
+// What a job adds to its folder: the data folder with the longest name put
+// there ("/.kvnj/" and "vts99_pgc255_a9_st31.idx"), and beside the data
+// folder each volume, named after the job with at most " (10of10)" and a
+// roll-over part "_999" before ".rmvb".
+inline constexpr int kLongestDataFile = 7 + 24;
+inline constexpr int kLongestVolumeSuffix = 18;
+// What the analysis adds to the DVD source folder: "VIDEO_TS/VTS_99_9.VOB".
+inline constexpr int kLongestDvdFile = 21;
 // The job path shown under the fields is shortened to this many characters.
 inline constexpr int kShownPathLength = 45;
 

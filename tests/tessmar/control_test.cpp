@@ -172,10 +172,12 @@ TEST_F(Control, EveryPathFormIsRecordedAsTheFileReadAndRebuilds) {
 }
 
 // Paths are passed whole, whatever characters a file name holds ("|" among
-// them): the index names them, the rebuild reads them back.
-TEST_F(Control, PathsOfAnyCharactersAreIndexedWhole) {
+// them) and however long they are: the index names them, the rebuild reads
+// them back.
+TEST_F(Control, PathsOfAnyCharactersAndLengthAreIndexedWhole) {
   const std::string video_ts = kv_test::SampleVideoTs("pal_letterbox");
-  const std::string folder = dir_.File("a|b c \xC3\xA9\xC3\xB8");
+  std::string folder = dir_.File("a|b c \xC3\xA9\xC3\xB8");
+  while (folder.size() < 400) folder += "/" + std::string(60, 'd');
   kv_test::MakeFolders(folder);
   std::filesystem::copy_file(video_ts + "/VTS_01_0.IFO", folder + "/VTS_01_0.IFO");
   const std::string vob = folder + "/V|1 \xC3\xA9.VOB";

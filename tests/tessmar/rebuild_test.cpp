@@ -562,7 +562,7 @@ TEST_F(BuiltRebuild, FailureRows) {
   EXPECT_EQ(Rebuild(ifo, 1, 0, 0, 2, 0), 0);  // pgc out of range
   EXPECT_EQ(qmRebuild(vts_.c_str(), dir_.File("none.IFO").c_str(), title_.c_str(), 1, 0, 0, 1, 0),
             0);
-  // Names longer than the buffers are refused.
+  // A name longer than the system allows a file name fails.
   std::string long_base(300, 'x');
   EXPECT_EQ(qmRebuild(vts_.c_str(), ifo_.c_str(), long_base.c_str(), 1, 0, 0, 1, 0), 0);
 

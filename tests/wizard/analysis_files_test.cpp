@@ -18,6 +18,7 @@
 #include "wizard/analysis_files.h"
 #include "wizard/analysis_worker.h"
 #include "wizard/remaining_time.h"
+#include "wizard/source_rules.h"
 
 namespace {
 
@@ -158,7 +159,8 @@ TEST(AnalysisRules, PauseParksTheLibraryAndTheWorker) {
 // The worker's own failures: job folders that cannot be made, VOB files
 // without bytes, and a title set whose packets are scrambled (skipped, the
 // others analysed). And what it takes: a "|" and a blank in the DVD
-// folder's name.
+// folder's name, a job folder and a DVD folder as long as page 1 lets
+// through.
 TEST(AnalysisFailures, FatalRowsAndSkippedTitleSets) {
   namespace fs = std::filesystem;
   kv_test::TempDir dir;
@@ -169,7 +171,19 @@ TEST(AnalysisFailures, FatalRowsAndSkippedTitleSets) {
     fs::copy(kv_test::SampleVideoTs(disc), copy, fs::copy_options::recursive);
     return copy;
   };
+  // A folder path of `length` characters under `from`.
+  auto long_path = [](std::string from, size_t length) {
+    while (from.size() + 1 < length)
+      from += "/" + std::string(std::min<size_t>(200, length - from.size() - 1), 'l');
+    return from.size() < length ? from + "l" : from;
+  };
   const std::string barred = copy_of("ntsc_multi", dir.File("discs/a|b c"));
+  const std::string long_dvd = copy_of("ntsc_multi", long_path(dir.File("discs/long"), 245));
+  // The longest source page 1 takes: its VIDEO_TS folder's VOB files fill a
+  // whole path.
+  const size_t longest_source = wizard::kMaxPathLength - wizard::kLongestDvdFile - 1;
+  const std::string longest_dvd =
+      copy_of("ntsc_multi", long_path(dir.File("discs/longest"), longest_source) + "/VIDEO_TS");
   const std::string empty_vobs = copy_of("ntsc_film");
   for (const auto& entry : fs::directory_iterator(empty_vobs))
     if (entry.path().extension() == ".VOB") fs::resize_file(entry.path(), 0);
@@ -209,6 +223,8 @@ TEST(AnalysisFailures, FatalRowsAndSkippedTitleSets) {
        true,
        {1}},
       {dir.File("barred/Job"), barred, both, {}, true, {1, 2}},
+      {long_path(dir.File("long"), 250), long_dvd, both, {}, true, {1, 2}},
+      {long_path(dir.File("longest"), 4000), longest_dvd, both, {}, true, {1, 2}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.job);

@@ -58,15 +58,17 @@ TEST_F(NewForm, NextFollowsTheFieldsAndTheLabelShowsTheJobPath) {
   EXPECT_FALSE(Button("NextButton")->isEnabled());
   EXPECT_FALSE(Find<QLabel>("PathLabel")->isVisible());
 
-  // A location that makes the path too long warns once while it grows.
-  const std::string deep = "/" + std::string(249, 'l');
+  // A location that makes a path of the job too long warns once while it
+  // grows: the job folder and the longest name of its data folder,
+  // "/.kvnj/vts99_pgc255_a9_st31.idx", must make at most 4095 characters.
+  const std::string deep = "/" + std::string(4057, 'l');
   boxes_.Answer(MessageAnswer::Ok);
-  Edit("LocEdit")->setText(QString::fromStdString(deep));  // 250 + 1 + 7 = 258
+  Edit("LocEdit")->setText(QString::fromStdString(deep));  // 4058 + 8 + 31 = 4097
   EXPECT_FALSE(Button("NextButton")->isEnabled());
-  Edit("NameEdit")->backspace();  // 257: shrinking, no warning
+  Edit("NameEdit")->backspace();  // 4096: shrinking, no warning
   ASSERT_EQ(boxes_.Messages().size(), 1u);
   EXPECT_EQ(boxes_.Messages()[0].text, wizard::kJobPathTooLong);
-  Edit("NameEdit")->backspace();  // 256
+  Edit("NameEdit")->backspace();  // 4095
   EXPECT_TRUE(Button("NextButton")->isEnabled());
 }
 

@@ -44,24 +44,38 @@ TEST(SourceRules, JobPathJoinsLocationAndNameWithOneSeparator) {
 }
 
 // Lengths are counted as the joined path: "/Jobs" and a name of n characters
-// make n + 6. The warning shows only while the length grows.
+// make n + 6. Every path of the job must fit: a volume "name (10of10)_999.rmvb"
+// is one name of at most 255 characters, and with a long location the
+// volume's whole path of at most 4095. The warning shows only while the
+// length grows.
 TEST(SourceRules, JobPathLengthWarnsOnlyWhileGrowing) {
+  const std::string deep = "/" + std::string(4000, 'l');
   const struct {
+    std::string location;
     int name_length;
     bool ok, warns;
-  } steps[] = {{250, true, false},  {251, false, true}, {252, false, true},
-               {251, false, false}, {250, true, false}, {251, false, true}};
+  } steps[] = {{"/Jobs", 237, true, false},
+               {"/Jobs", 238, false, true},
+               {"/Jobs", 239, false, true},
+               {"/Jobs", 238, false, false},
+               {"/Jobs", 237, true, false},
+               {"/Jobs", 238, false, true},
+               // 4001 + 1 + n + 1 + n + 18 characters.
+               {deep, 37, true, false},
+               {deep, 38, false, true}};
   int last = 0;
   for (const auto& step : steps) {
-    const auto result = wizard::BuildJobPath(std::string(step.name_length, 'n'), "/Jobs", last);
+    const auto result =
+        wizard::BuildJobPath(std::string(step.name_length, 'n'), step.location, last);
     EXPECT_EQ(result.job_folder.has_value(), step.ok) << step.name_length;
     EXPECT_EQ(result.warn_too_long, step.warns) << step.name_length;
-    EXPECT_EQ(last, step.name_length + 6);
+    EXPECT_EQ(last, static_cast<int>(step.location.size()) + 1 + step.name_length);
   }
 }
 
 TEST(SourceRules, SourcePathSyntaxAndLength) {
-  const std::string at_limit = "/" + std::string(244, 's');  // 245 + 1 = 246
+  // With "/VIDEO_TS/VTS_99_9.VOB" the longest whole path: 4073 + 22 = 4095.
+  const std::string at_limit = "/" + std::string(4072, 's');
   const struct {
     std::string source;
     bool ok, warns;
