@@ -66,8 +66,9 @@ bool IndexRun::Abandoned() {
 }
 
 bool IndexRun::Checkpoint() {
-  if (!index_mode_) return true;
+  // A stop ends the probe as it ends the index run; only the index run parks.
   if (stop_requested_.load(std::memory_order_relaxed)) return false;
+  if (!index_mode_) return true;
   std::unique_lock<std::mutex> lock(park_mutex_);
   if (!park_requested_) return true;
   parked_ = true;

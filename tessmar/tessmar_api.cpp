@@ -125,19 +125,24 @@ int32_t Tessmar(const char* const* files, const char* outBase, int32_t wantAudio
 
   auto run =
       std::make_shared<IndexRun>(std::move(inputs), out_base, wantAudio != 0, wantSubpictures != 0);
+  run->id = ++g_next_id;
+  if (run->id == 0) run->id = ++g_next_id;
+  // The run is the active one from its probe on, so that TessmarStop reaches
+  // the probe too (it may read a whole title set without a sequence header).
   g_busy = true;
+  g_active = run;
+  const uint32_t previous_thread = status ? Load(status->thread) : 0;
+  if (status) Store(status->thread, run->id);
   lock.unlock();
   run->Probe();  // synchronous, without the status block
   lock.lock();
   if (!run->OpenOutputs(status)) {
+    g_active.reset();
     g_busy = false;
+    if (status) Store(status->thread, previous_thread);
     return 2;
   }
-  run->id = ++g_next_id;
-  if (run->id == 0) run->id = ++g_next_id;
-  g_active = run;
   if (status) {
-    Store(status->thread, run->id);
     Store(status->suspended, uint8_t{0});
     // Set before the thread starts, so that a caller polling `running` right
     // after this call never sees a run that has not begun as one that ended.

@@ -31,9 +31,16 @@ void AnalysisControl::Resume() {
 }
 
 void AnalysisControl::RequestStop() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  stop_.store(true, std::memory_order_release);
-  changed_.notify_all();
+  bool starting = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_.store(true, std::memory_order_release);
+    changed_.notify_all();
+    starting = starting_;
+  }
+  // A run being started may be in its probe, which reads until it finds a
+  // picture: the stop ends the probe, and the run it starts ends at once.
+  if (starting) TessmarStop(&status_);
 }
 
 bool AnalysisControl::Checkpoint() {
@@ -49,11 +56,21 @@ void AnalysisControl::Wait(std::chrono::milliseconds duration) {
 
 int32_t AnalysisControl::StartIndexRun(const std::vector<std::string>& files,
                                        const std::string& out_base) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return !paused_ || StopRequested(); });
-  if (StopRequested()) return -1;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !paused_ || StopRequested(); });
+    if (StopRequested()) return -1;
+    starting_ = true;
+  }
+  // Not under the lock: the probe inside Tessmar may take long, and a pause
+  // or a stop asked for meanwhile must not wait for it.
   const tessmar::VobList list(files);
-  return Tessmar(list.Files(), out_base.c_str(), 1, 1, &status_);
+  const int32_t result = Tessmar(list.Files(), out_base.c_str(), 1, 1, &status_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  starting_ = false;
+  // A pause asked for during the start finds the run only now.
+  if (result == 0 && paused_ && LibraryRunning()) TessmarSuspend(&status_);
+  return result;
 }
 
 void AnalysisControl::StopLibrary() {

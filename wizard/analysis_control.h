@@ -35,8 +35,9 @@ class AnalysisControl {
   // Worker side: waits `duration` or until a stop is requested.
   void Wait(std::chrono::milliseconds duration);
   // Worker side: starts an index run into the status block unless a stop
-  // has been requested; a pause asked for meanwhile waits for the start, so
-  // that it finds the run and suspends it. -1 when stopped.
+  // has been requested. Pause and stop do not wait for the start: a pause
+  // asked for meanwhile suspends the run once it has started, a stop ends
+  // the library's probe at its next read. -1 when stopped before the start.
   int32_t StartIndexRun(const std::vector<std::string>& files, const std::string& out_base);
   // Worker side: stops the library's run if it still runs.
   void StopLibrary();
@@ -46,6 +47,7 @@ class AnalysisControl {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool paused_ = false;
+  bool starting_ = false;  // the worker is inside Tessmar
   std::atomic<bool> stop_{false};
 };
 

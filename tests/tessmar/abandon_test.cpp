@@ -1,64 +1,21 @@
 // The forced stop: a worker stuck in a read for more than a second is
 // abandoned, never killed. This binary interposes pread() so that the first
-// worker thread that reads blocks until the test lets it go.
-#include <dlfcn.h>
+// worker thread that reads blocks until the test lets it go; and a stop
+// reaches the probe that starts a run.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 #include "tessmar/include/tessmar.h"
 #include "tessmar/vob_list.h"
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
+#include "tests/tessmar/blocked_read.h"
 #include "tests/tessmar/tessmar_test_util.h"
-
-namespace {
-
-std::mutex g_mutex;
-// Never destroyed: the abandoned worker's reading thread may still read
-// while the process exits.
-std::condition_variable& Cv() {
-  static auto* cv = new std::condition_variable;
-  return *cv;
-}
-bool g_armed = false;       // the next worker read blocks
-bool g_released = false;    // and goes on once this is set
-std::thread::id g_main;     // the test's own reads never block
-std::thread::id g_stuck;    // the worker that blocked
-bool g_stuck_now = false;   // it is inside the blocked read
-bool g_stuck_done = false;  // it came back from it
-
-}  // namespace
-
-extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
-  using Real = ssize_t (*)(int, void*, size_t, off_t);
-  static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "pread"));
-  {
-    std::unique_lock<std::mutex> lock(g_mutex);
-    if (g_armed && std::this_thread::get_id() != g_main) {
-      g_armed = false;
-      g_stuck = std::this_thread::get_id();
-      g_stuck_now = true;
-      Cv().notify_all();
-      Cv().wait(lock, [] { return g_released; });
-      g_stuck_now = false;
-    }
-  }
-  ssize_t n = real(fd, buf, count, offset);
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (std::this_thread::get_id() == g_stuck && !g_stuck_done) {
-    g_stuck_done = true;
-    Cv().notify_all();
-  }
-  return n;
-}
 
 namespace {
 
@@ -68,19 +25,12 @@ TEST(Abandon, StuckWorkerIsAbandonedAndNeverWritesAgain) {
   if (!std::filesystem::is_directory(kv_test::SampleDvdRoot()))
     GTEST_SKIP() << "no sample discs at " << kv_test::SampleDvdRoot();
   kv_test::TempDir dir("tessmar-abandon");
-  g_main = std::this_thread::get_id();
   std::string vob = kv_test::SampleVobs("ntsc_multi")[0];
   const tessmar::VobList list(std::vector<std::string>(10, vob));
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_armed = true;
-  }
+  kv_test::blocked_read::Arm();
   TessmarStatus a{};
   ASSERT_EQ(Tessmar(list.Files(), dir.File("a").c_str(), 1, 1, &a), 0);
-  {
-    std::unique_lock<std::mutex> lock(g_mutex);
-    ASSERT_TRUE(Cv().wait_for(lock, std::chrono::seconds(30), [] { return g_stuck_now; }));
-  }
+  ASSERT_TRUE(kv_test::blocked_read::WaitUntilBlocked());
   // A worker that cannot park within a second: the suspension is refused.
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(TessmarSuspend(&a), 3);
@@ -108,12 +58,8 @@ TEST(Abandon, StuckWorkerIsAbandonedAndNeverWritesAgain) {
   EXPECT_EQ(TessmarStop(&a), 0);  // a second stop: the run is over
 
   // Let the abandoned worker finish its read: it writes nothing more.
-  {
-    std::unique_lock<std::mutex> lock(g_mutex);
-    g_released = true;
-    Cv().notify_all();
-    ASSERT_TRUE(Cv().wait_for(lock, std::chrono::seconds(30), [] { return g_stuck_done; }));
-  }
+  kv_test::blocked_read::Release();
+  ASSERT_TRUE(kv_test::blocked_read::WaitUntilBack());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(std::filesystem::file_size(dir.File("a.d2v")), d2v);
   EXPECT_EQ(std::filesystem::file_size(dir.File("a.qmci")), qmci);
@@ -121,6 +67,32 @@ TEST(Abandon, StuckWorkerIsAbandonedAndNeverWritesAgain) {
   EXPECT_EQ(a_text.find("FINISHED"), std::string::npos);
   EXPECT_EQ(a_text.find("INTERRUPTED"), std::string::npos);  // no trailer lines
   EXPECT_EQ(std::memcmp(&a, &a_after_stop, sizeof a), 0);    // nor a byte of its block
+}
+
+// The probe that starts a run reads until it finds a sequence header and a
+// picture, all of a damaged title set without one. A stop reaches it: it
+// ends at its next read, and the run it starts ends at once, interrupted.
+TEST(Abandon, AStopEndsTheProbeAtItsNextRead) {
+  kv_test::TempDir dir("tessmar-probe-stop");
+  const std::string vob = dir.File("VTS_01_1.VOB");
+  kv_test::WriteFile(vob, "");
+  const int64_t size = int64_t{1} << 30;  // no start code in a GiB of zeros
+  ASSERT_EQ(::truncate(vob.c_str(), size), 0);
+  kv_test::blocked_read::Arm();
+  TessmarStatus status{};
+  int32_t result = -1;
+  std::thread starter([&] {
+    result = Tessmar(tessmar::VobList({vob}).Files(), dir.File("p").c_str(), 1, 1, &status);
+  });
+  ASSERT_TRUE(kv_test::blocked_read::WaitUntilBlocked());
+  EXPECT_EQ(TessmarStop(&status), 0);
+  kv_test::blocked_read::Release();
+  starter.join();
+  ASSERT_EQ(result, 0);
+  ASSERT_TRUE(kv_test::WaitForEnd(status));
+  EXPECT_EQ(Peek(status.finished), 0);
+  EXPECT_NE(kv_test::ReadFile(dir.File("p.d2v")).find("\r\nINTERRUPTED"), std::string::npos);
+  EXPECT_LT(kv_test::blocked_read::BytesRead(), size / 16);
 }
 
 }  // namespace
