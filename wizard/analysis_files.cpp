@@ -4,8 +4,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 
 namespace wizard {
 
@@ -16,9 +18,14 @@ T Load(T& field) {
   return std::atomic_ref<T>(field).load(std::memory_order_acquire);
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
+// Two DVD folders hold the same disc when they are the same folder: both
+// resolved to their real paths, then compared exactly ("dvd" and "DVD" are
+// two folders). A folder that is gone matches none.
+bool SameFolder(const std::string& a, const std::string& b) {
+  std::error_code a_error, b_error;
+  const std::filesystem::path real_a = std::filesystem::canonical(a, a_error);
+  const std::filesystem::path real_b = std::filesystem::canonical(b, b_error);
+  return !a_error && !b_error && real_a == real_b;
 }
 
 std::optional<uint32_t> ParseHex(const std::string& text) {
@@ -167,8 +174,7 @@ std::optional<std::vector<std::string>> MatchAnalysisLog(std::string_view text,
                                                          uint32_t checksum) {
   std::optional<std::vector<std::string>> lines = AnalysisLogLines(text);
   if (!lines || lines->size() < 4) return std::nullopt;
-  if ((*lines)[0] != kAnalysisLogName || Upper((*lines)[1]) != Upper(dvd_folder))
-    return std::nullopt;
+  if ((*lines)[0] != kAnalysisLogName || !SameFolder((*lines)[1], dvd_folder)) return std::nullopt;
   const std::optional<uint32_t> stored = ParseHex((*lines)[2]);
   if (!stored || *stored != checksum) return std::nullopt;
   return std::vector<std::string>(std::make_move_iterator(lines->begin() + 3),

@@ -59,9 +59,9 @@ class AnalysisLogWriter {
 // is longer than a log written here can hold.
 std::optional<std::vector<std::string>> AnalysisLogLines(std::string_view text);
 
-// The lines after the head of a log made from `dvd_folder` (compared without
-// regard to case) with `checksum`; none for a log of another disc, of
-// another format, or one that ends after its head.
+// The lines after the head of a log made from `dvd_folder` (the same folder
+// once both are resolved to their real paths) with `checksum`; none for a
+// log of another disc, of another format, or one that ends after its head.
 std::optional<std::vector<std::string>> MatchAnalysisLog(std::string_view text,
                                                          const std::string& dvd_folder,
                                                          uint32_t checksum);

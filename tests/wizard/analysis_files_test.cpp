@@ -51,37 +51,49 @@ TEST(AnalysisFiles, TitleSetInfoIsTheHeadAndTheStatusBlock) {
 }
 
 TEST(AnalysisFiles, LogIsWrittenWithCrLfAndReadBackAgainstTheDisc) {
+  kv_test::TempDir dir;
+  const std::string disc = dir.File("Disc/VIDEO_TS/");
+  kv_test::MakeFolders(disc);
+  kv_test::MakeFolders(dir.File("disc/VIDEO_TS"));
+  kv_test::MakeFolders(dir.File("Gone/VIDEO_TS"));
+  std::filesystem::create_directory_symlink(dir.File("Disc"), dir.File("Link"));
   wizard::AnalysisLogWriter log;
-  log.Head("/media/Disc/VIDEO_TS/", 0x0badf00d);
+  log.Head(disc, 0x0badf00d);
   log.TitleSet(1);
   log.File("vts01.d2v");
   log.TitleSet(12);
   log.File("vts12_st0.sub");
-  const std::string expected =
-      ".idxlog\r\n\r\n/media/Disc/VIDEO_TS/\r\n0badf00d\r\n\r\n> VTS_01\r\nvts01.d2v\r\n"
-      "> VTS_12\r\nvts12_st0.sub\r\n";
+  const std::string expected = ".idxlog\r\n\r\n" + disc +
+                               "\r\n0badf00d\r\n\r\n> VTS_01\r\nvts01.d2v\r\n"
+                               "> VTS_12\r\nvts12_st0.sub\r\n";
   EXPECT_EQ(log.Text(), expected);
 
   const Lines rest = {"> VTS_01", "vts01.d2v", "> VTS_12", "vts12_st0.sub"};
-  // The folder is compared without regard to case; bare LF ends lines too.
-  EXPECT_EQ(wizard::MatchAnalysisLog(expected, "/MEDIA/disc/video_ts/", 0x0badf00d), rest);
+  // The same folder however it is named: through a link, with "." or
+  // without the trailing "/". Bare LF ends lines too.
+  for (const char* same : {"Link/VIDEO_TS/", "Disc/./VIDEO_TS", "Disc/VIDEO_TS"})
+    EXPECT_EQ(wizard::MatchAnalysisLog(expected, dir.File(same), 0x0badf00d), rest) << same;
   std::string lf = expected;
   for (size_t at; (at = lf.find('\r')) != std::string::npos;) lf.erase(at, 1);
-  EXPECT_EQ(wizard::MatchAnalysisLog(lf + "\n\n", "/media/Disc/VIDEO_TS/", 0x0badf00d), rest);
+  EXPECT_EQ(wizard::MatchAnalysisLog(lf + "\n\n", disc, 0x0badf00d), rest);
 
+  std::string gone = expected;
+  gone.replace(gone.find(disc), disc.size(), dir.File("Gone/VIDEO_TS/"));
+  std::filesystem::remove_all(dir.File("Gone"));
   const struct {
     std::string text, folder;
     uint32_t checksum;
   } refused[] = {
-      {expected, "/media/Disc/VIDEO_TS/", 0x0badf00e},   // another disc
-      {expected, "/media/Other/VIDEO_TS/", 0x0badf00d},  // another folder
-      {".idxlog\r\n\r\n/media/Disc/VIDEO_TS/\r\n0badf00d\r\n", "/media/Disc/VIDEO_TS/",
-       0x0badf00d},  // ends after the head
-      {"idxlog\r\n" + expected.substr(9), "/media/Disc/VIDEO_TS/", 0x0badf00d},
-      {expected + std::string(4096, 'x') + "\r\n", "/media/Disc/VIDEO_TS/", 0x0badf00d},
+      {expected, disc, 0x0badf00e},                         // another disc
+      {expected, dir.File("disc/VIDEO_TS/"), 0x0badf00d},   // a folder differing in case only
+      {expected, dir.File("Other/VIDEO_TS/"), 0x0badf00d},  // a folder that does not exist
+      {gone, dir.File("Gone/VIDEO_TS/"), 0x0badf00d},       // the log's folder is gone
+      {".idxlog\r\n\r\n" + disc + "\r\n0badf00d\r\n", disc, 0x0badf00d},  // ends after the head
+      {"idxlog\r\n" + expected.substr(9), disc, 0x0badf00d},
+      {expected + std::string(4096, 'x') + "\r\n", disc, 0x0badf00d},
   };
   for (const auto& r : refused)
-    EXPECT_FALSE(wizard::MatchAnalysisLog(r.text, r.folder, r.checksum)) << r.text.size();
+    EXPECT_FALSE(wizard::MatchAnalysisLog(r.text, r.folder, r.checksum)) << r.folder;
 }
 
 TEST(AnalysisFiles, OnlyBareNamesAndTitleSetLinesPass) {

@@ -37,11 +37,12 @@ class AnalysisImport : public ::testing::Test {
   static kv_test::AnalysisEventsRecorder& Analyse(const std::string& job_folder,
                                                   kv_test::AnalysisEventsRecorder& events,
                                                   std::vector<queue::JobEntry> rows = {},
-                                                  wizard::AnalysisControl* stop = nullptr) {
+                                                  wizard::AnalysisControl* stop = nullptr,
+                                                  const std::string& dvd_folder = Disc()) {
     wizard::AnalysisSetup setup;
     setup.JobFolder = job_folder;
     setup.JobDataFolder = job_folder + "/.kvnj/";
-    setup.DvdFolder = Disc();
+    setup.DvdFolder = dvd_folder;
     setup.Queue = std::move(rows);
     wizard::TitleSetTable table;
     wizard::AnalysisControl own;
@@ -138,6 +139,33 @@ TEST_F(AnalysisImport, OnlyAMatchingPendingJobWithSafeNamesIsOffered) {
   // Nothing was made or changed beside the job folders.
   EXPECT_EQ(platform::FindFiles(dir_.File("Outside"), "*.*", platform::SearchKind::Both),
             std::vector<std::string>{"secret"});
+}
+
+// The pending job's DVD folder is the new job's when both resolve to the
+// same real folder; a folder whose name differs only in case holds another
+// disc, even one with the same files.
+TEST_F(AnalysisImport, TheSameFolderIsTheSameDiscAFolderOfAnotherCaseIsNot) {
+  fs::create_directory_symlink(fs::path(Disc()).parent_path(), dir_.File("link"));
+  const std::string linked = CopyOfPending(
+      "pending-linked", [&](std::string& t) { Replace(t, Disc(), dir_.File("link") + "/"); });
+  kv_test::AnalysisEventsRecorder through_link;
+  Analyse(dir_.File("new-linked"), through_link, {Row(linked)});
+  EXPECT_EQ(through_link.import_questions, 1);
+
+  for (const char* copy : {"dvd", "DVD"}) fs::copy(Disc(), dir_.File(copy));
+  const std::string upper = CopyOfPending(
+      "pending-upper", [&](std::string& t) { Replace(t, Disc(), dir_.File("DVD") + "/"); });
+  const struct {
+    const char* folder;
+    int offered;
+  } cases[] = {{"dvd", 0}, {"DVD", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    kv_test::AnalysisEventsRecorder events;
+    Analyse(dir_.File(std::string("new-") + c.folder + "-job"), events, {Row(upper)}, nullptr,
+            dir_.File(c.folder) + "/");
+    EXPECT_EQ(events.import_questions, c.offered);
+  }
 }
 
 TEST_F(AnalysisImport, OfTwoMatchingJobsOnlyTheFirstIsAskedAbout) {
