@@ -22,6 +22,7 @@
 #include "wizard/job_options.h"
 #include "wizard/job_writer.h"
 #include "wizard/source_rules.h"
+#include "wizard/title_files.h"
 #include "wizard/title_preparation.h"
 #include "wizard/title_tree.h"
 #include "wizard/worker_calls.h"
@@ -173,7 +174,8 @@ int AcceptSource(const std::string& name, const std::string& destination, const 
 
 // "--title" against the disc's information files, before anything is made.
 int CheckTitleArgument(const WizardState& state, TitleArgument& title) {
-  const auto ifo = dvd::IfoFile::Open(state.DvdFolder, title.Vts);
+  const auto ifo =
+      dvd::IfoFile::OpenPath(wizard::TitleSetInformationPath(state.DvdFolder, title.Vts));
   if (!ifo)
     return Fail("--title: the disc has no title set " + std::to_string(title.Vts), kBadArgument);
   if (title.Pgc > ifo->PgcCount()) {

@@ -106,10 +106,7 @@ bool AnalysisWorker::AnalyseDisc() {
         numbers->title_set >= kTitleSetTableSize)
       continue;
     const int n = numbers->title_set;
-    const int64_t ifo_size = platform::FileSize(platform::JoinPath(dvd, ifo)).value_or(0);
-    const int64_t vob_size =
-        platform::FileSize(FilePathNoCase(dvd, TitleSetFileName(n, 1, "VOB"))).value_or(0);
-    if (ifo_size <= 0 || vob_size <= 0) {
+    if (!TitleSetUsable(dvd, n)) {
       events_.Log(LogKind::Warning, TitleSetName(n) + " is invalid");
       continue;
     }
@@ -185,7 +182,8 @@ bool AnalysisWorker::AnalyzeTitleSet(int n, bool import) {
   }
   TessmarStatus status{};
   bool ok = false;
-  std::unique_ptr<dvd::IfoFile> ifo = dvd::IfoFile::Open(setup_.DvdFolder, n);
+  std::unique_ptr<dvd::IfoFile> ifo =
+      dvd::IfoFile::OpenPath(TitleSetInformationPath(setup_.DvdFolder, n));
   if (ifo) {
     if (import) {
       const std::optional<TessmarStatus> stored =

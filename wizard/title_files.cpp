@@ -71,14 +71,22 @@ std::string FilePathNoCase(const std::string& folder, const std::string& name) {
   return platform::JoinPath(folder, FindEntryNoCase(folder, name).value_or(name));
 }
 
+std::string TitleSetInformationPath(const std::string& folder, int n) {
+  const std::string ifo = FilePathNoCase(folder, TitleSetFileName(n, 0, "IFO"));
+  if (platform::FileSize(ifo).value_or(0) > 0) return ifo;
+  const std::string backup = FilePathNoCase(folder, TitleSetFileName(n, 0, "BUP"));
+  return platform::FileSize(backup).value_or(0) > 0 ? backup : ifo;
+}
+
+bool TitleSetUsable(const std::string& folder, int n) {
+  return platform::FileSize(TitleSetInformationPath(folder, n)).value_or(0) > 0 &&
+         platform::FileSize(FilePathNoCase(folder, TitleSetFileName(n, 1, "VOB"))).value_or(0) > 0;
+}
+
 bool FolderHoldsTitle(const std::string& folder) {
-  const std::vector<std::string> ifos = platform::FindFiles(folder, "VTS_??_0.IFO");
-  for (size_t i = 0; i < ifos.size(); ++i) {
-    if (i == 0 && platform::FileSize(platform::JoinPath(folder, ifos[i])).value_or(0) == 0)
-      return false;
-    const auto numbers = ParseTitleSetFileName(ifos[i], "IFO");
-    if (!numbers || numbers->part != 0) continue;
-    if (FindEntryNoCase(folder, TitleSetFileName(numbers->title_set, 1, "VOB"))) return true;
+  for (const std::string& ifo : platform::FindFiles(folder, "VTS_??_0.IFO")) {
+    const auto numbers = ParseTitleSetFileName(ifo, "IFO");
+    if (numbers && numbers->part == 0 && TitleSetUsable(folder, numbers->title_set)) return true;
   }
   return false;
 }

@@ -32,9 +32,17 @@ std::optional<std::string> FindEntryNoCase(const std::string& folder, const std:
 // there is no such file, so that callers see it missing.
 std::string FilePathNoCase(const std::string& folder, const std::string& name);
 
-// Whether `folder` holds a title: a "VTS_??_0.IFO" whose title set has its
-// first VOB file beside it. The matches are tried in name order; an empty
-// first match means the folder holds none.
+// The information file of title set n in `folder`: its "VTS_nn_0.IFO", or
+// the backup "VTS_nn_0.BUP" (a copy of it) when the IFO is empty or missing
+// and the backup is not; the IFO's path when neither holds a byte.
+std::string TitleSetInformationPath(const std::string& folder, int n);
+
+// Whether title set n of `folder` can be analysed: an information file and
+// a first VOB file, neither of them empty.
+bool TitleSetUsable(const std::string& folder, int n);
+
+// Whether `folder` holds a title: a "VTS_??_0.IFO" whose title set is
+// usable. One damaged title set does not make the others unusable.
 bool FolderHoldsTitle(const std::string& folder);
 
 }  // namespace wizard

@@ -24,9 +24,9 @@ inline std::string TitleSetIndexBase(const WizardState& state, int vts) {
 }
 
 // The title set's information file on the disc ("VTS_%.2d_0.IFO", found
-// in any case).
+// in any case, or its backup when the IFO is empty).
 inline std::string TitleSetIfoPath(const WizardState& state, int vts) {
-  return FilePathNoCase(state.DvdFolder, TitleSetFileName(vts, 0, "IFO"));
+  return TitleSetInformationPath(state.DvdFolder, vts);
 }
 
 // JobDataFolder + the title's key: the base every file of the title is named after.

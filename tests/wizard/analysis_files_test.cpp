@@ -169,10 +169,10 @@ TEST(AnalysisRules, PauseParksTheLibraryAndTheWorker) {
 }
 
 // The worker's own failures: job folders that cannot be made, VOB files
-// without bytes, and a title set whose packets are scrambled (skipped, the
-// others analysed). And what it takes: a "|" and a blank in the DVD
-// folder's name, a job folder and a DVD folder as long as page 1 lets
-// through.
+// without bytes, a title set whose packets are scrambled or whose
+// information file is empty (skipped, the others analysed). And what it
+// takes: an empty IFO whose backup is intact, a "|" in the DVD folder's
+// name, a job folder and a DVD folder as long as page 1 lets through.
 TEST(AnalysisFailures, FatalRowsAndSkippedTitleSets) {
   namespace fs = std::filesystem;
   kv_test::TempDir dir;
@@ -189,6 +189,11 @@ TEST(AnalysisFailures, FatalRowsAndSkippedTitleSets) {
       from += "/" + std::string(std::min<size_t>(200, length - from.size() - 1), 'l');
     return from.size() < length ? from + "l" : from;
   };
+  const std::string empty_ifo = copy_of("ntsc_multi", dir.File("discs/emptyIfo"));
+  fs::resize_file(empty_ifo + "VTS_01_0.IFO", 0);
+  const std::string empty_info = copy_of("ntsc_multi", dir.File("discs/emptyInfo"));
+  fs::resize_file(empty_info + "VTS_01_0.IFO", 0);
+  fs::resize_file(empty_info + "VTS_01_0.BUP", 0);
   const std::string barred = copy_of("ntsc_multi", dir.File("discs/a|b c"));
   const std::string long_dvd = copy_of("ntsc_multi", long_path(dir.File("discs/long"), 245));
   // The longest source page 1 takes: its VIDEO_TS folder's VOB files fill a
@@ -234,6 +239,13 @@ TEST(AnalysisFailures, FatalRowsAndSkippedTitleSets) {
        {},
        true,
        {1}},
+      {dir.File("emptyIfo/Job"), empty_ifo, both, {}, true, {1, 2}},
+      {dir.File("emptyInfo/Job"),
+       empty_info,
+       {"Job created", "VTS_01 is invalid", "Analyzing VTS_02"},
+       {},
+       true,
+       {2}},
       {dir.File("barred/Job"), barred, both, {}, true, {1, 2}},
       {long_path(dir.File("long"), 250), long_dvd, both, {}, true, {1, 2}},
       {long_path(dir.File("longest"), 4000), longest_dvd, both, {}, true, {1, 2}},

@@ -252,7 +252,9 @@ TEST_F(AnalysisPageTest, EverySampleDiscAgreesWithLibdvdreadAndLeavesTheFilesIts
 // closed.
 TEST_F(AnalysisPageTest, DamagedDiscsAreReported) {
   const std::string empty_ifo = CopyOfDisc("ntsc_multi");
-  ASSERT_EQ(::truncate((empty_ifo + "/VIDEO_TS/VTS_02_0.IFO").c_str(), 0), 0);
+  // Title set 2's information file and its backup, both empty.
+  for (const char* name : {"VTS_02_0.IFO", "VTS_02_0.BUP"})
+    ASSERT_EQ(::truncate((empty_ifo + "/VIDEO_TS/" + name).c_str(), 0), 0);
   const std::string not_an_ifo = CopyOfDisc("ntsc_film");
   kv_test::WriteFile(not_an_ifo + "/VIDEO_TS/VTS_01_0.IFO", std::string(4096, 'x'));
   const struct {

@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <QStackedWidget>
 #include <QTest>
+#include <filesystem>
 
 #include "app/shell_state.h"
 #include "platform/file_system.h"
 #include "tests/support/sample_dvds.h"
+#include "tests/wizard/analysed_disc.h"
 #include "tests/wizard/wizard_fixture.h"
 #include "wizard/source_rules.h"
 
@@ -115,6 +117,10 @@ TEST_F(NewForm, BrowseButtonsFillTheFieldsThroughTheFolderChooser) {
 TEST_F(NewForm, NextShowsTheFirstFailedCheckAndStaysOnPageOne) {
   OpenWizard();
   kv_test::MakeFolders(Jobs() + "/Taken");
+  // The empty IFO of bad_empty_ifo with its backup emptied too.
+  const std::string no_information = dir_.File("noInformation");
+  kv_test::CopySampleDisc("bad_empty_ifo", no_information);
+  std::filesystem::resize_file(no_information + "/VIDEO_TS/VTS_01_0.BUP", 0);
   const struct {
     const char* name;
     std::string source;
@@ -123,8 +129,7 @@ TEST_F(NewForm, NextShowsTheFirstFailedCheckAndStaysOnPageOne) {
       {"Taken", kv_test::SampleDvdRoot() + "/ntsc_film",
        "Job already exists. Change the name or the destination folder!"},
       {"Fresh", Jobs(), "Unable to find a valid DVD title at the specified location!"},
-      {"Fresh", kv_test::SampleDvdRoot() + "/bad_empty_ifo",
-       "Unable to find a valid DVD title at the specified location!"},
+      {"Fresh", no_information, "Unable to find a valid DVD title at the specified location!"},
   };
   for (const auto& c : cases) {
     FillSourcePage(c.name, Jobs(), c.source);

@@ -153,10 +153,11 @@ TEST_F(AcceptSource, RefusesWhatCannotBecomeAJob) {
   Put("jobs/Taken/x");
   Put("jobs/AFile");
   Put("dvd/noVob/VTS_01_0.IFO");
-  Put("dvd/emptyFirst/VTS_01_0.IFO", "");
-  Put("dvd/emptyFirst/VTS_01_1.VOB");
-  Put("dvd/emptyFirst/VTS_02_0.IFO");
-  Put("dvd/emptyFirst/VTS_02_1.VOB");
+  Put("dvd/emptyInfo/VTS_01_0.IFO", "");
+  Put("dvd/emptyInfo/VTS_01_0.BUP", "");
+  Put("dvd/emptyInfo/VTS_01_1.VOB");
+  Put("dvd/emptyVob/VTS_01_0.IFO");
+  Put("dvd/emptyVob/VTS_01_1.VOB", "");
   const struct {
     std::string source, name, location, error;
   } cases[] = {
@@ -168,7 +169,9 @@ TEST_F(AcceptSource, RefusesWhatCannotBecomeAJob) {
       {dir_.File("dvd/missing"), "Job", "", "The specified DVD source path does not exist!"},
       {dir_.File("dvd/noVob"), "Job", "",
        "Unable to find a valid DVD title at the specified location!"},
-      {dir_.File("dvd/emptyFirst"), "Job", "",
+      {dir_.File("dvd/emptyInfo"), "Job", "",
+       "Unable to find a valid DVD title at the specified location!"},
+      {dir_.File("dvd/emptyVob"), "Job", "",
        "Unable to find a valid DVD title at the specified location!"},
   };
   for (const auto& c : cases) {
@@ -202,6 +205,23 @@ TEST_F(AcceptSource, FindsTheTitleFilesAndSetsTheJobFolders) {
   ASSERT_FALSE(Accept(dir_.File("dvd/flat")));
   EXPECT_EQ(state_.DvdFolder, dir_.File("dvd/flat/"));
   EXPECT_FALSE(state_.UsesVideoTsSubfolder);
+
+  // An empty first information file leaves the other title sets usable, as
+  // the analysis skips only that title set; an empty IFO with its backup
+  // intact is usable itself.
+  Put("dvd/emptyFirst/VTS_01_0.IFO", "");
+  Put("dvd/emptyFirst/VTS_01_1.VOB");
+  Put("dvd/emptyFirst/VTS_02_0.IFO");
+  Put("dvd/emptyFirst/VTS_02_1.VOB");
+  Put("dvd/backup/VTS_01_0.IFO", "");
+  Put("dvd/backup/VTS_01_0.BUP", "backup");
+  Put("dvd/backup/VTS_01_1.VOB");
+  EXPECT_FALSE(Accept(dir_.File("dvd/emptyFirst")));
+  EXPECT_FALSE(Accept(dir_.File("dvd/backup")));
+  EXPECT_EQ(wizard::TitleSetInformationPath(dir_.File("dvd/backup"), 1),
+            dir_.File("dvd/backup/VTS_01_0.BUP"));
+  EXPECT_EQ(wizard::TitleSetInformationPath(dir_.File("dvd/flat"), 2),
+            dir_.File("dvd/flat/VTS_02_0.IFO"));
 }
 
 }  // namespace
