@@ -12,6 +12,7 @@
 #include "wizard/config_video_sheet.h"
 #include "wizard/filters_form.h"
 #include "wizard/new_crop_form.h"
+#include "wizard/settings_changes.h"
 #include "wizard/wizard_host.h"
 #include "wizard/writer_steps.h"
 
@@ -50,7 +51,9 @@ ConfigPage::ConfigPage(WizardFrame& frame, QWidget* parent) : QWidget(parent), f
     return WritePreviewScript(state, ProgramFolderOf(frame_.Host()));
   };
   open_crop_dialog_ = [this](ConfigPage&) {
-    return TKVNNewCropForm::OpenFor(frame_, video_->MarginUpDowns());
+    return TKVNNewCropForm::OpenFor(
+        frame_, {video_->ShownMargins(), [this](const CropMargins& m) { TakeCropMargins(m); }},
+        &crop_form_);
   };
 
   if (QPushButton* preview = frame_.PreviewButton()) {
@@ -60,9 +63,19 @@ ConfigPage::ConfigPage(WizardFrame& frame, QWidget* parent) : QWidget(parent), f
 }
 
 ConfigPage::~ConfigPage() {
-  // The dialogs belong to their owner window but edit this wizard's settings.
+  // The dialogs belong to their owner window (or to none) but edit this
+  // wizard's settings.
   delete filters_form_;
   delete codec_form_;
+  delete crop_form_;
+}
+
+void ConfigPage::WizardClosing() {
+  // The window system delivers a close to the disabled wizard as well; a
+  // dialog left open would work on a wizard that is gone.
+  if (crop_form_) crop_form_->CancelButtonClick();
+  if (filters_form_ && filters_form_->isVisible()) filters_form_->close();
+  if (codec_form_ && codec_form_->isVisible()) codec_form_->close();
 }
 
 QWidget* ConfigPage::DialogOwner() const {
@@ -149,9 +162,13 @@ int ConfigPage::OutputWidthField() const {
 
 // --- the dialogs and the preview ---------------------------------------------
 
+void ConfigPage::TakeCropMargins(const CropMargins& margins) {
+  SetCropMargins(Settings(), margins, OutputWidthField());
+  ShowSettings();
+}
+
 void ConfigPage::VideoCropAdjButtonClick() {
-  // The dialog writes its margins back into the four crop up-downs, whose
-  // change handlers take them over.
+  // On OK the dialog hands its four margins to TakeCropMargins.
   if (!open_crop_dialog_ || !open_crop_dialog_(*this)) {
     platform::ShowMessage(frame_.Window(), "Unable to view selected title!",
                           platform::MessageIcon::Error);

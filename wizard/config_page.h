@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "wizard/config_sheet.h"
+#include "wizard/crop_rules.h"
 #include "wizard/wizard_frame.h"
 #include "wizard/wizard_state.h"
 
@@ -13,6 +14,7 @@ namespace wizard {
 
 class TKVNNewFiltersForm;
 class TKVNNewCodecForm;
+class TKVNNewCropForm;
 class GeneralSheet;
 class VideoSheet;
 class AudioSheet;
@@ -32,6 +34,8 @@ class ConfigPage : public QWidget, public WizardPage, private ConfigSheets {
 
   void Enter() override;
   bool Leave(bool forward) override;
+  // The crop, filter and codec dialogs close as their Cancel closes them.
+  void WizardClosing() override;
 
   // Writes the preview script for the state; false when it cannot.
   using PreviewScriptWriter = std::function<bool(WizardState&)>;
@@ -68,12 +72,15 @@ class ConfigPage : public QWidget, public WizardPage, private ConfigSheets {
   Sheet* AddSheet(const char* caption);
   // The title's facts, entering the page for a new title.
   void SetUpForNewTitle();
+  // The crop dialog's OK: all four margins at once.
+  void TakeCropMargins(const CropMargins& margins);
 
   WizardFrame& frame_;
   bool handlers_active_ = true;
   bool saved_next_enabled_ = true;
   QPointer<TKVNNewFiltersForm> filters_form_;
   QPointer<TKVNNewCodecForm> codec_form_;
+  QPointer<TKVNNewCropForm> crop_form_;
   PreviewScriptWriter write_preview_;
   CropDialogOpener open_crop_dialog_;
 

@@ -8,7 +8,6 @@
 
 #include "wizard/config_sheet.h"
 #include "wizard/crop_rules.h"
-#include "wizard/new_crop_form.h"
 
 namespace wizard {
 
@@ -28,10 +27,6 @@ class VideoSheet : public ConfigSheet {
   int WidthField() const;
   // The margins the four crop fields show.
   CropMargins ShownMargins() const;
-  // The four margin up-downs, for the crop dialog.
-  PageCropUpDowns MarginUpDowns() const {
-    return {VideoCropTUpDown, VideoCropBUpDown, VideoCropLUpDown, VideoCropRUpDown};
-  }
 
   QPushButton *VideoCropAdjButton, *VideoFiltersButton, *VideoCodecButton;
 

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "decoder/video_decoder.h"
 #include "platform/message_box.h"
@@ -41,13 +42,13 @@ class Hourglass {
 
 }  // namespace
 
-TKVNNewCropForm::TKVNNewCropForm(WizardFrame& frame, const PageCropUpDowns& page)
+TKVNNewCropForm::TKVNNewCropForm(WizardFrame& frame, PageCrop page)
     // No parent: the queue window and the wizard that own it are disabled
     // while it is shown, and a child window would be disabled with them.
     : QWidget(nullptr,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       frame_(frame),
-      page_(page) {
+      page_(std::move(page)) {
   setObjectName(QStringLiteral("TKVNNewCropForm"));
   setWindowTitle(QStringLiteral("Crop"));
 
@@ -132,8 +133,8 @@ TKVNNewCropForm::~TKVNNewCropForm() {
   if (opened_) decoder::CloseVideo();
 }
 
-bool TKVNNewCropForm::OpenFor(WizardFrame& frame, const PageCropUpDowns& page) {
-  auto* dialog = new TKVNNewCropForm(frame, page);
+bool TKVNNewCropForm::OpenFor(WizardFrame& frame, PageCrop page, QPointer<TKVNNewCropForm>* shown) {
+  auto* dialog = new TKVNNewCropForm(frame, std::move(page));
   if (!dialog->Open()) {
     delete dialog;
     return false;
@@ -144,6 +145,7 @@ bool TKVNNewCropForm::OpenFor(WizardFrame& frame, const PageCropUpDowns& page) {
   }
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->show();
+  if (shown) *shown = dialog;
   return true;
 }
 
@@ -181,10 +183,10 @@ void TKVNNewCropForm::showEvent(QShowEvent* event) {
   if (frame_.Window()) frame_.Window()->setEnabled(false);
   dragging_ = drawing_ = accepted_ = false;
   rect_ = PictureRect{};
-  VideoCropTUpDown->SetPosition(page_.Top->Position());
-  VideoCropBUpDown->SetPosition(page_.Bottom->Position());
-  VideoCropLUpDown->SetPosition(page_.Left->Position());
-  VideoCropRUpDown->SetPosition(page_.Right->Position());
+  VideoCropTUpDown->SetPosition(page_.Margins.Top);
+  VideoCropBUpDown->SetPosition(page_.Margins.Bottom);
+  VideoCropLUpDown->SetPosition(page_.Margins.Left);
+  VideoCropRUpDown->SetPosition(page_.Margins.Right);
   VideoCropTEditChange();
   VideoCropBEditChange();
   VideoCropLEditChange();
@@ -203,17 +205,8 @@ void TKVNNewCropForm::CancelButtonClick() {
 void TKVNNewCropForm::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
   if (accepted_) {
-    // Maxima first, so that the page's up-downs take every position.
-    const CropMargins m = Margins();
-    page_.Top->SetMaximum(m.Top);
-    page_.Bottom->SetMaximum(m.Bottom);
-    page_.Left->SetMaximum(m.Left);
-    page_.Right->SetMaximum(m.Right);
-    page_.Top->SetPosition(m.Top);
-    page_.Bottom->SetPosition(m.Bottom);
-    page_.Left->SetPosition(m.Left);
-    page_.Right->SetPosition(m.Right);
     accepted_ = false;
+    if (page_.Take) page_.Take(Margins());
   }
   if (opened_) decoder::CloseVideo();
   opened_ = false;

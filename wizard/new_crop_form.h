@@ -5,11 +5,13 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSize>
 #include <QSlider>
 #include <QWidget>
 #include <array>
+#include <functional>
 
 #include "wizard/crop_rules.h"
 #include "wizard/wizard_frame.h"
@@ -20,13 +22,13 @@ class UpDown;
 
 namespace wizard {
 
-// The configuration page's four crop up-downs, which the dialog starts from
-// and, on OK, writes back to.
-struct PageCropUpDowns {
-  queue::UpDown* Top = nullptr;
-  queue::UpDown* Bottom = nullptr;
-  queue::UpDown* Left = nullptr;
-  queue::UpDown* Right = nullptr;
+// The configuration page's side of the dialog: the margins its four crop
+// fields show, which the dialog starts from, and where the dialog's margins
+// go on OK. The page takes all four at once, so that no margin is held to a
+// maximum that the other axis's old margins set.
+struct PageCrop {
+  CropMargins Margins;
+  std::function<void(const CropMargins&)> Take;
 };
 
 // The crop dialog: one frame of the chosen title at half or full size with
@@ -37,15 +39,17 @@ struct PageCropUpDowns {
 class TKVNNewCropForm : public QWidget {
   Q_OBJECT
  public:
-  TKVNNewCropForm(WizardFrame& frame, const PageCropUpDowns& page);
+  TKVNNewCropForm(WizardFrame& frame, PageCrop page);
   ~TKVNNewCropForm() override;
 
   // Opens the chosen title in the decoder and draws the frame at the slider;
   // false when the title cannot be opened (nothing is then shown).
   bool Open();
-  // A new dialog, opened and shown, freed when it closes; false (and no
-  // dialog) when the title cannot be opened.
-  static bool OpenFor(WizardFrame& frame, const PageCropUpDowns& page);
+  // A new dialog, opened and shown, freed when it closes, and kept in
+  // `shown` (when given) while it is; false (and no dialog) when the title
+  // cannot be opened.
+  static bool OpenFor(WizardFrame& frame, PageCrop page,
+                      QPointer<TKVNNewCropForm>* shown = nullptr);
 
   bool HalfSize() const { return half_size_; }
   const PictureRect& CropRect() const { return rect_; }
@@ -92,7 +96,7 @@ class TKVNNewCropForm : public QWidget {
   queue::UpDown* UpDownOf(const QLineEdit* edit) const;
 
   WizardFrame& frame_;
-  PageCropUpDowns page_;
+  PageCrop page_;
   int title_width_ = 0;  // the title set's picture size, for the rectangle
   int title_height_ = 0;
   int32_t frame_count_ = 0;

@@ -153,6 +153,11 @@ void SetHorizontalCropMargins(JobSettings& s, int left, int right, int width_fie
   SetCropRectangle(s, rect, width_field);
 }
 
+void SetCropMargins(JobSettings& s, const CropMargins& margins, int width_field) {
+  SetCropRectangle(s, CropRectFor(margins, s.Facts.PictureWidth, s.Facts.PictureHeight),
+                   width_field);
+}
+
 void ChooseCropMode(JobSettings& s, CropModeKind mode, int width_field) {
   s.CropMode = mode;
   switch (mode) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "wizard/crop_rules.h"
 #include "wizard/job_settings.h"
 
 namespace wizard {
@@ -51,6 +52,8 @@ void SetCropRectangle(JobSettings& s, const PictureRect& rect, int width_field);
 // Two margins of one axis typed; the other axis keeps its rectangle.
 void SetVerticalCropMargins(JobSettings& s, int top, int bottom, int width_field);
 void SetHorizontalCropMargins(JobSettings& s, int left, int right, int width_field);
+// All four margins at once (the crop dialog's OK).
+void SetCropMargins(JobSettings& s, const CropMargins& margins, int width_field);
 // The crop radios: no crop keeps the whole picture, automatic crop the
 // detected rectangle; manual crop keeps the rectangle for the margins.
 void ChooseCropMode(JobSettings& s, CropModeKind mode, int width_field);

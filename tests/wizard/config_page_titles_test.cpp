@@ -11,12 +11,14 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <array>
 
 #include "tests/outside/qmvideo_test_util.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wizard/analysed_disc.h"
 #include "tests/wizard/config_page_fixture.h"
 #include "wizard/config_texts.h"
+#include "wizard/crop_rules.h"
 #include "wizard/new_crop_form.h"
 #include "wizard/title_preparation.h"
 
@@ -197,29 +199,60 @@ TEST_P(EverySampleTitle, ProposesWhatJobSettingsComputesAndShowsIt) {
 INSTANTIATE_TEST_SUITE_P(SampleDiscs, EverySampleTitle, ::testing::ValuesIn(AllSampleTitles()),
                          [](const auto& info) { return TitleName(info.param); });
 
+// OK in the crop dialog hands the page exactly the margins it shows, in any
+// combination: a margin is never held to a maximum that the other axis's old
+// margins set (a left margin of 400 where the right one was 400).
 TEST_F(PreparedTitle, AdjustShowsTheTitleAndOkHandsTheMarginsToThePage) {
   EnterPrepared({"pal_letterbox", 1, 1});
   if (HasFailure()) return;
   EXPECT_EQ(Settings().CropRect, (wizard::PictureRect{72, 0, 720, 416}));
   Click("VideoCropManuCheck");
-  Click("VideoCropAdjButton");
-  wizard::TKVNNewCropForm* crop = nullptr;
-  for (QWidget* window : QApplication::topLevelWidgets()) {
-    if (auto* form = qobject_cast<wizard::TKVNNewCropForm*>(window); form && form->isVisible())
-      crop = form;
+  // Margins top, bottom, left, right of the 720 x 576 title.
+  const struct {
+    wizard::CropMargins page, dialog;
+  } cases[] = {
+      {{72, 88, 0, 0}, {60, 88, 10, 0}},    {{72, 88, 0, 400}, {60, 88, 400, 0}},
+      {{0, 0, 0, 600}, {0, 0, 600, 0}},     {{400, 0, 600, 0}, {0, 400, 0, 600}},
+      {{0, 500, 88, 0}, {500, 0, 600, 80}}, {{100, 100, 100, 100}, {2, 4, 6, 8}},
+  };
+  const char* const page_fields[] = {"VideoCropTEdit", "VideoCropBEdit", "VideoCropLEdit",
+                                     "VideoCropREdit"};
+  auto values = [](wizard::CropMargins& m) {
+    return std::array<int*, 4>{&m.Top, &m.Bottom, &m.Left, &m.Right};
+  };
+  for (auto c : cases) {
+    SCOPED_TRACE(testing::Message() << c.dialog.Top << "," << c.dialog.Bottom << ","
+                                    << c.dialog.Left << "," << c.dialog.Right);
+    // The page's fields as typed, from zero so that no maximum holds them.
+    for (const char* field : page_fields) Edit(field)->setText(QStringLiteral("0"));
+    for (int i = 0; i < 4; ++i) Edit(page_fields[i])->setText(Number(*values(c.page)[i]));
+    Click("VideoCropAdjButton");
+    wizard::TKVNNewCropForm* crop = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (auto* form = qobject_cast<wizard::TKVNNewCropForm*>(window); form && form->isVisible())
+        crop = form;
+    }
+    ASSERT_NE(crop, nullptr);
+    EXPECT_FALSE(frame_.Window()->isEnabled());
+    // The dialog starts from the page's margins.
+    QLineEdit* const fields[] = {crop->VideoCropTEdit, crop->VideoCropBEdit, crop->VideoCropLEdit,
+                                 crop->VideoCropREdit};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(fields[i]->text(), Number(*values(c.page)[i]));
+    for (QLineEdit* field : fields) field->setText(QStringLiteral("0"));
+    for (int i = 0; i < 4; ++i) fields[i]->setText(Number(*values(c.dialog)[i]));
+    QTest::mouseClick(crop->OKButton, Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(frame_.Window()->isEnabled());
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(Edit(page_fields[i])->text(), Number(*values(c.dialog)[i])) << page_fields[i];
+    EXPECT_EQ(Settings().CropRect, wizard::CropRectFor(c.dialog, 720, 576));
+    EXPECT_DOUBLE_EQ(Settings().AspectRatio, Settings().ComputeAspectRatio(true, false));
+    wizard::CropMargins maxima = wizard::CropMaxima(c.dialog, 720, 576);
+    const char* const up_downs[] = {"VideoCropTUpDown", "VideoCropBUpDown", "VideoCropLUpDown",
+                                    "VideoCropRUpDown"};
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(page_->findChild<queue::UpDown*>(up_downs[i])->Maximum(), *values(maxima)[i]);
   }
-  ASSERT_NE(crop, nullptr);
-  EXPECT_FALSE(frame_.Window()->isEnabled());
-  // The dialog starts from the page's margins.
-  EXPECT_EQ(crop->VideoCropBEdit->text(), "88");
-  crop->VideoCropLEdit->setText(QStringLiteral("10"));
-  crop->VideoCropTEdit->setText(QStringLiteral("60"));
-  QTest::mouseClick(crop->OKButton, Qt::LeftButton);
-  EXPECT_TRUE(frame_.Window()->isEnabled());
-  EXPECT_EQ(Edit("VideoCropLEdit")->text(), "10");
-  EXPECT_EQ(Edit("VideoCropTEdit")->text(), "60");
-  EXPECT_EQ(Settings().CropRect, (wizard::PictureRect{60, 10, 710, 428}));
-  EXPECT_DOUBLE_EQ(Settings().AspectRatio, Settings().ComputeAspectRatio(true, false));
   EXPECT_TRUE(messages_.Messages().empty());
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPointer>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -38,10 +39,11 @@ class WizardWalk : public kv_test::WizardTest {
     Click("NextButton");
     Find<wizard::TitlePage>("Step3")->WaitForPreparation();
   }
-  // From page 1 to the title page over `disc`; false when the analysis
-  // accepts none of its title sets (the wizard then closes).
-  bool AnalyseAndChoose(const std::string& disc) {
-    StartAnalysis(kv_test::SampleDvdRoot() + "/" + disc, disc);
+  // From page 1 to the title page over `disc` for a job `name` (the disc's
+  // name unless given); false when the analysis accepts none of its title
+  // sets (the wizard then closes).
+  bool AnalyseAndChoose(const std::string& disc, const std::string& name = "") {
+    StartAnalysis(kv_test::SampleDvdRoot() + "/" + disc, name.empty() ? disc : name);
     WaitForAnalysis();
     if (!WizardOpen() || !State().AnalysisDone) return false;
     Click("NextButton");
@@ -172,6 +174,77 @@ TEST_F(WizardWalk, CropDialogAndPreviewFromTheConfigurationPage) {
   CloseWizard();
   EXPECT_FALSE(WizardOpen());
   EXPECT_FALSE(decoder::VideoIsOpen());
+}
+
+// The window system delivers a close to the wizard while one of its dialogs
+// has it greyed. The wizard then first closes the dialog as its Cancel does
+// (the crop dialog lets go of the decoder's title), so that no dialog works
+// on a wizard that is gone; refused, the dialog stays open over it.
+TEST_F(WizardWalk, ClosingTheWizardFirstClosesItsOpenDialog) {
+  if (!fs::is_directory(kv_test::SampleDvdRoot())) GTEST_SKIP() << "no sample discs";
+  enum class Way { CloseBox, ApplicationClose, QueueWindowGone };
+  const struct {
+    const char* button;
+    const char* dialog;
+    Way way;
+  } cases[] = {
+      {"VideoCropAdjButton", "TKVNNewCropForm", Way::CloseBox},
+      {"VideoCropAdjButton", "TKVNNewCropForm", Way::ApplicationClose},
+      {"VideoCropAdjButton", "TKVNNewCropForm", Way::QueueWindowGone},
+      {"VideoFiltersButton", "TKVNNewFiltersForm", Way::CloseBox},
+      {"VideoCodecButton", "TKVNNewCodecForm", Way::CloseBox},
+  };
+  int job = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.dialog << " " << static_cast<int>(c.way));
+    OpenWizard();
+    ASSERT_TRUE(AnalyseAndChoose("pal_letterbox", "Job" + std::to_string(++job)));
+    NextToConfiguration();
+    ASSERT_EQ(NotebookPage(), wizard::kConfigPage);
+    Find<QTabWidget>("ConfigTabs")->setCurrentIndex(1);
+    if (std::string(c.button) == "VideoCropAdjButton")
+      QTest::mouseClick(Find<QRadioButton>("VideoCropManuCheck"), Qt::LeftButton);
+    Click(c.button);
+    QPointer<QWidget> dialog;
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (window->objectName() == c.dialog && window->isVisible()) dialog = window;
+    ASSERT_FALSE(dialog.isNull());
+    ASSERT_FALSE(Wizard()->isEnabled());
+    const bool crop = std::string(c.dialog) == "TKVNNewCropForm";
+    EXPECT_EQ(decoder::VideoIsOpen(), crop);
+    const std::string job_folder = State().JobFolder;
+
+    switch (c.way) {
+      case Way::CloseBox:
+        boxes_.Answer(MessageAnswer::No);
+        Wizard()->close();
+        ASSERT_TRUE(WizardOpen());
+        EXPECT_TRUE(dialog && dialog->isVisible());
+        EXPECT_EQ(decoder::VideoIsOpen(), crop);
+        boxes_.Answer(MessageAnswer::Yes);
+        CloseWizard();
+        EXPECT_FALSE(fs::exists(job_folder));
+        break;
+      case Way::ApplicationClose: {
+        app::Shell().ClosingInProgress = true;
+        boxes_.Answer(MessageAnswer::Yes);
+        const QPointer<QWidget> queue_window = &Window();
+        CloseWizard();
+        EXPECT_TRUE(queue_window.isNull());  // closed and released with the application
+        if (queue_window.isNull()) (void)window_.release();
+        app::Shell().ClosingInProgress = false;
+        break;
+      }
+      case Way::QueueWindowGone:
+        window_.reset();  // the wizard goes with its owner
+        SettleDeletes();
+        break;
+    }
+    EXPECT_FALSE(WizardOpen());
+    EXPECT_TRUE(dialog.isNull() || !dialog->isVisible());
+    EXPECT_FALSE(decoder::VideoIsOpen());
+    delete dialog.data();  // left behind, it must not touch the wizard
+  }
 }
 
 }  // namespace
