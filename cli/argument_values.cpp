@@ -8,6 +8,7 @@ namespace cli {
 const std::vector<std::string> kChannelWords = {"mono", "stereo", "surround", "multichannel"};
 const std::vector<std::string> kIvtcWords = {"simple", "complex", "off"};
 const std::vector<std::string> kCropWords = {"auto", "none"};
+const std::vector<std::string> kSplitWords = {"off"};
 const std::vector<std::string> kPriorityWords = {"idle", "normal", "high", "realtime"};
 const std::vector<std::string> kShutdownWords = {"all", "jobs:", "volumes:"};
 const std::vector<std::string> kWhereWords = {"up", "down", "first", "last"};
@@ -94,6 +95,15 @@ std::string ReadSize(const std::string& text, NewJobArguments& out) {
   out.SizeMB = size;
   out.VolumeCount = count;
   return {};
+}
+
+std::string ReadSplit(const std::string& text, NewJobArguments& out) {
+  if (text == kSplitWords[0]) {
+    out.SplitMB = 0;
+    return {};
+  }
+  if (!ParseInt(text)) return "--split: '" + text + "' is not a size in MB or off";
+  return ReadRange("--split", text, 1, 32767, out.SplitMB);
 }
 
 std::string ReadCrop(const std::string& text, NewJobArguments& out) {

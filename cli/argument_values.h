@@ -14,6 +14,7 @@ namespace cli {
 extern const std::vector<std::string> kChannelWords;   // --channels
 extern const std::vector<std::string> kIvtcWords;      // --ivtc
 extern const std::vector<std::string> kCropWords;      // --crop, besides margins
+extern const std::vector<std::string> kSplitWords;     // --split, besides a size
 extern const std::vector<std::string> kPriorityWords;  // encode --priority
 extern const std::vector<std::string> kShutdownWords;  // encode --shutdown=
 extern const std::vector<std::string> kWhereWords;     // move JOB WHERE
@@ -35,6 +36,7 @@ std::vector<std::string> Split(const std::string& text, char separator);
 std::string ReadTitle(const std::string& text, NewJobArguments& out);
 std::string ReadMinutes(const std::string& text, NewJobArguments& out);
 std::string ReadSize(const std::string& text, NewJobArguments& out);
+std::string ReadSplit(const std::string& text, NewJobArguments& out);
 std::string ReadCrop(const std::string& text, NewJobArguments& out);
 std::string ReadWidth(const std::string& text, NewJobArguments& out);
 std::string ReadIvtc(const std::string& text, NewJobArguments& out);

@@ -65,6 +65,8 @@ std::string FinishNew(Request& r, const std::vector<std::string>& operands) {
   if (n.Destination.empty()) return "--dest: missing";
   if (n.DvdFolder.empty()) return "--dvd: missing";
   if (modes > 1) return "--size, --bitrate, --quality: give only one of them";
+  if (n.SplitMB && !n.BitrateKbps && !n.QualityPercent)
+    return "--split: goes with --bitrate or --quality (fixed size makes volumes)";
   if (n.Deinterlace && n.Ivtc && *n.Ivtc != IvtcChoice::Off)
     return "--deinterlace: inverse telecine and deinterlacing never run together";
   if (n.AllTitles && !n.Titles.empty()) return "--title, --titles: give only one of them";
@@ -150,6 +152,10 @@ const std::vector<OptionSpec> kNewSettingOptions = {
      [](Request& r, const std::string& v) {
        return ReadRange("--quality", v, 0, 100, N(r).QualityPercent);
      }},
+    {"--split", WordsValue("MB|off", kSplitWords), false,
+     "with --bitrate or --quality: start a new file every MB\n"
+     "megabytes, or never (default: the proposed volume size)",
+     [](Request& r, const std::string& v) { return ReadSplit(v, N(r)); }},
     {"--audio", TextValue("N"), false, "audio stream N as 'scan' numbers them",
      [](Request& r, const std::string& v) {
        return ReadRange("--audio", v, 1, 8, N(r).AudioTrack);

@@ -404,6 +404,10 @@ int MakeOneJob(CliSession& session, const NewJobArguments& arguments, const Plan
   const int volumes = wizard::VolumeCountOf(state.Settings);
   progress.Message("Job " + state.JobName + " is in the queue: " + state.JobFolder + " (" +
                    std::to_string(volumes) + (volumes == 1 ? " volume)" : " volumes)"));
+  if (const int roll = state.Settings.RollOverSizeMB(); roll > 0) {
+    progress.Message("The encoder starts a new file every " + std::to_string(roll) + " MB: " +
+                     state.JobName + ".rmvb, " + state.JobName + "_2.rmvb, ... (--split off: one)");
+  }
   return 0;
 }
 

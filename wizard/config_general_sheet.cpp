@@ -281,7 +281,7 @@ void GeneralSheet::EncModeQualityEditChange() {
 
 void GeneralSheet::VolCheckClick() {
   if (!HandlersActive()) return;
-  Settings().SplitVolumes = VolCheck->isChecked();
+  ChooseSplitVolumes(Settings(), VolCheck->isChecked());
   page_.ShowEnabled();
 }
 

@@ -220,7 +220,7 @@ EncoderJobFileValues EncoderJobFileValuesOf(const JobSettings& s, const std::str
   v.OutputPath = output_path;
   v.TwoPass = s.TwoPass;
   // Only without fixed volumes does the encoder split the output itself.
-  v.RollSizeMB = s.SplitVolumes && s.EncodeMode != EncodeModeKind::FixedSize ? s.VolumeSizeMB : 0;
+  v.RollSizeMB = s.RollOverSizeMB();
   if (s.EncodeMode == EncodeModeKind::ConstantQuality) {
     v.AverageBitrate = kQualityModeBitrate;
     v.MaximumBitrate = kQualityModeBitrate;

@@ -104,6 +104,16 @@ std::string ApplyEncodingMode(const JobOptions& o, JobSettings& s) {
   } else if (o.QualityPercent) {
     ChooseConstantQuality(s, *o.QualityPercent);
   }
+  // "Split to volumes" and a custom size, as on the General sheet.
+  if (o.SplitMB) {
+    if (s.EncodeMode == EncodeModeKind::FixedSize)
+      return "--split: goes with --bitrate or --quality (fixed size makes volumes)";
+    ChooseSplitVolumes(s, *o.SplitMB > 0);
+    if (*o.SplitMB > 0) {
+      ChooseVolumePreset(s, 0, *o.SplitMB);
+      TypeVolumeSize(s, *o.SplitMB);
+    }
+  }
   return {};
 }
 

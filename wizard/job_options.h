@@ -20,6 +20,9 @@ struct JobOptions {
   std::optional<int> VolumeCount;
   std::optional<int> BitrateKbps;
   std::optional<int> QualityPercent;
+  // With a bit rate or a quality: the size at which the encoder starts its
+  // next file, 0 for never (the General sheet's "Split to volumes").
+  std::optional<int> SplitMB;
   std::optional<int> AudioTrack;  // from 1, as "scan" numbers them
   std::optional<std::string> Channels;
   std::optional<int> AudioBitrateKbps;

@@ -337,4 +337,8 @@ int JobSettings::ChosenAudioChannels() const {
   return Facts.AudioStreams[AudioTrack].Channels;
 }
 
+int JobSettings::RollOverSizeMB() const {
+  return SplitVolumes && EncodeMode != EncodeModeKind::FixedSize ? VolumeSizeMB : 0;
+}
+
 }  // namespace wizard

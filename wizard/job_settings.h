@@ -235,6 +235,9 @@ class JobSettings {
   const AudioCodecEntry* ChosenAudioCodecRow() const;
   // Channels of the chosen audio stream, 0 without audio.
   int ChosenAudioChannels() const;
+  // The size at which the encoder starts its next file: the volume size when
+  // "Split to volumes" is on in a mode without fixed volumes, else 0 (never).
+  int RollOverSizeMB() const;
 
  private:
   // Minimum total size and one volume for a total of `kbps` over the

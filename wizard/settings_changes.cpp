@@ -42,6 +42,10 @@ void ChooseConstantQuality(JobSettings& s, int quality_field) {
   s.SelectEncodeMode(EncodeModeKind::ConstantQuality);
 }
 
+void ChooseSplitVolumes(JobSettings& s, bool on) {
+  s.SplitVolumes = on;
+}
+
 void ChooseVolumePreset(JobSettings& s, int preset, int volume_size_field) {
   s.VolumeSizeMB = volume_size_field;
   s.SelectVolumePreset(preset);

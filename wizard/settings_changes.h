@@ -20,6 +20,9 @@ void ChooseFixedSize(JobSettings& s, int bitrate_field, int volume_size_field,
 void ChooseAverageBitrate(JobSettings& s, int bitrate_field);
 void ChooseConstantQuality(JobSettings& s, int quality_field);
 
+// "Split to volumes": in the modes without fixed volumes, whether the encoder
+// starts a new file at the volume size.
+void ChooseSplitVolumes(JobSettings& s, bool on);
 // A volume preset (0 = "Custom", which keeps the typed size).
 void ChooseVolumePreset(JobSettings& s, int preset, int volume_size_field);
 // Numbers typed into the bit rate, quality, volume size and count fields.

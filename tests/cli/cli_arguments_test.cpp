@@ -45,6 +45,12 @@ TEST(CliArguments, BadArgumentsNameThemselves) {
       {kNewBase + "--size 700 --bitrate 900",
        "--size, --bitrate, --quality: give only one of them"},
       {kNewBase + "--quality 101", "--quality: 101 is not within 0..100"},
+      {kNewBase + "--split 700",
+       "--split: goes with --bitrate or --quality (fixed size makes volumes)"},
+      {kNewBase + "--size 700 --split off",
+       "--split: goes with --bitrate or --quality (fixed size makes volumes)"},
+      {kNewBase + "--bitrate 900 --split never", "--split: 'never' is not a size in MB or off"},
+      {kNewBase + "--quality 80 --split 0", "--split: 0 is not within 1..32767"},
       {kNewBase + "--bitrate 12k", "--bitrate: '12k' is not an integer"},
       {kNewBase + "--channels quad",
        "--channels: 'quad' is not one of mono, stereo, surround, "
@@ -149,6 +155,11 @@ TEST(CliArguments, CommandsHelpAndEncodeChoices) {
   EXPECT_NE(ParseArguments(Words("new --help")).HelpText.find("--title-info"), std::string::npos);
   EXPECT_NE(ParseArguments(Words("encode --bogus --help")).HelpText.find("--shutdown"),
             std::string::npos);
+
+  EXPECT_NE(ParseArguments(Words("new --help")).HelpText.find("--split MB|off"), std::string::npos);
+  EXPECT_EQ(ParseArguments(Words(kNewBase + "--bitrate 2500 --split off")).New.SplitMB, 0);
+  EXPECT_EQ(ParseArguments(Words(kNewBase + "--quality 80 --split=650")).New.SplitMB, 650);
+  EXPECT_FALSE(ParseArguments(Words(kNewBase + "--bitrate 2500")).New.SplitMB);
 
   cli::CliRequest scan = ParseArguments(Words("scan --json /media/dvd"));
   EXPECT_TRUE(scan.Json);

@@ -252,6 +252,50 @@ TEST_F(CliProgram, NewListAndEncodeMakePlayableVolumes) {
   EXPECT_FALSE(fs::exists(platform::SystemFolder() + "/avisynth.dll"));
 }
 
+// An average bit rate keeps the proposed roll-over unless --split says
+// otherwise, and "new" says when the files roll over: at the proposed size,
+// at the size given (the encoder then writes Name.rmvb, Name_2.rmvb, ...),
+// or never.
+TEST_F(CliProgram, SplitSetsWhereTheEncoderStartsItsNextFile) {
+  auto roll_size = [this](const std::string& name) {
+    const std::string job = kv_test::ReadFile(dest_.File(name + "/.kvnj/out01.rpjf"));
+    std::smatch m;
+    if (!std::regex_search(job, m, std::regex("<destinationRollSize[^>]*>([0-9]+)<"))) return -1;
+    return std::stoi(m[1]);
+  };
+  const CliRun proposed = RunCli(New("Proposed", "pal_letterbox", {"--bitrate", "2500"}));
+  ASSERT_EQ(proposed.status, 0) << proposed.err;
+  const int proposed_size = roll_size("Proposed");
+  EXPECT_GT(proposed_size, 0);
+  EXPECT_NE(proposed.out.find("a new file every " + std::to_string(proposed_size) + " MB"),
+            std::string::npos)
+      << proposed.out;
+
+  const CliRun one = RunCli(New("One", "pal_letterbox", {"--bitrate", "2500", "--split", "off"}));
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(roll_size("One"), 0);
+  EXPECT_EQ(one.out.find("a new file every"), std::string::npos) << one.out;
+
+  const CliRun small = RunCli(New("Small", "pal_letterbox", {"--bitrate", "2500", "--split", "1"}));
+  ASSERT_EQ(small.status, 0) << small.err;
+  EXPECT_EQ(roll_size("Small"), 1);
+  EXPECT_NE(small.out.find("a new file every 1 MB: Small.rmvb, Small_2.rmvb"), std::string::npos)
+      << small.out;
+  const CliRun encoded = RunCli({"encode", "Small"});
+  ASSERT_EQ(encoded.status, 0) << encoded.err << encoded.out;
+  const std::vector<std::string> files = Entries(dest_.File("Small"));
+  ASSERT_GE(files.size(), 2u);
+  EXPECT_EQ(files[0], "Small.rmvb");
+  EXPECT_EQ(files[1], "Small_2.rmvb");
+  double seconds = 0;
+  for (const std::string& name : files) {
+    const std::string path = dest_.File("Small/" + name);
+    seconds += std::stod(
+        Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quoted(path)));
+  }
+  EXPECT_NEAR(seconds, 12.0, 0.3);
+}
+
 TEST_F(CliProgram, CtrlCAbortsTheEncodeAndLeavesTheJobResumable) {
   ASSERT_EQ(RunCli(New("Long", "pal_long", {"--size", "2x1"})).status, 0);
   const CliRun run = RunCli({"encode", "--all"}, [](QProcess& process) {
