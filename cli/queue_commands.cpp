@@ -161,12 +161,13 @@ int ListJobs(platform::RegistryAccess& registry, ListFormat format, std::FILE* o
       std::fprintf(out,
                    "%s\n  {\"number\": %zu, \"name\": %s, \"date\": %s, \"state\": \"%s\", "
                    "\"volumesDone\": %s, \"volumes\": %s, \"time\": %s, \"left\": %s, "
-                   "\"folder\": %s}",
+                   "\"folder\": %s, \"problem\": %s}",
                    i ? "," : "", i + 1, JsonString(j.Name).c_str(), JsonString(j.Date).c_str(),
                    StateName(j.State),
                    j.Progress ? std::to_string(j.Progress->done).c_str() : "null",
                    j.Progress ? std::to_string(j.Progress->total).c_str() : "null",
-                   JsonTime(j.Time).c_str(), JsonTime(j.Left).c_str(), JsonString(j.Path).c_str());
+                   JsonTime(j.Time).c_str(), JsonTime(j.Left).c_str(), JsonString(j.Path).c_str(),
+                   j.Problem.empty() ? "null" : JsonString(j.Problem).c_str());
     }
     std::fprintf(out, "%s]}\n", jobs.empty() ? "" : "\n");
     return 0;
@@ -182,6 +183,8 @@ int ListJobs(platform::RegistryAccess& registry, ListFormat format, std::FILE* o
     std::fprintf(out, "%3zu  %-20s %-8s %-9s %-6s %-6s %s\n", i + 1, j.Name.c_str(),
                  StateName(j.State), queue::ProgressText(j.Progress).c_str(),
                  queue::TimeText(j.Time).c_str(), queue::TimeText(j.Left).c_str(), j.Path.c_str());
+    // Why the job's last run failed, or why it is broken.
+    if (!j.Problem.empty()) std::fprintf(out, "     %s\n", j.Problem.c_str());
   }
   return 0;
 }

@@ -233,6 +233,9 @@ TEST_F(CliProgram, NewListAndEncodeMakePlayableVolumes) {
   const QJsonArray rows = list["jobs"].toArray();
   ASSERT_EQ(rows.size(), 1);
   EXPECT_EQ(rows[0]["state"].toString(), "pending");
+  // Nothing went wrong yet: no reason is given.
+  EXPECT_TRUE(rows[0].toObject().contains("problem"));
+  EXPECT_TRUE(rows[0]["problem"].isNull());
 
   const CliRun encoded = RunCli({"encode", "Letterbox"});
   ASSERT_EQ(encoded.status, 0) << encoded.err << encoded.out;
