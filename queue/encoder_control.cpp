@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/file_system.h"
+#include "platform/stray_processes.h"
 #include "queue/encoder_signal.h"
 
 namespace queue {
@@ -13,6 +14,8 @@ namespace {
 // volume's script.
 constexpr char kScriptServedFile[] = "avsdebug";
 constexpr char kProcessIdFile[] = "pid";
+// How long an encoder left behind may take to go once it is killed.
+constexpr std::chrono::milliseconds kStrayGrace{5000};
 
 // The encoder's process id as its "pid" file holds it; none when the file
 // cannot be read or holds no number.
@@ -81,6 +84,11 @@ bool TKVNEncoder::StartVolume(const std::string& encoder_path, const std::string
   first_pass_weight_ = weights.first_pass;
   last_encoding_percent_ = -1;
   last_analysis_percent_ = -1;
+
+  // An encoder that a program ended without stopping (a crash, a kill) may
+  // still run in this folder; it would write the same files.
+  const std::vector<pid_t> strays = platform::StrayProcesses(encoder_path, ".", ChildProcessId());
+  if (!strays.empty() && !platform::EndStrayProcesses(strays, kStrayGrace)) return false;
 
   if (platform::FileExists(kScriptServedFile)) {
     if (!platform::ClearFileAttributes(kScriptServedFile) ||
