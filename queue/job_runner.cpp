@@ -39,11 +39,27 @@ void JobRunner::SetObserver(RunnerObserver* observer) {
 bool JobRunner::LoadList() {
   if (running_) return true;
   if (!store_.InitJobRegistry() || !store_.LoadJobList()) return false;
+  RemoveWorkFilesLeftByDoneJobs();
   observer_->ListLoaded();
   shutdown_.jobs.maximum = store_.PendingJobCount();
   shutdown_.volumes.maximum = store_.RemainingVolumeCount();
   NormaliseShutdown();
   return true;
+}
+
+void JobRunner::RemoveWorkFilesLeftByDoneJobs() {
+  // A program that ended while it removed a done job's work files left the
+  // rest behind: they go now, as they would have then. A folder whose
+  // status file is another job's, or says work is left, stays.
+  for (const JobEntry& job : store_.Jobs()) {
+    const std::string data = JobDataFolderOf(job.Path);
+    if (job.State != JobState::Done || !platform::DirectoryExists(data)) continue;
+    const std::optional<JobFileLines> lines = ReadJobFileLines(JobFilePathOf(job.Path));
+    const std::optional<JobProgress> progress = lines ? ValidateJobFileLines(*lines) : std::nullopt;
+    const bool done = progress && lines->name == job.Name && lines->date == job.Date &&
+                      progress->volumes.done == progress->volumes.total;
+    if (done || (!lines && !platform::FileExists(JobFilePathOf(job.Path)))) RemoveFolderTree(data);
+  }
 }
 
 bool JobRunner::SaveList() {
@@ -242,9 +258,11 @@ void JobRunner::VolumeFinished(int volume, int volumes) {
   left_at_last_volume_ = job.Left;
   if (last) {
     job.State = JobState::Done;
+    // The list says done before the work files go, so that a crash while
+    // they are removed leaves a done job, not one without its JobFile; a
+    // list that cannot be saved keeps them, and the JobFile says done.
     platform::SetCurrentFolder(job.Path);
-    RemoveFolderTree(JobDataFolderOf(job.Path));
-    SaveList();
+    if (SaveList()) RemoveFolderTree(JobDataFolderOf(job.Path));
   }
   observer_->RowChanged(*row);
   observer_->VolumeFinished(*row, volume, volumes);

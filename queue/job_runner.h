@@ -172,6 +172,7 @@ class JobRunner : private EncoderEvents {
   void VolumeFinished(int volume, int volumes) override;
   void RunStopped(bool failed, const std::string& message) override;
 
+  void RemoveWorkFilesLeftByDoneJobs();
   void BeginRun(bool batch);
   void StartJob(size_t row);
   void StartVolumeRun(int volume, int volumes);

@@ -93,6 +93,9 @@ std::vector<Moment> MomentsOf(int v, std::mt19937& random) {
   if (v < kv_test::kRoadVolumes) {
     moments.push_back({v, Moment::Step, 0, Target::Program, "rename:/.kvnj/.kvnj",
                        "program, JobFile of the volume written", true});
+  } else {
+    moments.push_back({v, Moment::Step, 0, Target::Program, "unlink:/.kvnj/.kvnj",
+                       "program, work files of the done job being removed", true});
   }
   return moments;
 }
