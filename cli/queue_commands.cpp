@@ -79,7 +79,8 @@ class TerminalRunnerObserver : public queue::RunnerObserver {
         progress_.Close();
         std::fprintf(stderr, "%s\n",
                      ErrorLine(name_ + ": " +
-                               (outcome.message.empty() ? "Encoding failed!" : outcome.message))
+                               (outcome.message.empty() ? "Encoding failed!" : outcome.message) +
+                               (outcome.detail.empty() ? "" : " (" + outcome.detail + ")"))
                          .c_str());
         break;
     }

@@ -73,6 +73,10 @@ bool TKVNEncoder::StartVolume(const std::string& encoder_path, const std::string
   abort_requested_ = false;
   error_seen_ = false;
   encoder_pid_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(detail_mutex_);
+    failure_detail_.clear();
+  }
   volume_ = volume;
   volumes_ = volumes;
 
@@ -144,9 +148,15 @@ void TKVNEncoder::OnStdOutLine(const std::string& line) {
       PostProgress(AnalysisVolumePercent(figure, weights), changed);
       return;
     }
-    case EncoderLineKind::Error:
+    case EncoderLineKind::Error: {
+      // The first error is the cause; the run's lines after it are ignored.
+      std::string detail = line.substr(line.find("Error: ") + 7);
+      while (!detail.empty() && (detail.back() == '\r' || detail.back() == ' ')) detail.pop_back();
+      std::lock_guard<std::mutex> lock(detail_mutex_);
+      failure_detail_ = detail;
       error_seen_ = true;
       return;
+    }
     case EncoderLineKind::StartingEncode:
       if (platform::FileExists(kScriptServedFile)) {
         PostProgress(0.0, false);
@@ -173,6 +183,11 @@ void TKVNEncoder::OnStdOutLine(const std::string& line) {
     case EncoderLineKind::Other:
       return;
   }
+}
+
+std::string TKVNEncoder::FailureDetail() const {
+  std::lock_guard<std::mutex> lock(detail_mutex_);
+  return failure_detail_;
 }
 
 void TKVNEncoder::OnChildEnded() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "queue/con_redir.h"
@@ -32,6 +33,7 @@ class TKVNEncoder : public CConRedir, public EncoderController {
                    int volumes, PriorityClass priority) override;
   void RequestStop() override;
   bool BannerSeen() const override { return banner_seen_; }
+  std::string FailureDetail() const override;
   bool ChildRunning() const override { return IsChildRunning(); }
   void SetChildPriority(PriorityClass priority) override;
   bool Pause() override { return SuspendChild(); }
@@ -74,6 +76,8 @@ class TKVNEncoder : public CConRedir, public EncoderController {
   std::atomic<bool> abort_requested_{false};
   std::atomic<bool> error_seen_{false};
   std::atomic<int> encoder_pid_{0};
+  mutable std::mutex detail_mutex_;
+  std::string failure_detail_;  // guarded by detail_mutex_
 };
 
 }  // namespace queue

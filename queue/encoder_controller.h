@@ -33,6 +33,9 @@ class EncoderController {
   // `volume` of `volumes`, in the current folder. False when it cannot start.
   virtual bool StartVolume(const std::string& encoder_path, const std::string& job_file, int volume,
                            int volumes, PriorityClass priority) = 0;
+  // What the encoder said of the last volume's failure: the text of its
+  // first "Error: ..." line, empty when it gave none.
+  virtual std::string FailureDetail() const { return std::string(); }
   // Asks the running encoder to stop; the end comes as RunStopped(false).
   virtual void RequestStop() = 0;
   // The encoder has printed its banner and written its process id.

@@ -275,7 +275,7 @@ void JobRunner::VolumeFinished(int volume, int volumes) {
     clock_->StopTicks();
     NormaliseShutdown();
     platform::TheSounds().Play(platform::SystemSound::Default);
-    EndJob(*row, {last ? JobEnd::Completed : JobEnd::Stopped, {}, false});
+    EndJob(*row, {last ? JobEnd::Completed : JobEnd::Stopped, {}, false, {}});
     ReturnToIdle();
     PowerOff();
     return;
@@ -285,7 +285,7 @@ void JobRunner::VolumeFinished(int volume, int volumes) {
     const bool job_stop = shutdown_.CountCompletedJob();
     saved_job_max_ -= 1;
     NormaliseShutdown();
-    EndJob(*row, {JobEnd::Completed, {}, false});
+    EndJob(*row, {JobEnd::Completed, {}, false, {}});
     platform::TheSounds().Play(platform::SystemSound::Default);
     if (batch_mode_ && !job_stop) {
       if (const std::optional<size_t> next = FirstPendingRowBelow(*row)) {
@@ -302,6 +302,10 @@ void JobRunner::VolumeFinished(int volume, int volumes) {
 }
 
 void JobRunner::RunStopped(bool failed, const std::string& message) {
+  StopRun(failed, message, failed ? encoder_->FailureDetail() : std::string());
+}
+
+void JobRunner::StopRun(bool failed, const std::string& message, const std::string& detail) {
   const std::optional<size_t> row = RunningRow();
   if (!row) return;
   if (paused_) LeavePause();
@@ -311,17 +315,19 @@ void JobRunner::RunStopped(bool failed, const std::string& message) {
   if (!failed) {
     store_.Job(*row).State = JobState::Pending;
     platform::TheSounds().Play(platform::SystemSound::Exclamation);
-    EndJob(*row, {JobEnd::Aborted, {}, false});
+    EndJob(*row, {JobEnd::Aborted, {}, false, {}});
   } else {
     // Unattended runs only sound the failure.
     const bool attended = !batch_mode_ && !shutdown_.enabled;
     if (!attended) platform::TheSounds().Play(platform::SystemSound::Error);
-    EndJob(*row, {JobEnd::Failed, message, attended});
+    EndJob(*row, {JobEnd::Failed, message, attended, detail});
     JobEntry& job = store_.Job(*row);
     job.State = JobState::Pending;
-    // The row keeps why it failed, also across a restart, for whoever comes
-    // back to an unattended run.
-    job.Problem = FailureRecord(volume_, volumes_, message);
+    // The row keeps why it failed, in the encoder's or the system's words
+    // too (a full disk), also across a restart, for whoever comes back to an
+    // unattended run.
+    job.Problem =
+        FailureRecord(volume_, volumes_, detail.empty() ? message : message + " (" + detail + ")");
     SaveList();
     stop = shutdown_.CountFailedJob(job.VolumesLeft());
     NormaliseShutdown();

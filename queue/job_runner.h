@@ -31,6 +31,7 @@ struct JobOutcome {
   JobEnd end = JobEnd::Completed;
   std::string message;    // Failed: what went wrong, as the user is told
   bool attended = false;  // Failed: show the message; unattended runs only sound the error
+  std::string detail;     // Failed: why, in the encoder's or the system's words, when known
 };
 
 // What a front end (the queue window, a terminal) learns from the runner.
@@ -171,6 +172,9 @@ class JobRunner : private EncoderEvents {
   void ShowVolumeProgress(double percent, bool changed) override;
   void VolumeFinished(int volume, int volumes) override;
   void RunStopped(bool failed, const std::string& message) override;
+  // The volume did not finish; `detail` says why in the encoder's or the
+  // system's words, when known.
+  void StopRun(bool failed, const std::string& message, const std::string& detail);
 
   void RemoveWorkFilesLeftByDoneJobs();
   void BeginRun(bool batch);

@@ -97,4 +97,18 @@ TEST_F(FullDisk, WhileTheJobIsWrittenItIsRefusedAndMadeOnceThereIsRoom) {
   ExpectEncodesWholeAfterFreeing();
 }
 
+TEST_F(FullDisk, WhileAVolumeIsWrittenTheJobFailsWithTheReasonAndEncodesOnceThereIsRoom) {
+  if (!MakeDisk()) return;
+  ASSERT_EQ(kv_test::RunCli(kv_test::NewRoadJobArguments(disk_->Path())).status, 0);
+  // The disk fills when half the second volume is written.
+  const size_t half = kv_test::ReferenceVolumes()[1].size() / 2;
+  ExpectEncodeFailsAt("write:(2of2).rmvb:" + std::to_string(half),
+                      "Volume 2 / 2: Encoding failed! (");
+  EXPECT_EQ(kv_test::ListedRowOf(Folder()).volumes_done, 1);
+  EXPECT_EQ(kv_test::ReadFile(kv_test::RoadVolumePath(Folder(), 1)),
+            kv_test::ReferenceVolumes()[0]);
+  ExpectEarlierVolumesWhole();
+  ExpectEncodesWholeAfterFreeing();
+}
+
 }  // namespace
