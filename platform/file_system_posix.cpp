@@ -245,7 +245,12 @@ bool ReplaceFileContents(const std::string& path, const std::string& bytes) {
   ok = ok && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
   ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) unlink(temporary.c_str());
+  if (!ok) {
+    // errno stays as the failure set it, for the caller to say why.
+    const int error = errno;
+    unlink(temporary.c_str());
+    errno = error;
+  }
   return ok;
 }
 

@@ -1,5 +1,7 @@
 #include "queue/job_runner.h"
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "platform/file_system.h"
@@ -14,6 +16,22 @@
 #include "queue/run_messages.h"
 
 namespace queue {
+namespace {
+
+// A finished volume whose record cannot be kept fails the job with this.
+constexpr char kUnableToSaveJobStatus[] = "Unable to save job!";
+
+// Writes the job's JobFile; when it cannot, says why in the system's words.
+std::optional<std::string> WriteJobFileOrSayWhy(const JobEntry& job) {
+  errno = 0;
+  if (WriteJobFile(job)) return std::nullopt;
+  const int error = errno;
+  std::string why = "cannot write \"" + JobFilePathOf(job.Path) + "\"";
+  if (error != 0) why += std::string(": ") + std::strerror(error);
+  return why;
+}
+
+}  // namespace
 
 JobRunner::JobRunner(platform::RegistryAccess& registry, std::unique_ptr<EncoderController> encoder,
                      std::unique_ptr<RunnerClock> clock, std::string encoder_path)
@@ -244,16 +262,25 @@ void JobRunner::VolumeFinished(int volume, int volumes) {
   if (paused_) LeavePause();
   const bool last = volume == volumes;
   JobEntry& job = store_.Job(*row);
+  const std::optional<VolumeProgress> before = job.Progress;
+  const std::optional<HoursMinutes> left_before = job.Left;
   job.Progress = VolumeProgress{volume, volumes};
   if (last) job.Left.reset();
+  // A volume the JobFile does not record would be encoded again after the
+  // next start, and the next ones would be lost the same way (a full disk):
+  // the job fails here, its file as after the last recorded volume.
+  if (const std::optional<std::string> unsaved = WriteJobFileOrSayWhy(job)) {
+    job.Progress = before;
+    job.Left = left_before;
+    StopRun(true, kUnableToSaveJobStatus, *unsaved);
+    return;
+  }
   observer_->RowChanged(*row);
   const bool volume_stop = shutdown_.CountFinishedVolume();
   saved_vol_max_ -= 1;
   // Between two volumes of a job the titles keep the finished volume's
   // percentage until the next volume reports; any other end puts them back.
   if (last || volume_stop) ShowTitles(std::nullopt);
-  // A JobFile that cannot be written keeps its previous state; the run goes on.
-  WriteJobFile(job);
   time_at_last_volume_ = job.Time;
   left_at_last_volume_ = job.Left;
   if (last) {

@@ -111,4 +111,17 @@ TEST_F(FullDisk, WhileAVolumeIsWrittenTheJobFailsWithTheReasonAndEncodesOnceTher
   ExpectEncodesWholeAfterFreeing();
 }
 
+TEST_F(FullDisk, WhileAFinishedVolumeIsRecordedTheJobFailsWithTheReasonAndEncodesOnceThereIsRoom) {
+  if (!MakeDisk()) return;
+  ASSERT_EQ(kv_test::RunCli(kv_test::NewRoadJobArguments(disk_->Path())).status, 0);
+  // The first volume is encoded; the disk fills as its JobFile is written.
+  ExpectEncodeFailsAt("mkstemp:/.kvnj/..kvnj.XXXXXX", "Volume 1 / 2: Unable to save job! (");
+  // The JobFile says what it said before, and the volume encoded stays.
+  EXPECT_EQ(kv_test::ListedRowOf(Folder()).volumes_done, 0);
+  EXPECT_EQ(kv_test::ReadFile(kv_test::RoadVolumePath(Folder(), 1)),
+            kv_test::ReferenceVolumes()[0]);
+  ExpectEarlierVolumesWhole();
+  ExpectEncodesWholeAfterFreeing();
+}
+
 }  // namespace
