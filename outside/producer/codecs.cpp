@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
@@ -22,9 +23,22 @@ std::string AvError(int code) {
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> VideoCodecOptions(int complexity) {
-  if (complexity < 60) return {{"mbd", "simple"}, {"subq", "2"}};
-  if (complexity < 80) return {{"mbd", "bits"}, {"subq", "8"}};
-  return {{"mbd", "rd"}, {"subq", "8"}, {"trellis", "1"}};
+  // Each level adds what buys the most picture at the same size for its
+  // cost (tools/producer_bench --levels measures them): below 60,
+  // libavcodec's defaults; from 60 the motion search starts from more
+  // predictors in a wider diamond, from 70 it compares the chroma too, from
+  // 80 wider still; at 100 rate-distortion decisions with trellis
+  // quantisation, which cost half as much again.
+  if (complexity < 60) return {};
+  if (complexity < 70) return {{"last_pred", "2"}, {"dia_size", "2"}};
+  if (complexity < 80)
+    return {{"last_pred", "2"}, {"dia_size", "2"}, {"cmp", "chroma"}, {"subcmp", "chroma"}};
+  const std::vector<std::pair<std::string, std::string>> search = {
+      {"last_pred", "3"}, {"dia_size", "3"}, {"cmp", "chroma"}, {"subcmp", "chroma"}};
+  if (complexity < 100) return search;
+  std::vector<std::pair<std::string, std::string>> finest = search;
+  finest.insert(finest.end(), {{"mbd", "rd"}, {"trellis", "1"}});
+  return finest;
 }
 
 VideoEncoder::~VideoEncoder() {
@@ -67,7 +81,14 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Open(const VideoCodecSettings& setti
   for (const auto& [key, value] : VideoCodecOptions(settings.complexity))
     av_dict_set(&options, key.c_str(), value.c_str(), 0);
   const int rc = avcodec_open2(c, codec, &options);
+  // An option the codec did not take is left in the dictionary.
+  const AVDictionaryEntry* left = av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+  const std::string refused = left ? left->key : "";
   av_dict_free(&options);
+  if (rc >= 0 && !refused.empty()) {
+    *error = "the RealVideo 2.0 encoder has no option " + refused;
+    return nullptr;
+  }
   if (rc < 0) {
     *error = "cannot open the RealVideo 2.0 encoder for " + std::to_string(settings.width) + "x" +
              std::to_string(settings.height) + ": " + AvError(rc);

@@ -29,9 +29,10 @@ struct VideoCodecSettings {
   int64_t bit_rate = 0;        // for the file header
 };
 
-// The codec's options for a complexity: coarser motion search and simpler
-// macroblock decisions below 60, bit-counting decisions from 60, rate-
-// distortion decisions with trellis quantisation from 80.
+// The codec's options for a complexity: libavcodec's defaults below 60 (the
+// analysis pass's 50 among them), a wider motion search from 60 that also
+// compares the chroma from 70 and starts from more predictors from 80,
+// rate-distortion decisions with trellis quantisation at 100.
 std::vector<std::pair<std::string, std::string>> VideoCodecOptions(int complexity);
 
 // RealVideo 2.0 through libavcodec, one quantiser per frame.

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "outside/producer/codecs.h"
 #include "outside/producer/console.h"
 #include "outside/producer/job_file.h"
 #include "outside/producer/rate_control.h"
@@ -214,6 +215,44 @@ TEST(ProducerRateControl, StatisticsLinesOfTheCodec) {
   EXPECT_DOUBLE_EQ((*stats)[1].other_bits, 1100);
   EXPECT_FALSE(producer::ParseFrameStats("in:0 type:1 q:x;\n"));
   EXPECT_FALSE(producer::ParseFrameStats("garbage\n"));
+}
+
+// Every complexity a job file may hold gives options the codec takes, in
+// the analysis pass and the encoding pass, and codes a key frame and a
+// frame after it.
+TEST(ProducerCodecs, EveryComplexityCodesFrames) {
+  AVFrame* picture = av_frame_alloc();
+  picture->format = AV_PIX_FMT_YUV420P;
+  picture->width = 64;
+  picture->height = 48;
+  ASSERT_EQ(av_frame_get_buffer(picture, 0), 0);
+  for (int complexity = 0; complexity <= 100; ++complexity) {
+    for (bool analysis : {true, false}) {
+      SCOPED_TRACE(std::to_string(complexity) + (analysis ? " analysis" : " encoding"));
+      producer::VideoCodecSettings settings;
+      settings.width = 64;
+      settings.height = 48;
+      settings.complexity = complexity;
+      settings.analysis_pass = analysis;
+      std::string error;
+      auto encoder = producer::VideoEncoder::Open(settings, &error);
+      ASSERT_TRUE(encoder) << error;
+      std::vector<producer::VideoEncoder::Coded> coded;
+      for (int frame = 0; frame < 2; ++frame) {
+        for (int plane = 0; plane < 3; ++plane)
+          for (int y = 0; y < (plane ? 24 : 48); ++y)
+            for (int x = 0; x < (plane ? 32 : 64); ++x)
+              picture->data[plane][y * picture->linesize[plane] + x] =
+                  static_cast<uint8_t>(plane ? 128 : (x * 4 + y * 2 + frame * 3) & 255);
+        ASSERT_TRUE(encoder->Encode(picture, 4, frame == 0, &coded, &error)) << error;
+      }
+      ASSERT_TRUE(encoder->Encode(nullptr, 4, false, &coded, &error)) << error;
+      ASSERT_EQ(coded.size(), 2u);
+      EXPECT_TRUE(coded[0].key);
+      EXPECT_FALSE(coded[1].key);
+    }
+  }
+  av_frame_free(&picture);
 }
 
 TEST(ProducerRateControl, DitheredQuantizersKeepTheirMean) {
