@@ -1,6 +1,6 @@
-# The encoder against the ffmpeg command line on the same frames:
-# producer_bench <VIDEO_TS folder> [rounds] [vts] [pgc].
-add_executable(producer_bench producer_bench.cpp)
+# The encoder against the ffmpeg command line doing the same work:
+# producer_bench [--levels] <VIDEO_TS folder> [rounds] [vts] [pgc].
+add_executable(producer_bench producer_bench.cpp peer_pictures.cpp)
 target_link_libraries(producer_bench PRIVATE kv_app kv_producer tessmar)
 target_compile_definitions(producer_bench PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}"
                            KV_AVS2Y4M="$<TARGET_FILE:avs2y4m>")

@@ -1,23 +1,26 @@
-// The encoder (helix/producer) against the ffmpeg command line on the same
-// frames, in one run:
+// The encoder (helix/producer) against the ffmpeg command line doing the
+// same work, in one run:
 //
-//   producer_bench <VIDEO_TS folder> [rounds] [vts] [pgc]
+//   producer_bench [--levels] <VIDEO_TS folder> [rounds] [vts] [pgc]
 //
 // The title (a 720x576 one of a minute or more: pal_wide_long of the sample
 // discs) is indexed and cut out with tessmar into a temporary folder, and the
 // frameserver is installed there with a private registry store. The volume
-// script serves the whole picture resized to 544x416, with a tone as its
-// sound; its frames and sound are written beforehand into a YUV4MPEG2 and a
-// WAV file by avs2y4m. Each round runs four encodings of the same two-pass
-// job (1800 Kbps in all, AAC at 128 Kbps), in an order that turns by one
-// every round: the encoder with a worker per processor, the encoder with
-// its worker count forced to 1, ffmpeg's two-pass RealVideo 2.0 with its
-// default options, and ffmpeg with the codec options the encoder's
-// complexities use. Reported: wall and processor time of each run and their
-// medians, the ratios to ffmpeg's default two-pass and of one worker to all,
-// the sizes against the budget, and PSNR and SSIM of each of our files
-// against the frames it was made from (ffmpeg's own PSNR for its runs, which
-// keep no file: see PeerCommand).
+// script serves the whole picture resized to 544x416 (Lanczos), with a tone
+// as its sound. Each round runs, in an order that turns by one every round,
+// two-pass jobs of 1800 Kbps in all with AAC at 128 Kbps: the encoder with a
+// worker per processor, the encoder with its worker count forced to 1,
+// ffmpeg's two-pass RealVideo 2.0 with its default options, and ffmpeg with
+// the codec options of the job's complexities. ffmpeg does what the encoder
+// does: it decodes the title's MPEG-2 from the VOB files in both passes,
+// resizes with Lanczos to the same size, and codes a tone as the sound.
+// With --levels the rounds run the encoder at every complexity a job can
+// ask for instead (a worker per processor), beside ffmpeg's default.
+// Reported: wall and processor time of each run and their medians, the
+// ratios to ffmpeg's default two-pass and of one worker to all, the sizes
+// against the budget, and PSNR and SSIM of each file, ours and ffmpeg's,
+// against the same reference frames: the script's, written beforehand by
+// avs2y4m.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -36,7 +39,9 @@
 #include "platform/registry_store.h"
 #include "tessmar/include/tessmar.h"
 #include "tessmar/vob_list.h"
+#include "tools/peer_pictures.h"
 #include "wizard/encoder_job_file.h"
+#include "wizard/settings_tables.h"
 
 namespace {
 
@@ -44,6 +49,9 @@ constexpr int kWidth = 544, kHeight = 416, kFps = 25;
 constexpr int32_t kTotalBitrate = 1800 * 1024;
 constexpr int kAudioKbps = 128;  // "raac" flavour 7, two channels
 constexpr int kAudioFlavour = 7;
+// The job's complexities by default: the encoding pass's and the analysis
+// pass's of every two-pass preset.
+constexpr int kDefaultComplexity = 90, kFirstPassComplexity = 50;
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -147,35 +155,43 @@ bool CutOutTitle(const std::string& video_ts, int vts, int pgc, const std::strin
   return true;
 }
 
-// The volume's script and encoder job file, as a job of two passes.
-bool WriteJob(const std::string& folder, wizard::EncoderJobFileValues* job) {
+// The volume's script.
+bool WriteScript(const std::string& folder) {
   FILE* f = std::fopen((folder + "/out01.avs").c_str(), "wb");
+  if (!f) return false;
   std::fprintf(f,
                "LoadPlugin(\"qmvideo.dll\")\r\n\r\nvideo = qmVideoSource(\"title.qmvi\", idct=4, "
                "force_film=false)\r\nvideo = LanczosResize(video, %d, %d)\r\n\r\n"
                "audio = BlankClip(video, audio_rate=48000, channels=2, tone=440)\r\n\r\n"
                "AudioDub(video, audio)\r\n",
                kWidth, kHeight);
-  std::fclose(f);
+  return std::fclose(f) == 0;
+}
+
+// A two-pass job of the script at `complexity` (the analysis pass at the
+// complexity every two-pass preset uses) into "<name>.rmvb", written as
+// "<name>.rpjf".
+bool WriteJob(const std::string& folder, const std::string& name, int complexity,
+              wizard::EncoderJobFileValues* job) {
   job->ScriptName = "out01.avs";
-  job->OutputPath = "ours.rmvb";
+  job->OutputPath = name + ".rmvb";
   job->TwoPass = true;
   job->AverageBitrate = kTotalBitrate;
   job->MaximumBitrate = 2 * kTotalBitrate;
-  job->encoderComplexity = 90;
-  job->firstPassComplexity = 50;
+  job->encoderComplexity = complexity;
+  job->firstPassComplexity = kFirstPassComplexity;
   job->FrameRate = kFps;
   job->HasAudio = true;
   job->CodecName = "raac";
   job->CodecFlavour = kAudioFlavour;
-  return wizard::WriteEncoderJobFile(folder + "/out01.rpjf", *job);
+  return wizard::WriteEncoderJobFile(folder + "/" + name + ".rpjf", *job);
 }
 
-// The peer's input, made beforehand from the same script; its frame count,
-// 0 on failure.
-long long MakePeerInput(const std::string& cd) {
+// The reference frames every file is measured against, the script's, in
+// "reference.y4m"; their count, 0 on failure.
+long long MakeReference(const std::string& cd) {
   Timing ignored;
-  if (!Timed(cd + Quote(KV_AVS2Y4M) + " --wav in.wav out01.avs > in.y4m", &ignored)) return 0;
+  if (!Timed(cd + Quote(KV_AVS2Y4M) + " out01.avs > reference.y4m", &ignored)) return 0;
   std::string out;
   FILE* p = popen((cd + Quote(KV_AVS2Y4M) + " --info out01.avs").c_str(), "r");
   char line[256];
@@ -185,53 +201,76 @@ long long MakePeerInput(const std::string& cd) {
   return at == std::string::npos ? 0 : std::atoll(out.c_str() + at + 7);
 }
 
-// ffmpeg's two passes at the video bit rate, with `first` and `second` as
-// the passes' codec options. No container of ffmpeg's takes its RealVideo
-// 2.0 at every size and reads it back (its RealMedia muxer refuses frames
-// over 64 KB, which its default options make): the second pass writes
-// nothing and reports the picture's PSNR and the coded size in `log`.
-std::string PeerCommand(const std::string& cd, const std::string& first, const std::string& second,
-                        const std::string& log) {
+// ffmpeg's two passes of the title at the video bit rate, with `first` and
+// `second` as the passes' codec options: the VOB files decoded in each pass,
+// resized as the script does, a tone coded as the sound; the file is NUT
+// (see WriteNutRv20Pictures).
+std::string PeerCommand(const std::string& cd, const std::string& vobs, const std::string& first,
+                        const std::string& second, const std::string& name) {
   const long long video_bitrate = kTotalBitrate - kAudioKbps * 1024;
-  const std::string ffmpeg = "ffmpeg -nostdin -v error -y ";
-  const std::string rate =
-      " -c:v rv20 -b:v " + std::to_string(video_bitrate) + " -passlogfile " + log;
-  return cd + ffmpeg + "-i in.y4m" + rate + " -pass 1" + first + " -an -f null - && " +
-         "ffmpeg -nostdin -v info -y -i in.y4m -i in.wav" + rate + " -pass 2" + second +
-         " -psnr -c:a aac -b:a " + std::to_string(kAudioKbps * 1024) + " -f null - 2> " + log;
+  const std::string input = "ffmpeg -nostdin -v error -y -i " + Quote("concat:" + vobs);
+  const std::string video = " -vf scale=" + std::to_string(kWidth) + ":" + std::to_string(kHeight) +
+                            ":flags=lanczos -c:v rv20 -b:v " + std::to_string(video_bitrate) +
+                            " -passlogfile " + name;
+  return cd + input + video + " -pass 1" + first + " -an -f null - && " + input +
+         " -f lavfi -i sine=frequency=440:sample_rate=48000 -map 0:v:0 -map 1:a -shortest" + video +
+         " -pass 2" + second + " -c:a aac -b:a " + std::to_string(kAudioKbps * 1024) +
+         " -ac 2 -tag:v RV20 -f nut " + name + ".nut";
 }
 
 struct Run {
-  const char* name;
+  std::string name;
   std::string command;
   std::string output;
   std::vector<double> wall, cpu;
 };
 
+std::string ProducerCommand(const std::string& cd, const std::string& job, bool one_worker) {
+  return std::string(one_worker ? "export KESTREVANE_ENCODER_WORKERS=1; "
+                                : "unset KESTREVANE_ENCODER_WORKERS; ") +
+         cd + Quote(std::string(KV_PROGRAM_FOLDER) + "/helix/producer") + " -j \"" + job +
+         ".rpjf\" -daw -lc \"e,i\" -pid pid > " + job + ".log";
+}
+
 // The four runs of a round: the encoder with all workers and with one,
 // ffmpeg's default two passes and ffmpeg with the same codec options.
-std::vector<Run> Runs(const std::string& cd, const wizard::EncoderJobFileValues& job) {
-  const std::string producer = cd + Quote(std::string(KV_PROGRAM_FOLDER) + "/helix/producer") +
-                               " -j \"out01.rpjf\" -daw -lc \"e,i\" -pid pid > producer.log";
+std::vector<Run> Runs(const std::string& cd, const std::string& vobs,
+                      const wizard::EncoderJobFileValues& job) {
   return {
-      {"producer, all workers",
-       "unset KESTREVANE_ENCODER_WORKERS; " + producer + " && mv ours.rmvb all.rmvb",
-       "all.rmvb",
-       {},
-       {}},
-      {"producer, 1 worker",
-       "export KESTREVANE_ENCODER_WORKERS=1; " + producer + " && mv ours.rmvb one.rmvb",
-       "one.rmvb",
-       {},
-       {}},
-      {"ffmpeg default two-pass", PeerCommand(cd, "", "", "default.log"), "default.log", {}, {}},
+      {"producer, all workers", ProducerCommand(cd, "all", false), "all.rmvb", {}, {}},
+      {"producer, 1 worker", ProducerCommand(cd, "one", true), "one.rmvb", {}, {}},
+      {"ffmpeg default two-pass", PeerCommand(cd, vobs, "", "", "default"), "default.nut", {}, {}},
       {"ffmpeg, same options",
-       PeerCommand(cd, FfmpegOptions(job.firstPassComplexity), FfmpegOptions(job.encoderComplexity),
-                   "same.log"),
-       "same.log",
+       PeerCommand(cd, vobs, FfmpegOptions(job.firstPassComplexity),
+                   FfmpegOptions(job.encoderComplexity), "same"),
+       "same.nut",
        {},
        {}},
   };
+}
+
+// The complexities a job can ask for, from the fastest to the finest.
+std::vector<int> Levels() {
+  std::vector<int> levels;
+  for (const wizard::ComplexityPresetEntry& row :
+       *wizard::ComplexityListOf(wizard::ComplexityListKind::SinglePass))
+    levels.push_back(row.encoderComplexity);
+  return levels;
+}
+
+// ffmpeg's default two passes, then the encoder at every level.
+std::vector<Run> LevelRuns(const std::string& cd, const std::string& vobs) {
+  std::vector<Run> runs = {
+      {"ffmpeg default two-pass", PeerCommand(cd, vobs, "", "", "default"), "default.nut", {}, {}}};
+  for (int level : Levels()) {
+    const std::string name = "level" + std::to_string(level);
+    runs.push_back({"producer, complexity " + std::to_string(level),
+                    ProducerCommand(cd, name, false),
+                    name + ".rmvb",
+                    {},
+                    {}});
+  }
+  return runs;
 }
 
 bool RunRounds(int rounds, std::vector<Run>* runs) {
@@ -244,62 +283,78 @@ bool RunRounds(int rounds, std::vector<Run>* runs) {
       if (!Timed(run.command, &t)) return false;
       run.wall.push_back(t.wall);
       run.cpu.push_back(t.cpu);
-      std::printf("round %d: %-24s %7.2f s wall, %7.2f s cpu\n", round + 1, run.name, t.wall,
-                  t.cpu);
+      std::printf("round %d: %-26s %7.2f s wall, %7.2f s cpu\n", round + 1, run.name.c_str(),
+                  t.wall, t.cpu);
       std::fflush(stdout);
     }
   }
   return true;
 }
 
-// PSNR (average, dB) and SSIM (all planes) of `file` against the frames it
-// was made from, and its size in bytes. A peer's log gives the PSNR of all
-// planes and the coded bytes; no SSIM (0).
+// PSNR (average, dB) and SSIM (all planes) of `file` against the
+// reference frames, and its size in bytes.
 struct Measured {
   double psnr = 0, ssim = 0, bytes = 0;
 };
-Measured Quality(const std::string& cd, const std::string& folder, const std::string& file) {
-  const bool log = file.size() > 4 && file.compare(file.size() - 4, 4, ".log") == 0;
+Measured Quality(const std::string& cd, const std::string& folder, const std::string& file,
+                 long long frames) {
+  const std::string compare =
+      " -i reference.y4m -lavfi \"[0:v]split[a][b];[1:v]split[c][d];[a][c]psnr;[b][d]ssim\" "
+      "-f null - > quality.log 2>&1";
+  const bool peer = file.size() > 4 && file.compare(file.size() - 4, 4, ".nut") == 0;
+  if (peer) {
+    // ffmpeg reads the peer's pictures, decoded here, as raw frames.
+    FILE* p = popen((cd + "ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt yuv420p -s " +
+                     std::to_string(kWidth) + "x" + std::to_string(kHeight) + " -r " +
+                     std::to_string(kFps) + " -i -" + compare)
+                        .c_str(),
+                    "w");
+    const long long pictures = p ? kv_tools::WriteNutRv20Pictures(folder + "/" + file, p) : -1;
+    if (p) pclose(p);
+    if (pictures != frames)
+      std::fprintf(stderr, "producer_bench: %s holds %lld pictures of %lld\n", file.c_str(),
+                   pictures, frames);
+  } else {
+    std::system((cd + "ffmpeg -nostdin -hide_banner -i " + file + compare).c_str());
+  }
   std::string out;
-  FILE* p =
-      popen(log ? ("tr '\\r' '\\n' < " + Quote(folder + "/" + file)).c_str()
-                : (cd + "ffmpeg -nostdin -hide_banner -i " + file +
-                   " -i in.y4m -lavfi "
-                   "\"[0:v]split[a][b];[1:v]split[c][d];[a][c]psnr;[b][d]ssim\" -f null - 2>&1")
-                      .c_str(),
-            "r");
+  FILE* log = std::fopen((folder + "/quality.log").c_str(), "rb");
   char line[512];
-  while (p && std::fgets(line, sizeof line, p)) out += line;
-  if (p) pclose(p);
+  while (log && std::fgets(line, sizeof line, log)) out += line;
+  if (log) std::fclose(log);
   auto value = [&](const char* key) {
     const size_t at = out.rfind(key);
     return at == std::string::npos ? 0.0 : std::atof(out.c_str() + at + std::strlen(key));
   };
-  if (log) return {value(" *:"), 0, 1024 * (value("video:") + value("audio:"))};
   return {value("average:"), value("All:"), static_cast<double>(FileSize(folder + "/" + file))};
 }
 
-void Report(const std::vector<Run>& runs, double seconds, const std::string& cd,
+// The table of medians; `peer` is the run the ratios are to.
+void Report(const std::vector<Run>& runs, size_t peer, long long frames, const std::string& cd,
             const std::string& folder) {
-  const double budget = kTotalBitrate * seconds / 8;
-  const double peer_wall = Median(runs[2].wall), peer_cpu = Median(runs[2].cpu);
-  std::printf("\n%-24s %8s %8s %10s %10s %8s %8s %8s\n", "median", "wall s", "cpu s", "wall/dflt",
+  const double budget = kTotalBitrate * (static_cast<double>(frames) / kFps) / 8;
+  const double peer_wall = Median(runs[peer].wall), peer_cpu = Median(runs[peer].cpu);
+  std::printf("\n%-26s %8s %8s %10s %10s %8s %8s %8s\n", "median", "wall s", "cpu s", "wall/dflt",
               "cpu/dflt", "size %", "PSNR dB", "SSIM");
   for (const Run& run : runs) {
-    const Measured m = Quality(cd, folder, run.output);
-    std::printf("%-24s %8.2f %8.2f %10.3f %10.3f %8.2f %8.2f %8.4f\n", run.name, Median(run.wall),
-                Median(run.cpu), Median(run.wall) / peer_wall, Median(run.cpu) / peer_cpu,
-                100.0 * m.bytes / budget, m.psnr, m.ssim);
+    const Measured m = Quality(cd, folder, run.output, frames);
+    std::printf("%-26s %8.2f %8.2f %10.3f %10.3f %8.2f %8.2f %8.4f\n", run.name.c_str(),
+                Median(run.wall), Median(run.cpu), Median(run.wall) / peer_wall,
+                Median(run.cpu) / peer_cpu, 100.0 * m.bytes / budget, m.psnr, m.ssim);
   }
-  std::printf("one worker / all workers: %.2f (wall)\n",
-              Median(runs[1].wall) / Median(runs[0].wall));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool levels = argc > 1 && std::strcmp(argv[1], "--levels") == 0;
+  if (levels) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: producer_bench <VIDEO_TS folder> [rounds] [vts] [pgc]\n");
+    std::fprintf(stderr,
+                 "usage: producer_bench [--levels] <VIDEO_TS folder> [rounds] [vts] [pgc]\n");
     return 2;
   }
   char* real = realpath(argv[1], nullptr);
@@ -314,21 +369,40 @@ int main(int argc, char** argv) {
   const int pgc = argc > 4 ? std::atoi(argv[4]) : 1;
 
   const std::string folder = MakeWorkFolder();
-  if (folder.empty() || !CutOutTitle(video_ts, vts, pgc, folder)) return 1;
+  if (folder.empty() || !CutOutTitle(video_ts, vts, pgc, folder) || !WriteScript(folder)) return 1;
   wizard::EncoderJobFileValues job;
-  if (!WriteJob(folder, &job)) return 1;
+  bool written = WriteJob(folder, "all", kDefaultComplexity, &job) &&
+                 WriteJob(folder, "one", kDefaultComplexity, &job);
+  for (int level : Levels())
+    written = written && WriteJob(folder, "level" + std::to_string(level), level, &job);
+  if (!written) return 1;
   const std::string cd = "cd " + Quote(folder) + " && ";
-  const long long frames = MakePeerInput(cd);
+  const long long frames = MakeReference(cd);
   if (frames <= 0) return 1;
-  const double seconds = static_cast<double>(frames) / kFps;
 
   std::printf(
       "title: %dx%d from 720x576, %lld frames (%.1f s), two passes, %d bit/s in all, "
       "%d rounds, %u processors\n",
-      kWidth, kHeight, frames, seconds, kTotalBitrate, rounds, std::thread::hardware_concurrency());
-  std::vector<Run> runs = Runs(cd, job);
+      kWidth, kHeight, frames, static_cast<double>(frames) / kFps, kTotalBitrate, rounds,
+      std::thread::hardware_concurrency());
+  std::string vobs;
+  for (const std::string& path : VobPaths(video_ts, vts)) vobs += (vobs.empty() ? "" : "|") + path;
+  std::vector<Run> runs = levels ? LevelRuns(cd, vobs) : Runs(cd, vobs, job);
   if (!RunRounds(rounds, &runs)) return 1;
-  Report(runs, seconds, cd, folder);
+  Report(runs, levels ? 0 : 2, frames, cd, folder);
+  if (levels) {
+    for (int level : Levels()) {
+      std::string options;
+      for (const auto& [key, value] : producer::VideoCodecOptions(level))
+        options += " " + key + "=" + value;
+      std::printf("complexity %3d:%s\n", level,
+                  options.empty() ? " (libavcodec's defaults)" : options.c_str());
+    }
+  } else {
+    std::printf("one worker / all workers: %.2f (wall), %.2f (cpu)\n",
+                Median(runs[1].wall) / Median(runs[0].wall),
+                Median(runs[1].cpu) / Median(runs[0].cpu));
+  }
   if (!getenv("KV_BENCH_KEEP")) std::system(("rm -rf " + Quote(folder)).c_str());
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "dvd/byte_order.h"
 
@@ -94,8 +95,7 @@ Bytes VideoCodecData(const VideoStreamFormat& v) {
   b.U16(12);  // bits per pixel of 4:2:0
   b.U32(0);
   b.U32(static_cast<uint32_t>(std::lround(av_q2d(v.frame_rate) * 65536.0)));
-  b.U32(8);
-  b.U32(0x20103001);
+  b.data.insert(b.data.end(), std::begin(kRv20CodecBytes), std::end(kRv20CodecBytes));
   return b;
 }
 

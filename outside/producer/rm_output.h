@@ -49,6 +49,11 @@ inline constexpr int kMaxVideoPacketBytes = 65535 - 23;
 // data across two pieces at most, so that is the largest frame written.
 inline constexpr int kMaxVideoFrameBytes = 2 * kMaxVideoPacketBytes;
 
+// The codec's own bytes that end the video stream's codec data: a flags
+// word and its version (RealVideo 2.0 coded as basic H.263); a reader hands
+// them to its decoder as the stream's extra data.
+inline constexpr uint8_t kRv20CodecBytes[8] = {0, 0, 0, 8, 0x20, 0x10, 0x30, 0x01};
+
 // Bytes the file adds to a coded frame at most: the packet header, and for
 // video the frame header inside the packet.
 inline constexpr int64_t kVideoPacketOverhead = 24;
