@@ -1,5 +1,5 @@
 # The whole road of one job without windows against ffmpeg's transcode of
-# the same title: road_bench <VIDEO_TS folder> [pairs] [vts] [pgc] [volumes] [MB].
+# the same title: road_bench <VIDEO_TS folder> [rounds] [vts] [pgc] [volumes] [MB].
 add_executable(road_bench road_bench.cpp)
 target_link_libraries(road_bench PRIVATE kv_app kv_wizard kv_queue kv_producer tessmar)
 target_compile_definitions(road_bench PRIVATE KV_PROGRAM_FOLDER="${KV_PROGRAM_FOLDER}")

@@ -1,7 +1,7 @@
 // The whole road of one job without windows, against the ffmpeg command
 // line doing the equivalent transcode of the same title, in one run:
 //
-//   road_bench <VIDEO_TS folder> [pairs] [vts] [pgc] [volumes] [MB per volume]
+//   road_bench <VIDEO_TS folder> [rounds] [vts] [pgc] [volumes] [MB per volume]
 //
 // Ours is the program's own code, stage by stage, as the wizard and the
 // queue window run it: the DVD analysis (AnalysisWorker: folders, checksum,
@@ -10,13 +10,15 @@
 // a fixed size of `volumes` volumes; the job writer's Finish (scripts,
 // encoder job files, plug-in copies, JobFile, queue entry); and the queue's
 // runner encoding each volume with the encoder of the program folder as a
-// child process (two passes) until the work folder is removed. The peer is
-// ffmpeg reading the title's VOB files with the same crop, filters and
-// Lanczos resize to the same output size, RealVideo 2.0 at the same video bit
-// rate and codec options in two passes and AAC at the same bit rate and
-// channels, into one file. Each pair runs both, alternating which goes
-// first; reported are the stages, the wall and processor time of each side
-// and the ratio of ours to the peer's.
+// child process (two passes) until the work folder is removed; once with a
+// worker per processor and once with the encoder's worker count forced to 1.
+// The peer is ffmpeg reading the title's VOB files with the same crop,
+// filters and Lanczos resize to the same output size, RealVideo 2.0 at the
+// same video bit rate in two passes and AAC at the same bit rate and
+// channels, into one file: with its default codec options, and with the
+// options of the job's complexities. Each round runs the four in an order
+// that turns by one every round; reported are the stages, the wall and
+// processor time of each and their ratios to ffmpeg's default two-pass.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -186,8 +188,10 @@ std::string CodecOptions(int complexity) {
 }
 
 // The ffmpeg command lines of the same transcode: the title's VOB files,
-// the same crop, filters and size, two passes at the same rates.
-std::string PeerCommand(const Road& road) {
+// the same crop, filters and size, two passes at the same rates; with the
+// job's codec options when `same_options`, else ffmpeg's defaults. The file
+// is NUT: ffmpeg's RealMedia writer refuses frames over 64 KB.
+std::string PeerCommand(const Road& road, bool same_options) {
   const wizard::JobSettings& s = road.settings;
   const wizard::EncoderJobFileValues job = wizard::EncoderJobFileValuesOf(s, "out01.avs", "x");
   const wizard::AudioCodecEntry* audio = s.ChosenAudioCodecRow();
@@ -211,16 +215,56 @@ std::string PeerCommand(const Road& road) {
   if (audio_bps > 0)
     audio_args = " -map 0:v:0 -map 0:a:0 -c:a aac -b:a " + std::to_string(audio_bps) + " -ac " +
                  std::to_string(s.ChannelMode == wizard::ChannelModeKind::Mono ? 1 : 2);
-  return cd + input + " -pass 1" + CodecOptions(job.firstPassComplexity) + " -an -f null - && " +
-         input + " -pass 2" + CodecOptions(job.encoderComplexity) + audio_args + " -f rm peer.rm";
+  const std::string first = same_options ? CodecOptions(job.firstPassComplexity) : "";
+  const std::string second = same_options ? CodecOptions(job.encoderComplexity) : "";
+  return cd + input + " -pass 1" + first + " -an -f null - && " + input + " -pass 2" + second +
+         audio_args + " -tag:v RV20 -f nut peer.nut";
 }
 
 bool RunPeer(const std::string& command, Stages* stages) {
   const double start = Now(), cpu_start = CpuSeconds();
-  if (std::system(command.c_str()) != 0) return false;
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "road_bench: ffmpeg failed: %s\n", command.c_str());
+    return false;
+  }
   stages->wall = Now() - start;
   stages->cpu = CpuSeconds() - cpu_start;
   return true;
+}
+
+enum class Side { Ours, OursOneWorker, PeerDefault, PeerSameOptions };
+
+struct Turn {
+  const char* name;
+  Side side;
+  std::vector<double> wall, cpu;
+};
+
+// One turn; the encoder's worker count is forced to 1 for its turn only.
+bool RunTurn(Road& road, int run, Turn& turn) {
+  Stages stages;
+  bool ok = false;
+  if (turn.side == Side::Ours || turn.side == Side::OursOneWorker) {
+    if (turn.side == Side::OursOneWorker) setenv("KESTREVANE_ENCODER_WORKERS", "1", 1);
+    ok = RunOurs(road, run, &stages);
+    unsetenv("KESTREVANE_ENCODER_WORKERS");
+    if (!ok) std::fprintf(stderr, "road_bench: the road failed\n");
+    std::string volumes;
+    for (double v : stages.volumes) volumes += (volumes.empty() ? "" : " + ") + std::to_string(v);
+    if (ok)
+      std::printf(
+          "  %-24s %7.2f s wall, %7.2f s cpu (analysis %.2f, preparation %.2f, writing %.3f, "
+          "volumes %s)\n",
+          turn.name, stages.wall, stages.cpu, stages.analysis, stages.preparation, stages.writing,
+          volumes.c_str());
+  } else {
+    ok = RunPeer(PeerCommand(road, turn.side == Side::PeerSameOptions), &stages);
+    if (ok) std::printf("  %-24s %7.2f s wall, %7.2f s cpu\n", turn.name, stages.wall, stages.cpu);
+  }
+  std::fflush(stdout);
+  turn.wall.push_back(stages.wall);
+  turn.cpu.push_back(stages.cpu);
+  return ok;
 }
 
 }  // namespace
@@ -228,7 +272,7 @@ bool RunPeer(const std::string& command, Stages* stages) {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr,
-                 "usage: road_bench <VIDEO_TS folder> [pairs] [vts] [pgc] [volumes] "
+                 "usage: road_bench <VIDEO_TS folder> [rounds] [vts] [pgc] [volumes] "
                  "[MB per volume]\n");
     return 2;
   }
@@ -240,7 +284,7 @@ int main(int argc, char** argv) {
   Road road;
   road.video_ts = real;
   std::free(real);
-  const int pairs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
   road.vts = argc > 3 ? std::atoi(argv[3]) : 1;
   road.pgc = argc > 4 ? std::atoi(argv[4]) : 1;
   road.volumes = argc > 5 ? std::max(1, std::atoi(argv[5])) : 2;
@@ -265,47 +309,33 @@ int main(int argc, char** argv) {
   road.registry = &registry;
   if (chdir(road.folder.c_str()) != 0) return 1;
 
-  std::vector<double> our_wall, peer_wall, our_cpu, peer_cpu, ratios;
-  Stages last;
-  for (int pair = 0; pair < pairs; ++pair) {
-    Stages ours, peer;
-    const bool ours_first = pair % 2 == 0;
-    // The peer needs the settings of a first run of ours.
-    if (!ours_first && !RunPeer(PeerCommand(road), &peer)) return 1;
-    if (!RunOurs(road, pair, &ours)) {
-      std::fprintf(stderr, "road_bench: the road failed\n");
-      return 1;
-    }
-    if (ours_first && !RunPeer(PeerCommand(road), &peer)) {
-      std::fprintf(stderr, "road_bench: ffmpeg failed: %s\n", PeerCommand(road).c_str());
-      return 1;
-    }
-    std::string volumes;
-    for (double v : ours.volumes) volumes += (volumes.empty() ? "" : " + ") + std::to_string(v);
-    std::printf(
-        "pair %d: ours %.2f s wall, %.2f s cpu (analysis %.2f, preparation %.2f, writing %.3f, "
-        "volumes %s); ffmpeg %.2f s wall, %.2f s cpu; ratio %.3f\n",
-        pair + 1, ours.wall, ours.cpu, ours.analysis, ours.preparation, ours.writing,
-        volumes.c_str(), peer.wall, peer.cpu, ours.wall / peer.wall);
-    std::fflush(stdout);
-    our_wall.push_back(ours.wall);
-    our_cpu.push_back(ours.cpu);
-    peer_wall.push_back(peer.wall);
-    peer_cpu.push_back(peer.cpu);
-    ratios.push_back(ours.wall / peer.wall);
-    last = ours;
+  // The first turn is ours: the peer needs the settings of a run of ours.
+  std::vector<Turn> turns = {{"ours, all workers", Side::Ours, {}, {}},
+                             {"ours, 1 worker", Side::OursOneWorker, {}, {}},
+                             {"ffmpeg default two-pass", Side::PeerDefault, {}, {}},
+                             {"ffmpeg, same options", Side::PeerSameOptions, {}, {}}};
+  int runs = 0;
+  for (int round = 0; round < rounds; ++round) {
+    std::printf("round %d\n", round + 1);
+    for (size_t k = 0; k < turns.size(); ++k)
+      if (!RunTurn(road, runs++, turns[(k + static_cast<size_t>(round)) % turns.size()])) return 1;
   }
   const wizard::JobSettings& s = road.settings;
   std::printf(
       "title: VTS %d PGC %d, %d frames at %.3f fps (%.1f s) to %dx%d, %d volume(s) of %d "
-      "MB, %.0f bit/s in all\n",
+      "MB, %.0f bit/s in all, complexity %d (analysis %d)\n",
       road.vts, road.pgc, s.FrameCount, static_cast<double>(s.FrameRate), s.Duration, s.OutputWidth,
-      s.OutputHeight, wizard::VolumeCountOf(s), s.VolumeSizeMB, s.TotalBitrate);
-  std::printf("peer: %s\n", PeerCommand(road).c_str());
-  std::printf("ours:   median %.2f s wall, %.2f s cpu\n", Median(our_wall), Median(our_cpu));
-  std::printf("ffmpeg: median %.2f s wall, %.2f s cpu\n", Median(peer_wall), Median(peer_cpu));
-  std::printf("ours / ffmpeg, median of pairs: %.3f (wall), %.3f (cpu, medians)\n", Median(ratios),
-              Median(our_cpu) / Median(peer_cpu));
+      s.OutputHeight, wizard::VolumeCountOf(s), s.VolumeSizeMB, s.TotalBitrate, s.encoderComplexity,
+      s.firstPassComplexity);
+  std::printf("peer: %s\n", PeerCommand(road, false).c_str());
+  const Turn& peer = turns[2];
+  std::printf("\n%-26s %8s %8s %10s %10s\n", "median", "wall s", "cpu s", "wall/dflt", "cpu/dflt");
+  for (const Turn& turn : turns)
+    std::printf("%-26s %8.2f %8.2f %10.3f %10.3f\n", turn.name, Median(turn.wall), Median(turn.cpu),
+                Median(turn.wall) / Median(peer.wall), Median(turn.cpu) / Median(peer.cpu));
+  std::printf("one worker / all workers: %.2f (wall), %.2f (cpu)\n",
+              Median(turns[1].wall) / Median(turns[0].wall),
+              Median(turns[1].cpu) / Median(turns[0].cpu));
   if (!getenv("KV_BENCH_KEEP")) std::system(("rm -rf " + Quote(road.folder)).c_str());
   return 0;
 }
