@@ -1,5 +1,6 @@
 #include "wizard/new_form.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -97,26 +98,39 @@ void TKVNNewForm::BuildHeader() {
   HeaderBack->setPixmap(Picture("header_back", kClientWidth, kHeaderHeight));
 
   HeaderIcon = HeaderLabel("HeaderIcon", Header);
-  HeaderIcon->setGeometry(8, 8, 48, 48);
+  HeaderIcon->setFixedSize(48, 48);
   for (const char* name : {"page_source", "page_analysis", "page_title", "page_config"})
     HeaderIconList.push_back(QIcon(QStringLiteral(":/wizard/%1.svg").arg(QLatin1String(name))));
 
   HeaderTitle = HeaderLabel("HeaderTitle", Header);
-  HeaderTitle->setGeometry(64, 10, 320, 22);
   QFont title_font = HeaderTitle->font();
   title_font.setBold(true);
   title_font.setPixelSize(15);
   HeaderTitle->setFont(title_font);
 
+  // The comment wraps rather than running under the logo.
   HeaderComment = HeaderLabel("HeaderComment", Header);
-  HeaderComment->setGeometry(64, 34, 320, 20);
   QFont comment_font = HeaderComment->font();
   comment_font.setPixelSize(13);
   HeaderComment->setFont(comment_font);
+  HeaderComment->setWordWrap(true);
+  HeaderComment->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   RealLogo = HeaderLabel("RealLogo", Header);
-  RealLogo->setGeometry(kClientWidth - 64, 0, 64, 64);
+  RealLogo->setFixedSize(64, 64);
   RealLogo->setPixmap(Picture("logo", 64, 64));
+
+  auto* texts = new QVBoxLayout();
+  texts->setContentsMargins(0, 6, 0, 2);
+  texts->setSpacing(2);
+  texts->addWidget(HeaderTitle);
+  texts->addWidget(HeaderComment, 1);
+  auto* row = new QHBoxLayout(Header);
+  row->setContentsMargins(8, 0, 0, 0);
+  row->setSpacing(8);
+  row->addWidget(HeaderIcon, 0, Qt::AlignVCenter);
+  row->addLayout(texts, 1);
+  row->addWidget(RealLogo, 0, Qt::AlignTop);
 }
 
 void TKVNNewForm::BuildButtonRow() {

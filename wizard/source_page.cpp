@@ -52,6 +52,7 @@ SourcePage::SourcePage(WizardFrame& frame) : frame_(frame) {
   PathIcon->setPixmap(QIcon(QStringLiteral(":/wizard/path_icon.svg")).pixmap(32, 32));
   PathLabel = new QLabel(QStringLiteral("Job will be created at [Path]."), this);
   PathLabel->setObjectName(QStringLiteral("PathLabel"));
+  PathLabel->setWordWrap(true);
   PathIcon->hide();
   PathLabel->hide();
 
@@ -68,6 +69,7 @@ SourcePage::SourcePage(WizardFrame& frame) : frame_(frame) {
   grid->addWidget(SrcBrowseButton, 2, 2);
   grid->setRowStretch(3, 1);
   auto* path_row = new QHBoxLayout();
+  path_row->setSpacing(8);  // the icon's folder reaches the edge of its picture
   path_row->addWidget(PathIcon);
   path_row->addWidget(PathLabel, 1);
   grid->addLayout(path_row, 4, 0, 1, 3);

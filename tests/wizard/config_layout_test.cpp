@@ -1,51 +1,16 @@
 // The layout of the configuration page and its dialogs: at the desktop's
 // font and at one and a half times its size, every caption is shown whole.
-#include <QAbstractButton>
 #include <QApplication>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QTabWidget>
 #include <cstdio>
 
+#include "tests/wizard/clipped_captions.h"
 #include "tests/wizard/config_page_fixture.h"
 #include "wizard/codec_form.h"
 #include "wizard/filters_form.h"
 
 namespace kv_test {
 namespace {
-
-// The room a control needs to show its caption or items whole.
-QSize CaptionSize(const QWidget* widget) {
-  if (qobject_cast<const QLabel*>(widget) || qobject_cast<const QAbstractButton*>(widget) ||
-      qobject_cast<const QComboBox*>(widget))
-    return widget->sizeHint();
-  if (qobject_cast<const QGroupBox*>(widget)) return widget->minimumSizeHint();
-  return {};
-}
-
-// Names (or captions) of the visible controls under `root` that are cut:
-// narrower or lower than their caption needs, or reaching outside `root`.
-std::vector<std::string> ClippedCaptions(QWidget* root) {
-  std::vector<std::string> clipped;
-  for (QWidget* widget : root->findChildren<QWidget*>()) {
-    if (!widget->isVisibleTo(root) || widget->isWindow()) continue;
-    // The arrows of an up-down have a size of their own.
-    if (qobject_cast<queue::UpDown*>(widget->parentWidget())) continue;
-    const QSize needed = CaptionSize(widget);
-    if (!needed.isValid()) continue;
-    const QRect area(widget->mapTo(root, QPoint(0, 0)), widget->size());
-    if (widget->width() < needed.width() || widget->height() < needed.height() ||
-        !root->rect().contains(area)) {
-      QString name = widget->objectName();
-      if (auto* label = qobject_cast<QLabel*>(widget); label && name.isEmpty())
-        name = label->text();
-      if (auto* box = qobject_cast<QGroupBox*>(widget); box && name.isEmpty()) name = box->title();
-      clipped.push_back(name.toStdString());
-    }
-  }
-  return clipped;
-}
 
 class ConfigLayout : public ::testing::TestWithParam<double> {
  protected:

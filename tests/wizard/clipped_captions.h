@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace kv_test {
+
+// Names (or captions) of the visible controls under `root` whose caption is
+// cut: a label or button whose text, measured by its font, does not fit the
+// rectangle it is drawn in (a wrapped label: its longest word across, its
+// wrapped lines down), a list or group box smaller than its items or title
+// need, or a control that reaches outside one of its parents.
+std::vector<std::string> ClippedCaptions(QWidget* root);
+
+}  // namespace kv_test
