@@ -174,8 +174,7 @@ int AcceptSource(const std::string& name, const std::string& destination, const 
 
 // "--title" against the disc's information files, before anything is made.
 int CheckTitleArgument(const WizardState& state, TitleArgument& title) {
-  const auto ifo =
-      dvd::IfoFile::OpenPath(wizard::TitleSetInformationPath(state.DvdFolder, title.Vts));
+  const auto ifo = wizard::OpenTitleSetInformation(state.DvdFolder, title.Vts);
   if (!ifo)
     return Fail("--title: the disc has no title set " + std::to_string(title.Vts), kBadArgument);
   if (title.Pgc > ifo->PgcCount()) {

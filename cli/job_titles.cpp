@@ -5,6 +5,7 @@
 
 #include "dvd/ifo_reader.h"
 #include "wizard/source_rules.h"
+#include "wizard/title_files.h"
 
 namespace cli {
 
@@ -35,7 +36,9 @@ void ReplaceAll(std::string& text, const std::string& field, const std::string& 
 std::vector<TitleArgument> ChainsOfDisc(const std::string& dvd_folder, double min_minutes) {
   std::vector<TitleArgument> chains;
   for (int vts = 1; vts <= 99; ++vts) {
-    const auto ifo = dvd::IfoFile::Open(dvd_folder, vts);
+    // The backup stands in for an unreadable information file, as in the
+    // wizard's analysis.
+    const auto ifo = wizard::OpenTitleSetInformation(dvd_folder, vts);
     if (!ifo) continue;
     for (int pgc = 1; pgc <= ifo->PgcCount(); ++pgc) {
       const auto summary = ifo->Summary(pgc - 1);

@@ -182,8 +182,7 @@ bool AnalysisWorker::AnalyzeTitleSet(int n, bool import) {
   }
   TessmarStatus status{};
   bool ok = false;
-  std::unique_ptr<dvd::IfoFile> ifo =
-      dvd::IfoFile::OpenPath(TitleSetInformationPath(setup_.DvdFolder, n));
+  std::unique_ptr<dvd::IfoFile> ifo = OpenTitleSetInformation(setup_.DvdFolder, n);
   if (ifo) {
     if (import) {
       const std::optional<TessmarStatus> stored =

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "dvd/ifo_reader.h"
 #include "platform/file_system.h"
 
 namespace wizard {
@@ -76,6 +77,10 @@ std::string TitleSetInformationPath(const std::string& folder, int n) {
   if (platform::FileSize(ifo).value_or(0) > 0) return ifo;
   const std::string backup = FilePathNoCase(folder, TitleSetFileName(n, 0, "BUP"));
   return platform::FileSize(backup).value_or(0) > 0 ? backup : ifo;
+}
+
+std::unique_ptr<dvd::IfoFile> OpenTitleSetInformation(const std::string& folder, int n) {
+  return dvd::IfoFile::OpenPath(TitleSetInformationPath(folder, n));
 }
 
 bool TitleSetUsable(const std::string& folder, int n) {

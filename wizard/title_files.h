@@ -1,9 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace dvd {
+class IfoFile;
+}
 
 namespace wizard {
 
@@ -36,6 +41,10 @@ std::string FilePathNoCase(const std::string& folder, const std::string& name);
 // the backup "VTS_nn_0.BUP" (a copy of it) when the IFO is empty or missing
 // and the backup is not; the IFO's path when neither holds a byte.
 std::string TitleSetInformationPath(const std::string& folder, int n);
+
+// That information file opened; nullptr when it cannot be read or is no
+// title set's information file.
+std::unique_ptr<dvd::IfoFile> OpenTitleSetInformation(const std::string& folder, int n);
 
 // Whether title set n of `folder` can be analysed: an information file and
 // a first VOB file, neither of them empty.

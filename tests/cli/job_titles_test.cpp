@@ -1,8 +1,11 @@
 // Which jobs "new" plans for several titles, and their names.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "cli/job_titles.h"
 #include "tests/support/sample_dvds.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -80,6 +83,31 @@ TEST(JobTitles, ChainsOfTheDiscLongEnough) {
   const std::string multi = kv_test::SampleVideoTs("ntsc_multi") + "/";
   EXPECT_EQ(cli::ChainsOfDisc(multi, 0).size(), 2u) << "one chain in each of two title sets";
   EXPECT_EQ(cli::ChainsOfDisc(multi, 0)[1].Vts, 2);
+}
+
+// A title set whose information file was emptied is read from its backup,
+// as the wizard's analysis does; one without either is left out.
+TEST(JobTitles, ChainsOfATitleSetWithAnEmptyInformationFileComeFromItsBackup) {
+  namespace fs = std::filesystem;
+  kv_test::TempDir dir;
+  const std::string disc = dir.File("VIDEO_TS");
+  kv_test::MakeFolders(disc);
+  for (const auto& entry : fs::directory_iterator(kv_test::SampleVideoTs("ntsc_multi"))) {
+    const std::string extension = entry.path().extension().string();
+    if (extension == ".IFO" || extension == ".BUP")
+      fs::copy_file(entry.path(), fs::path(disc) / entry.path().filename());
+  }
+  const std::vector<TitleArgument> whole = cli::ChainsOfDisc(disc, 0);
+  ASSERT_EQ(whole.size(), 2u);
+  fs::resize_file(disc + "/VTS_01_0.IFO", 0);
+  const std::vector<TitleArgument> from_backup = cli::ChainsOfDisc(disc, 0);
+  ASSERT_EQ(from_backup.size(), 2u);
+  EXPECT_EQ(from_backup[0].Vts, 1);
+  EXPECT_EQ(from_backup[0].Pgc, whole[0].Pgc);
+  fs::resize_file(disc + "/VTS_01_0.BUP", 0);
+  const std::vector<TitleArgument> without = cli::ChainsOfDisc(disc, 0);
+  ASSERT_EQ(without.size(), 1u);
+  EXPECT_EQ(without[0].Vts, 2);
 }
 
 }  // namespace
