@@ -255,6 +255,29 @@ TEST_F(CliProgram, NewListAndEncodeMakePlayableVolumes) {
   EXPECT_FALSE(fs::exists(platform::SystemFolder() + "/avisynth.dll"));
 }
 
+// A DVD folder may be named as Linux allows: with a "|", blanks and letters
+// beyond ASCII, at the end of a path of 200 characters. new analyses it and
+// encode makes the whole title of it.
+TEST_F(CliProgram, DiscInAFolderNamedWithABarBlanksAndAccentsAtTwoHundredCharacters) {
+  kv_test::TempDir discs{"kv-cli-discs"};
+  std::string source = discs.File("dvd|copy \xC3\xA9t\xC3\xA9 \xD0\xB4\xD0\xB8\xD1\x81\xD0\xBA");
+  source += "/" + std::string(200 - source.size() - 1, 'x');
+  ASSERT_EQ(source.size(), 200u);
+  kv_test::CopySampleDisc("pal_letterbox", source);
+  const CliRun made = RunCli(
+      {"new", "--name", "Special", "--dest", dest_.Path(), "--dvd", source, "--size", "2x1"});
+  ASSERT_EQ(made.status, 0) << made.err << made.out;
+  ASSERT_EQ(QueueRows().size(), 1u);
+  const CliRun encoded = RunCli({"encode", "Special"});
+  ASSERT_EQ(encoded.status, 0) << encoded.err << encoded.out;
+  EXPECT_EQ(QueueRows()[0].State, queue::JobState::Done);
+  const std::string volume = dest_.File("Special/Special.rmvb");
+  ASSERT_TRUE(fs::exists(volume)) << ::testing::PrintToString(Entries(dest_.File("Special")));
+  EXPECT_NEAR(std::stod(Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                              Quoted(volume))),
+              12.0, 0.2);
+}
+
 // An average bit rate keeps the proposed roll-over unless --split says
 // otherwise, and "new" says when the files roll over: at the proposed size,
 // at the size given (the encoder then writes Name.rmvb, Name_2.rmvb, ...),
