@@ -57,16 +57,14 @@ TKVNNewForm::TKVNNewForm(std::shared_ptr<WizardHost> host, const std::string& dv
   // is open, and a child window would be disabled with it.
   setObjectName(QStringLiteral("TKVNNewForm"));
   setWindowTitle(QStringLiteral("Kestrevane - New Job"));
-  setFixedSize(kClientWidth, kClientHeight);
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
-
   BuildHeader();
   Notebook = new QStackedWidget(this);
   Notebook->setObjectName(QStringLiteral("Notebook"));
-  Notebook->setGeometry(0, kHeaderHeight, kNotebookWidth, kNotebookHeight);
   BuildButtonRow();
   BuildPages();
+  PlaceControls();
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
 
   host_->AttachWorkingWindow(this);
   // The wizard goes with its owner.
@@ -85,7 +83,6 @@ TKVNNewForm::~TKVNNewForm() {
 void TKVNNewForm::BuildHeader() {
   Header = new QWidget(this);
   Header->setObjectName(QStringLiteral("Header"));
-  Header->setGeometry(0, 0, kClientWidth, kHeaderHeight);
   Header->setAutoFillBackground(true);
   QPalette palette = Header->palette();
   palette.setColor(QPalette::Window, Qt::white);
@@ -93,7 +90,6 @@ void TKVNNewForm::BuildHeader() {
   Header->setPalette(palette);
 
   HeaderBack = HeaderLabel("HeaderBack", Header);
-  HeaderBack->setGeometry(0, 0, kClientWidth, kHeaderHeight);
   HeaderBack->setScaledContents(true);
   HeaderBack->setPixmap(Picture("header_back", kClientWidth, kHeaderHeight));
 
@@ -134,30 +130,42 @@ void TKVNNewForm::BuildHeader() {
 }
 
 void TKVNNewForm::BuildButtonRow() {
-  const int top = kHeaderHeight + kNotebookHeight;
   LineBevel = new QFrame(this);
   LineBevel->setObjectName(QStringLiteral("LineBevel"));
   LineBevel->setFrameShape(QFrame::HLine);
   LineBevel->setFrameShadow(QFrame::Sunken);
-  LineBevel->setGeometry(8, top + 2, kClientWidth - 16, 2);
 
-  const int row = top + 14;
   PreviewButton_ = Button("PreviewButton", "Preview", this);
-  PreviewButton_->setGeometry(8, row, 75, 25);
   PreviewButton_->hide();
   BackButton_ = Button("BackButton", "< Back", this);
-  BackButton_->setGeometry(213, row, 75, 25);
   BackButton_->hide();
   BackButton_->setEnabled(false);
   NextButton_ = Button("NextButton", "Next >", this);
-  NextButton_->setGeometry(288, row, 75, 25);
   NextButton_->setEnabled(false);
   CancelButton = Button("CancelButton", "Cancel", this);
-  CancelButton->setGeometry(376, row, 75, 25);
 
   connect(NextButton_, &QPushButton::clicked, this, &TKVNNewForm::NextButtonClick);
   connect(BackButton_, &QPushButton::clicked, this, &TKVNNewForm::BackButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &TKVNNewForm::CancelButtonClick);
+}
+
+void TKVNNewForm::PlaceControls() {
+  // The design size, or more where the desktop's font needs more room for
+  // a page's controls; the header and the button row follow the notebook.
+  const QSize notebook =
+      QSize(kNotebookWidth, kNotebookHeight).expandedTo(Notebook->minimumSizeHint());
+  const int width = notebook.width() + (kClientWidth - kNotebookWidth);
+  const int top = kHeaderHeight + notebook.height();
+  setFixedSize(width, top + (kClientHeight - kHeaderHeight - kNotebookHeight));
+  Header->setGeometry(0, 0, width, kHeaderHeight);
+  HeaderBack->setGeometry(0, 0, width, kHeaderHeight);
+  Notebook->setGeometry(0, kHeaderHeight, notebook.width(), notebook.height());
+  LineBevel->setGeometry(8, top + 2, width - 16, 2);
+  const int row = top + 14;
+  PreviewButton_->setGeometry(8, row, 75, 25);
+  BackButton_->setGeometry(width - 248, row, 75, 25);
+  NextButton_->setGeometry(width - 173, row, 75, 25);
+  CancelButton->setGeometry(width - 85, row, 75, 25);
 }
 
 void TKVNNewForm::AddPage(WizardPageIndex index, const char* name, QWidget* widget,
@@ -205,6 +213,8 @@ void TKVNNewForm::EnterPage(WizardPageIndex index) {
   current_ = index;
   SelectNotebookPage(index);
   pages_[index]->Enter();
+  // What the page shows now may need more room.
+  PlaceControls();
 }
 
 void TKVNNewForm::NextButtonClick() {

@@ -70,6 +70,9 @@ class TKVNNewForm : public QWidget, public WizardFrame {
   void BuildHeader();
   void BuildButtonRow();
   void BuildPages();
+  // Sizes the window to the notebook and places the header, notebook and
+  // button row.
+  void PlaceControls();
   // Puts `widget` into the notebook as page `index` named `name`; a page
   // that does not exist yet is shown empty.
   void AddPage(WizardPageIndex index, const char* name, QWidget* widget, WizardPage* page);
