@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -61,23 +62,26 @@ class Child {
     }
   }
   void Signal(int signal_number) { ::kill(pid_, signal_number); }
-  // The exit code, or -signal; -1000 when it has not ended within `bound`.
-  int Wait(std::chrono::milliseconds bound = 60s) {
-    const auto give_up = std::chrono::steady_clock::now() + bound;
-    do {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+  // Whether it still runs; once it has ended, its status is kept.
+  bool Running() {
+    if (!ended_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+    return !ended_;
+  }
+  // The exit code, or -signal (ctest's time-out bounds the wait).
+  int Wait() {
+    while (!ended_) {
+      if (::waitpid(pid_, &status_, 0) == pid_)
         ended_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(20ms);
-    } while (std::chrono::steady_clock::now() < give_up);
-    return -1000;
+      else if (errno != EINTR)
+        return -1000;
+    }
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -WTERMSIG(status_);
   }
 
  private:
   pid_t pid_ = -1;
   bool ended_ = false;
+  int status_ = 0;
 };
 
 // The files under `folder`, as paths relative to it.
@@ -151,9 +155,7 @@ TEST(InstalledCopy, LaysOutTheProgramFolderAndStartsFromThere) {
         ->ReadString(platform::RegistryRoot::LocalMachine, "SOFTWARE\\AviSynth", "plugindir2_5")
         .value_or("");
   };
-  const auto give_up = std::chrono::steady_clock::now() + 60s;
-  while (installed_from().empty() && std::chrono::steady_clock::now() < give_up)
-    std::this_thread::sleep_for(50ms);
+  while (installed_from().empty() && started.Running()) std::this_thread::sleep_for(50ms);
   EXPECT_EQ(installed_from(), program) << "the frameserver of the installed copy, set up at "
                                           "start-up\n"
                                        << kv_test::ReadFile(dir.File("program.log"));

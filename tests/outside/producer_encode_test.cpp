@@ -26,6 +26,7 @@
 #include "queue/encoder_control.h"
 #include "tests/outside/plugin_test_util.h"
 #include "tests/outside/qmvideo_test_util.h"
+#include "tests/support/serve_events.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tessmar/tessmar_test_util.h"
 #include "wizard/encoder_job_file.h"
@@ -64,16 +65,6 @@ class Recorder : public queue::EncoderEvents {
   int finished_volume = 0, finished_volumes = 0;
   std::string message;
 };
-
-bool ServeUntil(const std::function<bool()>& done, int seconds = 240) {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 // ffprobe's key=value lines for `entries` of `stream` ("v:0", "a:0").
 std::string Probe(const std::string& file, const std::string& stream, const std::string& entries) {
@@ -185,10 +176,10 @@ class ProducerJob : public ::testing::Test {
     encoder_ = std::make_unique<queue::TKVNEncoder>();
     encoder_->SetEvents(&events_);
     ASSERT_TRUE(encoder_->StartVolume(kProducer, "out01.rpjf", 1, 1, priority));
-    ASSERT_TRUE(ServeUntil([&] {
+    kv_test::ServeEventsUntil([&] {
       if (on_progress) on_progress(events_);
       return events_.Ended();
-    }));
+    });
   }
 
   std::string Output(const std::string& name = "Job.rmvb") const {
@@ -611,7 +602,7 @@ TEST_F(ProducerJob, FixedSizeVolumesOfALongTitleStayUnderTheirSize) {
     char job[32];
     std::snprintf(job, sizeof job, "out%02d.rpjf", k);
     ASSERT_TRUE(encoder_->StartVolume(kProducer, job, k, volumes, queue::PriorityClass::Normal));
-    ASSERT_TRUE(ServeUntil([&] { return events_.Ended(); }));
+    kv_test::ServeEventsUntil([&] { return events_.Ended(); });
     ASSERT_TRUE(events_.finished)
         << events_.message
         << RunCommand(Quote(kProducer) + " -j " + job + " 2>&1 | tr '\\r' '\\n' | tail -3").out;

@@ -16,22 +16,14 @@
 #include "platform/file_system.h"
 #include "queue/con_redir.h"
 #include "queue/ui_handover.h"
+#include "tests/support/serve_events.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-const char kEncoder[] = KV_TEST_ENCODER;
+using kv_test::ServeEventsUntil;
 
-// Serves the event loop until `done` holds; false after 20 s.
-bool ServeUntil(const std::function<bool()>& done) {
-  auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+const char kEncoder[] = KV_TEST_ENCODER;
 
 // A process that has ended: gone, or a zombie nobody has reaped yet.
 bool ProcessEnded(pid_t pid) {
@@ -112,7 +104,7 @@ TEST_F(ConRedirTest, LinesAreCutAtCarriageReturnsAcrossReads) {
                    "err E1\\r\\nE2\n"                  // standard error is cut the same way
                    "fill 5000 z\nsleep 30\nout \\r\n"  // longer than several blocks
                    "out last without cr\n"));          // delivered when the child ends
-  ASSERT_TRUE(ServeUntil([&] { return lines.Ends() > 0; }));
+  ServeEventsUntil([&] { return lines.Ends() > 0; });
   EXPECT_EQ(lines.Out(),
             (std::vector<std::string>{"partial", "one", "two", "crlf", "next", "bare\n", "lead",
                                       std::string(5000, 'z'), "last without cr"}));
@@ -127,14 +119,14 @@ TEST_F(ConRedirTest, LinesAreCutAtCarriageReturnsAcrossReads) {
 TEST_F(ConRedirTest, ChildHoldsOnlyItsOwnThreeEnds) {
   LineRecorder lines;
   ASSERT_TRUE(Open(lines, "fds\n"));
-  ASSERT_TRUE(ServeUntil([&] { return lines.Ends() > 0; }));
+  ServeEventsUntil([&] { return lines.Ends() > 0; });
   EXPECT_EQ(kv_test::ReadFile(dir_.File("fds.txt")), "0\n1\n2\n");
 }
 
 TEST_F(ConRedirTest, StartsAtTheNiceValueAndChangesIt) {
   LineRecorder lines;
   ASSERT_TRUE(Open(lines, "nice\nline ready\nhang\n", 7));
-  ASSERT_TRUE(ServeUntil([&] { return !lines.Out().empty(); }));
+  ServeEventsUntil([&] { return !lines.Out().empty(); });
   // Read by the child itself before anything could have changed it later.
   EXPECT_EQ(kv_test::ReadFile(dir_.File("nice.txt")), "7");
   ASSERT_TRUE(lines.IsChildRunning());
@@ -148,7 +140,7 @@ TEST_F(ConRedirTest, StartsAtTheNiceValueAndChangesIt) {
 TEST_F(ConRedirTest, CloseKillsTheWholeProcessGroup) {
   LineRecorder lines;
   ASSERT_TRUE(Open(lines, "sleeper\npid\nline ready\nhang\n"));
-  ASSERT_TRUE(ServeUntil([&] { return !lines.Out().empty(); }));
+  ServeEventsUntil([&] { return !lines.Out().empty(); });
   pid_t child = FileNumber("pid");
   pid_t sleeper = FileNumber("sleeper.pid");
   ASSERT_GT(sleeper, 0);
@@ -156,7 +148,7 @@ TEST_F(ConRedirTest, CloseKillsTheWholeProcessGroup) {
   EXPECT_EQ(lines.ChildProcessId(), child);
   lines.Close();
   EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(child)));  // killed and reaped
-  EXPECT_TRUE(ServeUntil([&] { return ProcessEnded(sleeper); }));
+  ServeEventsUntil([&] { return ProcessEnded(sleeper); });
   EXPECT_EQ(lines.Ends(), 1);  // a killed child is reported too
   lines.Close();               // and a second Close is harmless
   EXPECT_EQ(lines.Ends(), 1);
@@ -173,21 +165,19 @@ TEST_F(ConRedirTest, SuspendAndResumeStopAndContinueTheWholeProcessGroup) {
   LineRecorder lines;
   EXPECT_FALSE(lines.SuspendChild()) << "no child";
   ASSERT_TRUE(Open(lines, "sleeper\npid\nline ready\nhang\n"));
-  ASSERT_TRUE(ServeUntil([&] { return !lines.Out().empty(); }));
+  ServeEventsUntil([&] { return !lines.Out().empty(); });
   const pid_t child = FileNumber("pid");
   const pid_t sleeper = FileNumber("sleeper.pid");
   ASSERT_GT(sleeper, 0);
   ASSERT_TRUE(lines.SuspendChild());
-  EXPECT_TRUE(
-      ServeUntil([&] { return ProcessState(child) == 'T' && ProcessState(sleeper) == 'T'; }));
+  ServeEventsUntil([&] { return ProcessState(child) == 'T' && ProcessState(sleeper) == 'T'; });
   EXPECT_TRUE(lines.IsChildRunning()) << "a stopped child still runs";
   EXPECT_EQ(lines.Ends(), 0);
   ASSERT_TRUE(lines.ResumeChild());
-  EXPECT_TRUE(
-      ServeUntil([&] { return ProcessState(child) != 'T' && ProcessState(sleeper) != 'T'; }));
+  ServeEventsUntil([&] { return ProcessState(child) != 'T' && ProcessState(sleeper) != 'T'; });
   ASSERT_TRUE(lines.SuspendChild());
   lines.Close();  // a stopped child is killed all the same
-  EXPECT_TRUE(ServeUntil([&] { return ProcessEnded(sleeper); }));
+  ServeEventsUntil([&] { return ProcessEnded(sleeper); });
   EXPECT_EQ(lines.Ends(), 1);
   EXPECT_FALSE(lines.ResumeChild()) << "no child any more";
 }
@@ -198,9 +188,9 @@ TEST_F(ConRedirTest, CloseFromAHandlerStopsTheRun) {
   LineRecorder lines;
   lines.close_on = "stop here";
   ASSERT_TRUE(Open(lines, "pid\nline stop here\nline after\nhang\n"));
-  ASSERT_TRUE(ServeUntil([&] { return lines.Ends() > 0; }));
+  ServeEventsUntil([&] { return lines.Ends() > 0; });
   pid_t child = FileNumber("pid");
-  EXPECT_TRUE(ServeUntil([&] { return ProcessEnded(child); }));
+  ServeEventsUntil([&] { return ProcessEnded(child); });
   lines.Close();
   EXPECT_EQ(lines.Ends(), 1);
   EXPECT_EQ(lines.Out().front(), "stop here");
@@ -221,7 +211,7 @@ TEST_F(ConRedirTest, OneControllerRunsChildAfterChild) {
   LineRecorder lines;
   for (int run = 1; run <= 3; ++run) {
     ASSERT_TRUE(Open(lines, "out run " + std::to_string(run) + "\n"));
-    ASSERT_TRUE(ServeUntil([&] { return lines.Ends() == run; }));
+    ServeEventsUntil([&] { return lines.Ends() == run; });
     lines.Close();
   }
   EXPECT_EQ(lines.Out(), (std::vector<std::string>{"run 1", "run 2", "run 3"}));
@@ -245,7 +235,7 @@ TEST(UiHandover, RunsItemsOnItsThreadInPostingOrder) {
     });
   }
   for (std::thread& worker : workers) worker.join();
-  ASSERT_TRUE(ServeUntil([&] { return seen.size() == 8000; }));
+  ServeEventsUntil([&] { return seen.size() == 8000; });
   EXPECT_FALSE(off_thread);
   int next[4] = {0, 0, 0, 0};
   for (auto [t, i] : seen) {
@@ -263,13 +253,13 @@ TEST(UiHandover, NestedEventLoopGoesOnInOrder) {
     handover.Post([&] { seen.push_back("1"); });
     handover.Post([&] {
       seen.push_back("2 begins");
-      ServeUntil([&] { return seen.size() == 5; });
+      ServeEventsUntil([&] { return seen.size() == 5; });
       seen.push_back("2 ends");
     });
     for (const char* item : {"3", "4", "5"}) handover.Post([&, item] { seen.push_back(item); });
   });
   worker.join();
-  ASSERT_TRUE(ServeUntil([&] { return seen.size() == 6; }));
+  ServeEventsUntil([&] { return seen.size() == 6; });
   EXPECT_EQ(seen, (std::vector<std::string>{"1", "2 begins", "3", "4", "5", "2 ends"}));
 }
 

@@ -22,23 +22,15 @@
 #include "queue/con_redir.h"
 #include "queue/encoder_control.h"
 #include "queue/encoder_signal.h"
+#include "tests/support/serve_events.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using kv_test::ServeEventsUntil;
+
 const char kEncoder[] = KV_TEST_ENCODER;
 const char kBanner[] = "line Helix DNA(TM) Producer 10.0 Build number: 10.0.0.0 (test)\n";
-
-// Serves queued calls until `done` holds; false after 20 s.
-bool ServeUntil(const std::function<bool()>& done) {
-  auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 void ServeFor(int ms) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -168,8 +160,8 @@ class EncoderTest : public ::testing::Test {
     WriteScript(volume, script);
     return encoder_.StartVolume(kEncoder, JobName(volume), volume, volumes, priority);
   }
-  bool WaitForEnd() {
-    return ServeUntil([this] { return recorder_.Ended(); });
+  void WaitForEnd() {
+    ServeEventsUntil([this] { return recorder_.Ended(); });
   }
   pid_t EncoderPid() const {
     return static_cast<pid_t>(std::atoi(kv_test::ReadFile(dir_.File("pid")).c_str()));
@@ -192,7 +184,7 @@ TEST_F(EncoderTest, OnePassPercentagesAndDone) {
                                "line Encoding@450k: Pass 1 (36%)\n"
                                "line Done encoding out01.rmvb\n",
                     2, 3));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.Texts(),
             (std::vector<std::string>{"progress 0.0 same", "progress 0.0 changed",
                                       "progress 35.0 changed", "progress 35.0 same",
@@ -206,7 +198,7 @@ TEST_F(EncoderTest, TwoPassPercentagesFollowThePassWeights) {
   WriteJob(1, true, 85, 50);  // weights 60 and 22
   ASSERT_TRUE(Start(kStarted + "line Analysis: 50%\nline Analysis: 50%\nline Analysis: 100%\n"
                                "line Encoding@450k: Pass 2 (35%)\nline Done encoding\n"));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(
       recorder_.Texts(),
       (std::vector<std::string>{"progress 0.0 same", "progress 13.4 changed", "progress 13.4 same",
@@ -217,7 +209,7 @@ TEST_F(EncoderTest, TwoPassPercentagesFollowThePassWeights) {
 TEST_F(EncoderTest, TwoPassWithoutComplexitiesUsesTheDefaults) {
   WriteJob(1, true, -1, -1);  // 90 and 50: weights 60 and 22 again
   ASSERT_TRUE(Start(kStarted + "line Encoding@v: Pass 2 (35%)\nline Done \n"));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   ASSERT_GE(recorder_.events.size(), 2u);
   EXPECT_EQ(recorder_.events[1].Text(), "progress 52.4 changed");
 }
@@ -249,7 +241,7 @@ TEST_F(EncoderTest, OldAvsdebugIsRemovedFirst) {
   kv_test::WriteFile(dir_.File("avsdebug"), "old");
   ASSERT_TRUE(platform::SetReadOnly(dir_.File("avsdebug"), true));
   ASSERT_TRUE(Start(std::string("pid\n") + kBanner + "line Info: Starting encode\nhang\n"));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.Texts(), (std::vector<std::string>{"stopped failed: Encoding failed!"}));
 }
 
@@ -276,7 +268,7 @@ TEST_F(EncoderTest, OldAvsdebugThatCannotBeRemovedDoesNotStart) {
 
 TEST_F(EncoderTest, EndBeforeBannerIsUnableToInitialize) {
   ASSERT_TRUE(Start("line Starting up\nexit 1\n"));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.Texts(),
             (std::vector<std::string>{"stopped failed: Unable to initialize encoder!"}));
 }
@@ -288,10 +280,10 @@ TEST_F(EncoderTest, BannerWithoutProcessIdKillsTheEncoder) {
     std::filesystem::remove(dir_.File("pid"));
     ASSERT_TRUE(Start(std::string(pid_step) + kBanner + "hang\n"));
     pid_t child = encoder_.ChildProcessId();
-    ASSERT_TRUE(WaitForEnd());
+    WaitForEnd();
     EXPECT_EQ(recorder_.Texts(), (std::vector<std::string>{"stopped failed: Encoding failed!"}));
     // The script hangs: only the kill ends it.
-    EXPECT_TRUE(ServeUntil([&] { return ProcessEnded(child); }));
+    ServeEventsUntil([&] { return ProcessEnded(child); });
     encoder_.Close();
     EXPECT_TRUE(ProcessGone(child));
   }
@@ -299,10 +291,10 @@ TEST_F(EncoderTest, BannerWithoutProcessIdKillsTheEncoder) {
 
 TEST_F(EncoderTest, StartingEncodeWithoutServedScriptKillsTheEncoder) {
   ASSERT_TRUE(Start(std::string("pid\n") + kBanner + "line Info: Starting encode\nhang\n"));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.Texts(), (std::vector<std::string>{"stopped failed: Encoding failed!"}));
   pid_t child = EncoderPid();
-  EXPECT_TRUE(ServeUntil([&] { return ProcessEnded(child); }));
+  ServeEventsUntil([&] { return ProcessEnded(child); });
 }
 
 TEST_F(EncoderTest, ErrorLineFailsTheVolumeAndLaterLinesCountForNothing) {
@@ -310,7 +302,7 @@ TEST_F(EncoderTest, ErrorLineFailsTheVolumeAndLaterLinesCountForNothing) {
                     "line Encoding@v: Pass 1 (10%)\nline Error: cannot write out01.rmvb\n"
                     "line Error: second error\nline Encoding@v: Pass 1 (50%)\n"
                     "line Done encoding\n"));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.Texts(),
             (std::vector<std::string>{"progress 0.0 same", "progress 10.0 changed",
                                       "stopped failed: Encoding failed!"}));
@@ -318,7 +310,7 @@ TEST_F(EncoderTest, ErrorLineFailsTheVolumeAndLaterLinesCountForNothing) {
 
 TEST_F(EncoderTest, EndAfterBannerWithoutDoneIsAbnormal) {
   ASSERT_TRUE(Start(kStarted + "line Encoding@v: Pass 1 (40%)\nexit 0\n"));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.Texts(),
             (std::vector<std::string>{"progress 0.0 same", "progress 40.0 changed",
                                       "stopped failed: Encoder was abnormally terminated!"}));
@@ -327,11 +319,11 @@ TEST_F(EncoderTest, EndAfterBannerWithoutDoneIsAbnormal) {
 // Close alone (not followed by a new volume) still reports the end.
 TEST_F(EncoderTest, ClosedEncoderIsStillReported) {
   ASSERT_TRUE(Start(kStarted + "hang\n"));
-  ASSERT_TRUE(ServeUntil([this] { return encoder_.BannerSeen(); }));
+  ServeEventsUntil([this] { return encoder_.BannerSeen(); });
   pid_t child = EncoderPid();
   encoder_.Close();
   EXPECT_TRUE(ProcessGone(child));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.events.back().Text(), "stopped failed: Encoder was abnormally terminated!");
 }
 
@@ -342,7 +334,7 @@ TEST_F(EncoderTest, AbortBeforeBannerPostsNothingAndReportsAnAbort) {
                     "avsdebug\nline Info: Starting encode\nline Encoding@v: Pass 1 (50%)\n"
                     "line Done encoding\n"));
   encoder_.RequestStop();
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.Texts(), (std::vector<std::string>{"stopped aborted"}));
   EXPECT_FALSE(std::filesystem::exists(dir_.File("stops.log")));
 }
@@ -351,10 +343,10 @@ TEST_F(EncoderTest, AbortAfterBannerSendsTheStopMessage) {
   ASSERT_TRUE(Start(std::string("pid\nsocket\n") + kBanner +
                     "avsdebug\nline Info: Starting encode\nline Encoding@v: Pass 1 (5%)\n"
                     "wait_stop\nline Encoding@v: Pass 1 (6%)\nexit 0\n"));
-  ASSERT_TRUE(ServeUntil([this] { return recorder_.events.size() == 2; }));
+  ServeEventsUntil([this] { return recorder_.events.size() == 2; });
   ASSERT_TRUE(encoder_.BannerSeen());
   encoder_.RequestStop();
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(
       recorder_.Texts(),
       (std::vector<std::string>{"progress 0.0 same", "progress 5.0 changed", "stopped aborted"}));
@@ -363,31 +355,31 @@ TEST_F(EncoderTest, AbortAfterBannerSendsTheStopMessage) {
 
 TEST_F(EncoderTest, AbortWithoutCatcherKillsTheEncoder) {
   ASSERT_TRUE(Start(kStarted + "hang\n"));
-  ASSERT_TRUE(ServeUntil([this] { return encoder_.BannerSeen(); }));
+  ServeEventsUntil([this] { return encoder_.BannerSeen(); });
   pid_t child = EncoderPid();
   encoder_.RequestStop();
   EXPECT_TRUE(ProcessGone(child));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.events.back().Text(), "stopped aborted");
 }
 
 TEST_F(EncoderTest, AbortIgnoredByTheEncoderEndsWithAKill) {
   encoder_.SetStopGrace(std::chrono::milliseconds(200));
   ASSERT_TRUE(Start(std::string("pid\nsocket\n") + kBanner + "ignore_stop\n"));
-  ASSERT_TRUE(ServeUntil([this] { return encoder_.BannerSeen(); }));
+  ServeEventsUntil([this] { return encoder_.BannerSeen(); });
   pid_t child = EncoderPid();
   encoder_.RequestStop();
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.Texts(), (std::vector<std::string>{"stopped aborted"}));
   EXPECT_EQ(kv_test::ReadFile(dir_.File("stops.log")), "1 0\n");
-  EXPECT_TRUE(ServeUntil([&] { return ProcessEnded(child); }));
+  ServeEventsUntil([&] { return ProcessEnded(child); });
 }
 
 // --- processes --------------------------------------------------------------------
 
 TEST_F(EncoderTest, CommandLineWorkingFolderAndDescriptors) {
   ASSERT_TRUE(Start("args\nfds\n" + kStarted + "line Done \n", 1, 1, queue::PriorityClass::Idle));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(kv_test::ReadFile(dir_.File("args.txt")),
             "-j\nout01.rpjf\n-daw\n-lc\ne,i\n-pid\npid\n");
   // Only its own three ends: nothing of ours leaks into the encoder.
@@ -414,13 +406,13 @@ TEST_F(EncoderTest, EncoderInAFolderWithABlank) {
   WriteJob(1, false, 85, 50);
   WriteScript(1, "args\n" + kStarted + "line Done \n");
   ASSERT_TRUE(encoder_.StartVolume(program, "out01.rpjf", 1, 1, queue::PriorityClass::Normal));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.events.back().Text(), "finished 1/1");
 }
 
 TEST_F(EncoderTest, PriorityClassesAreNiceValues) {
   ASSERT_TRUE(Start("nice\n" + kStarted + "hang\n", 1, 1, queue::PriorityClass::Idle));
-  ASSERT_TRUE(ServeUntil([this] { return encoder_.BannerSeen(); }));
+  ServeEventsUntil([this] { return encoder_.BannerSeen(); });
   EXPECT_EQ(kv_test::ReadFile(dir_.File("nice.txt")), "19");
   pid_t child = EncoderPid();
   errno = 0;
@@ -442,21 +434,21 @@ TEST_F(EncoderTest, NoProcessesLeftBehind) {
     WriteJob(1, false, 85, 50);
     WriteScript(1, "sleeper\n" + kStarted + "hang\n");
     ASSERT_TRUE(encoder.StartVolume(kEncoder, "out01.rpjf", 1, 1, queue::PriorityClass::Normal));
-    ASSERT_TRUE(ServeUntil([&] { return encoder.BannerSeen(); }));
+    ServeEventsUntil([&] { return encoder.BannerSeen(); });
     child = EncoderPid();
     sleeper = std::atoi(kv_test::ReadFile(dir_.File("sleeper.pid")).c_str());
     ASSERT_GT(sleeper, 0);
     EXPECT_FALSE(ProcessEnded(sleeper));
   }  // destroying the controller kills the encoder and what it started
   EXPECT_TRUE(ProcessGone(child));
-  EXPECT_TRUE(ServeUntil([&] { return ProcessEnded(sleeper); }));
+  ServeEventsUntil([&] { return ProcessEnded(sleeper); });
 }
 
 TEST_F(EncoderTest, ThreeVolumesOneAfterTheOther) {
   for (int volume = 1; volume <= 3; ++volume) {
     encoder_.Close();
     ASSERT_TRUE(Start(kStarted + "line Encoding@v: Pass 1 (50%)\nline Done \n", volume, 3));
-    ASSERT_TRUE(ServeUntil([&] { return recorder_.events.size() >= 4u * volume; }));
+    ServeEventsUntil([&] { return recorder_.events.size() >= 4u * volume; });
     ServeFor(50);
     EXPECT_EQ(recorder_.events.size(), 4u * volume);
     EXPECT_EQ(recorder_.events.back().Text(), "finished " + std::to_string(volume) + "/3");
@@ -469,14 +461,12 @@ TEST_F(EncoderTest, NotificationsOfAnEarlierVolumeAreDropped) {
   for (int i = 0; i < 100; ++i) spew += "line Encoding@v: Pass 1 (" + std::to_string(i) + "%)\n";
   ASSERT_TRUE(Start(spew + "hang\n", 1, 2));
   // Without serving the queue: everything of volume 1 is still waiting.
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!std::filesystem::exists(dir_.File("avsdebug")) &&
-         std::chrono::steady_clock::now() < until)
+  while (!std::filesystem::exists(dir_.File("avsdebug")))
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   encoder_.Close();
   ASSERT_TRUE(Start(kStarted + "line Done \n", 2, 2));
-  ASSERT_TRUE(WaitForEnd());
+  WaitForEnd();
   EXPECT_EQ(recorder_.Texts(), (std::vector<std::string>{
                                    "progress 0.0 same", "progress 100.0 changed", "finished 2/2"}));
 }

@@ -13,12 +13,15 @@
 #include "queue/encoder_controller.h"
 #include "queue/job_file.h"
 #include "tests/queue/queue_window_fixture.h"
+#include "tests/support/serve_events.h"
 
 #ifndef KV_TEST_ENCODER
 #error "KV_TEST_ENCODER must name the scripted test encoder"
 #endif
 
 namespace {
+
+using kv_test::ServeEventsUntil;
 
 using platform::MessageAnswer;
 using platform::SystemSound;
@@ -58,20 +61,8 @@ class RunnerWithEncoder : public kv_test::QueueWindowTest {
     return folder;
   }
 
-  // Serves the event loop until `done` holds (at most 20 s).
-  bool ServeUntil(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-      if (clock.elapsed() > 20000) return false;
-      QEventLoop loop;
-      QTimer::singleShot(5, &loop, &QEventLoop::quit);
-      loop.exec();
-    }
-    return true;
-  }
-  bool WaitForIdle() {
-    return ServeUntil([this] { return !Window().EncodingActive(); });
+  void WaitForIdle() {
+    ServeEventsUntil([this] { return !Window().EncodingActive(); });
   }
 };
 
@@ -90,7 +81,7 @@ TEST_F(RunnerWithEncoder, EncodesAThreeVolumeJobEndToEnd) {
   Select(0);
   Action("StartItem")->trigger();
   std::vector<std::string> volume_captions;
-  ASSERT_TRUE(ServeUntil([&] {
+  ServeEventsUntil([&] {
     const std::string caption = Text("ProgVolLabel1").toStdString();
     if (caption.rfind("Volume ", 0) == 0 &&
         (volume_captions.empty() || volume_captions.back() != caption)) {
@@ -100,7 +91,7 @@ TEST_F(RunnerWithEncoder, EncodesAThreeVolumeJobEndToEnd) {
         kv_test::WriteFile(data + "seen" + std::to_string(volume_captions.size()), "");
     }
     return !Window().EncodingActive();
-  }));
+  });
   EXPECT_EQ(volume_captions,
             (std::vector<std::string>{"Volume 1 / 3:", "Volume 2 / 3:", "Volume 3 / 3:"}));
   EXPECT_EQ(StateOf(0), JobState::Done);
@@ -122,7 +113,7 @@ TEST_F(RunnerWithEncoder, AFailedVolumeLeavesTheJobFileAsAfterTheLastFinishedOne
   Select(0);
   boxes_.Answer(MessageAnswer::Ok);
   Action("StartItem")->trigger();
-  ASSERT_TRUE(WaitForIdle());
+  WaitForIdle();
   ASSERT_EQ(boxes_.Messages().size(), 1u);
   EXPECT_EQ(boxes_.Messages()[0].text, "Encoding failed!");
   EXPECT_EQ(queue::ReadJobFileLines(queue::JobFilePathOf(job))->progress, "2 / 3");
@@ -138,7 +129,7 @@ TEST_F(RunnerWithEncoder, AbortStopsTheEncoderThroughItsSignalCatcher) {
   Action("StartItem")->trigger();
   boxes_.Answer(MessageAnswer::Yes);
   Action("AbortItem")->trigger();  // waits for the banner, then asks the encoder to stop
-  ASSERT_TRUE(WaitForIdle());
+  WaitForIdle();
   EXPECT_EQ(sounds_.played, (std::vector<SystemSound>{SystemSound::Exclamation}));
   EXPECT_EQ(StateOf(0), JobState::Pending);
   EXPECT_EQ(queue::ReadJobFileLines(queue::JobFilePathOf(job))->progress, "1 / 3");
@@ -154,7 +145,7 @@ TEST_F(RunnerWithEncoder, AMissingEncoderCannotStart) {
   Select(0);
   boxes_.Answer(MessageAnswer::Ok);
   Action("StartItem")->trigger();
-  ASSERT_TRUE(WaitForIdle());
+  WaitForIdle();
   ASSERT_EQ(boxes_.Messages().size(), 1u);
   EXPECT_EQ(boxes_.Messages()[0].text, "Unable to initialize encoder!");
 }

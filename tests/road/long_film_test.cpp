@@ -28,8 +28,6 @@ namespace {
 
 const std::string kFilm = std::string(KV_LONG_FILM_DIR) + "/pal_two_hours";
 constexpr double kRate = 25;
-// Encoding a volume of twelve minutes on a busy machine.
-constexpr int kVolumeSeconds = 1500;
 
 // A key=value fact the fixture wrote beside the film.
 std::string Fact(const std::string& key) {
@@ -150,8 +148,8 @@ TEST_F(LongFilm, AnalysedPreparedAndItsFirstAndLastVolumesEncoded) {
   Window().findChild<QRadioButton*>("ShutVolRadio")->click();
   Spinner("ShutVolUpDown")->SetPosition(1);
   Window().Runner().SetPowerOffCountdown(std::chrono::seconds(1));
-  EncodeRow(0, kVolumeSeconds);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return power_off_.requests == 1; }, 30000));
+  EncodeRow(0);
+  ServeEventsUntil([&] { return power_off_.requests == 1; });
   if (Window().findChild<QCheckBox*>("ShutCheck")->isChecked()) ClickShutCheck();
   EXPECT_EQ(queue::ReadJobFileLines(queue::JobFilePathOf(job.folder))->progress, "1 / 10");
   // Volumes 2 to 9 taken as done: the job comes back into the queue at its
@@ -161,7 +159,7 @@ TEST_F(LongFilm, AnalysedPreparedAndItsFirstAndLastVolumesEncoded) {
             queue::FormatJobFileText(lines->name, lines->date, "9 / 10", lines->time, lines->left));
   ASSERT_TRUE(Window().Runner().RemoveJob(0));
   Window().AddJobFromFolder(job.folder);
-  EncodeRow(0, kVolumeSeconds);
+  EncodeRow(0);
   EXPECT_EQ(StateOf(0), queue::JobState::Done);
 
   const int per_volume = wizard::FramesPerVolume(s);

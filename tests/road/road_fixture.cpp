@@ -110,12 +110,9 @@ void RoadTest::ChooseTitle(int vts, int pgc, int angle) {
   }
   tree->setCurrentItem(chosen);
   Click("NextButton");
-  ASSERT_TRUE(QTest::qWaitFor(
-      [this] {
-        return !WizardOpen() ||
-               Find<QStackedWidget>("Notebook")->currentIndex() == wizard::kConfigPage;
-      },
-      120000));
+  ServeEventsUntil([this] {
+    return !WizardOpen() || Find<QStackedWidget>("Notebook")->currentIndex() == wizard::kConfigPage;
+  });
   ASSERT_TRUE(WizardOpen());
   EXPECT_EQ(Wizard()->State().SelVts, vts);
   EXPECT_EQ(Wizard()->State().SelPgc, pgc);
@@ -204,29 +201,17 @@ RoadTest::Finished RoadTest::Finish() {
   return job;
 }
 
-bool RoadTest::ServeUntil(const std::function<bool()>& done, int seconds) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > seconds * 1000) return false;
-    QEventLoop loop;
-    QTimer::singleShot(5, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
-
-void RoadTest::EncodeRow(int row, int seconds) {
+void RoadTest::EncodeRow(int row) {
   Select(row);
   Action("StartItem")->trigger();
   EXPECT_TRUE(Window().EncodingActive());
-  EXPECT_TRUE(ServeUntil([this] { return !Window().EncodingActive(); }, seconds));
+  ServeEventsUntil([this] { return !Window().EncodingActive(); });
 }
 
 void RoadTest::EncodeAll() {
   Action("StartAllItem")->trigger();
   EXPECT_TRUE(Window().EncodingActive());
-  EXPECT_TRUE(ServeUntil([this] { return !Window().EncodingActive(); }));
+  ServeEventsUntil([this] { return !Window().EncodingActive(); });
 }
 
 std::vector<std::string> RoadTest::FilesIn(const std::string& folder) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/serve_events.h"
 #include "tests/wizard/wizard_fixture.h"
 #include "wizard/job_settings.h"
 
@@ -57,11 +58,8 @@ class RoadTest : public WizardTest {
   };
   Finished Finish();
 
-  // Serves the event loop until `done` holds; false after `seconds`.
-  bool ServeUntil(const std::function<bool()>& done, int seconds = 300);
-  // Encode of one row, or Batch Encode; served until the queue is idle
-  // (a failure after `seconds`).
-  void EncodeRow(int row, int seconds = 300);
+  // Encode of one row, or Batch Encode; served until the queue is idle.
+  void EncodeRow(int row);
   void EncodeAll();
 
   // The files of a folder, hidden ones too, sorted.

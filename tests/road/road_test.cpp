@@ -199,7 +199,7 @@ TEST_F(Road, BatchEncodeOfTwoJobsThenPowerOff) {
   // Nobody cancels the countdown, which is cut short on the real clock.
   Window().Runner().SetPowerOffCountdown(std::chrono::seconds(1));
   EncodeAll();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return power_off_.requests == 1; }, 30000));
+  ServeEventsUntil([&] { return power_off_.requests == 1; });
   EXPECT_EQ(boxes_.Messages().size(), 1u);  // the import question only
   ExpectEncodedJob(first, {"Surround.rmvb"}, 2);
   ExpectEncodedJob(second, {"Second.rmvb"}, 2);
@@ -223,14 +223,13 @@ TEST_F(Road, AbortedInItsSecondVolumeAndEncodedAgainKeepingTheFirst) {
 
   Select(0);
   Action("StartItem")->trigger();
-  ASSERT_TRUE(ServeUntil([this] {
-    return Text("ProgVolLabel1") == "Volume 2 / 2:" && Bar("ProgVolBar") >= 10;
-  })) << Text("ProgVolLabel1").toStdString();
+  ServeEventsUntil(
+      [this] { return Text("ProgVolLabel1") == "Volume 2 / 2:" && Bar("ProgVolBar") >= 10; });
   const std::string first_bytes = ReadFile(first);
   ASSERT_FALSE(first_bytes.empty());
   boxes_.Answer(MessageAnswer::Yes);
   Action("AbortItem")->trigger();
-  ASSERT_TRUE(ServeUntil([this] { return !Window().EncodingActive(); }));
+  ServeEventsUntil([this] { return !Window().EncodingActive(); });
   EXPECT_EQ(StateOf(0), queue::JobState::Pending);
   EXPECT_EQ(queue::ReadJobFileLines(queue::JobFilePathOf(job.folder))->progress, "1 / 2");
   EXPECT_TRUE(std::filesystem::exists(queue::JobDataFolderOf(job.folder)));

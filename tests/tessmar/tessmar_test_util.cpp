@@ -70,13 +70,8 @@ uint8_t Running(TessmarStatus& s) {
   return Peek(s.running);
 }
 
-bool WaitForEnd(TessmarStatus& s, int seconds) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (Running(s)) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+void WaitForEnd(TessmarStatus& s) {
+  while (Running(s)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 int IndexAndWait(const std::vector<std::string>& files, const std::string& out_base, bool audio,

@@ -28,8 +28,8 @@ template <typename T>
 T Peek(T& field);
 uint8_t Running(TessmarStatus& s);
 
-// Waits until the run has ended (running 0); false after `seconds`.
-bool WaitForEnd(TessmarStatus& s, int seconds = 120);
+// Waits until the run has ended (running 0); ctest's time-out bounds it.
+void WaitForEnd(TessmarStatus& s);
 // Tessmar + WaitForEnd; the result of Tessmar.
 int IndexAndWait(const std::vector<std::string>& files, const std::string& out_base, bool audio,
                  bool subpictures, TessmarStatus* status);

@@ -394,7 +394,7 @@ class AbortTest : public AnalysisPageTest {
   // Serves the wizard until `file` of the job's data folder exists, then
   // stops serving: the worker stands in its next call into the wizard.
   void AwaitFile(const std::string& file) {
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(DataFolder() + file); }, 300000)) << file;
+    kv_test::ServeEventsUntil([&] { return fs::exists(DataFolder() + file); });
   }
   void Ask(bool through_close, MessageAnswer answer) {
     const size_t before = boxes_.Messages().size();

@@ -63,8 +63,7 @@ class FinishTest : public kv_test::WizardTest {
     if (last == wizard::kTitlePage) return;
     Click("NextButton");
     static_cast<wizard::TitlePage*>(Wizard()->Page(wizard::kTitlePage))->WaitForPreparation();
-    ASSERT_TRUE(
-        QTest::qWaitFor([this] { return Wizard()->CurrentPage() == wizard::kConfigPage; }, 120000));
+    kv_test::ServeEventsUntil([this] { return Wizard()->CurrentPage() == wizard::kConfigPage; });
     ASSERT_EQ(Button("NextButton")->text(), "Finish");
   }
 

@@ -183,11 +183,11 @@ TEST_F(NewForm, MovesActivationAndMinimisingReachTheApplication) {
   app::Shell().MainWindow = &main;
   OpenWizard();
   Wizard()->move(130, 90);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return main.pos() == Wizard()->pos(); }, 5000));
+  kv_test::ServeEventsUntil([&] { return main.pos() == Wizard()->pos(); });
   Wizard()->activateWindow();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return app::Shell().LastActivatedWindow == Wizard(); }, 5000));
+  kv_test::ServeEventsUntil([&] { return app::Shell().LastActivatedWindow == Wizard(); });
   Wizard()->showMinimized();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Window().isMinimized(); }, 5000));
+  kv_test::ServeEventsUntil([&] { return Window().isMinimized(); });
   app::Shell().MainWindow = nullptr;
   app::Shell().LastActivatedWindow = nullptr;
 }

@@ -39,8 +39,7 @@ void WizardTest::StartAnalysis(const std::string& source, const std::string& nam
 }
 
 void WizardTest::WaitForAnalysis() {
-  EXPECT_TRUE(QTest::qWaitFor([this] { return !WizardOpen() || !wizard_->State().AnalysisRunning; },
-                              600000));
+  ServeEventsUntil([this] { return !WizardOpen() || !wizard_->State().AnalysisRunning; });
   SettleDeletes();
 }
 

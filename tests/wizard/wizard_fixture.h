@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/queue/queue_window_fixture.h"
+#include "tests/support/serve_events.h"
 #include "wizard/new_form.h"
 
 namespace kv_test {
