@@ -27,6 +27,7 @@
 #include "platform/registry_store.h"
 #include "queue/dropped_folder.h"
 #include "queue/encoder_job_info.h"
+#include "queue/encoder_output.h"
 #include "queue/job_details.h"
 #include "queue/job_file.h"
 #include "queue/job_frames.h"
@@ -103,7 +104,15 @@ void ReadRow(const queue::JobEntry& row) {
   for (int k = 1; k <= row.Progress->total; ++k) {
     const auto info =
         queue::ReadEncoderJobInfo(queue::JobDataFolderOf(row.Path) + queue::EncoderJobFileName(k));
-    if (info && (info->encoder_complexity < 0 || info->first_pass_complexity < 0)) __builtin_trap();
+    if (!info) continue;
+    // A complexity is read as written, a negative one too; what it decides
+    // is the share of each pass in the volume's bar, which stays in 0..100.
+    const queue::PassWeights weights = queue::WeightsOf(*info);
+    for (const int figure : {0, 50, 100}) {
+      const double encoding = queue::EncodingVolumePercent(figure, weights, info->two_pass);
+      const double analysis = queue::AnalysisVolumePercent(figure, weights);
+      if (!(encoding >= 0 && encoding <= 100 && analysis >= 0 && analysis <= 100)) __builtin_trap();
+    }
   }
 }
 
