@@ -8,8 +8,6 @@
 // beside it exactly as it was found; the start's repairs must leave a list
 // that the next start loads as it is, and the frameserver's installation
 // must come and go without a trace of its marker.
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -22,6 +20,7 @@
 #include "platform/registry_access.h"
 #include "platform/registry_store.h"
 #include "queue/job_store.h"
+#include "tests/platform/sqlite_fuzz_heap.h"
 #include "tests/support/fuzz_scratch.h"
 
 namespace {
@@ -87,17 +86,8 @@ void InstallAndUninstall(RegistryStore& store, const Fixture& f) {
 
 }  // namespace
 
-// SQLite (not instrumented) takes its page cache and its connections'
-// lookaside memory from one pool made here, instead of the sanitizer's
-// allocator, whose fresh pages for every connection cost most of a run.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  int header = 0;
-  sqlite3_config(SQLITE_CONFIG_PCACHE_HDRSZ, &header);
-  constexpr int kPages = 256;
-  const int slot = 65536 + header;
-  static void* const pool = std::malloc(static_cast<size_t>(slot) * kPages);
-  sqlite3_config(SQLITE_CONFIG_PAGECACHE, pool, slot, kPages);
-  sqlite3_config(SQLITE_CONFIG_LOOKASIDE, 0, 0);
+  kv_test::UseSqliteFuzzHeap();
   return 0;
 }
 

@@ -26,7 +26,7 @@ if(KV_FUZZ)
   target_link_libraries(registry_store_fuzz_seeds PRIVATE kv_platform SQLite::SQLite3)
 endif()
 kv_add_fuzz_target(registry_store_fuzz
-  SOURCES registry_store_fuzz.cpp ${KV_TESSMAR_FORMATS_SOURCES}
+  SOURCES registry_store_fuzz.cpp sqlite_fuzz_heap.cpp ${KV_TESSMAR_FORMATS_SOURCES}
           "${PROJECT_SOURCE_DIR}/platform/registry_store_posix.cpp"
           "${PROJECT_SOURCE_DIR}/platform/registry_recovery_posix.cpp"
           "${PROJECT_SOURCE_DIR}/platform/registry_access.cpp"
