@@ -616,6 +616,16 @@ sqlite3* OpenSqliteStore(const std::string& path, std::string* error, OpenFailur
     *failure = OpenFailure::Damaged;
     return fail("damaged registry store (" + *check + ")");
   }
+  // A header whose write version this SQLite does not know opens read-only
+  // and passes the check, yet every write of the start would then fail: on a
+  // file the user may write, that is damage like any other.
+  if (sqlite3_db_readonly(db, "main") == 1) {
+    const bool writable = access(path.c_str(), W_OK) == 0;
+    CloseUnchanged(db);
+    if (!writable) return fail("the file cannot be written");
+    *failure = OpenFailure::Damaged;
+    return fail("damaged registry store (its header lets it only be read)");
+  }
   auto mode = QueryText(db, "PRAGMA journal_mode = WAL", &reason);
   if (!mode) return close_and_fail(reason);
   if (*mode != "wal") return close_and_fail("the write-ahead journal is not available");

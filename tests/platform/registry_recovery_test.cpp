@@ -132,7 +132,8 @@ TEST_F(RegistryRecovery, ATruncatedStoreKeepsWhatCanStillBeRead) {
 // reads well, and only a write near it fails), and a table whose row ids go
 // back (a scan read the same rows again without end), and a key whose id
 // was lost (restored as key 0, which the store takes for no key at all),
-// and a store that was written to before its damage was found.
+// and a store that was written to before its damage was found, and a
+// header whose write version makes every write fail.
 TEST_F(RegistryRecovery, TheFuzzersDamagedStoresAreRecovered) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(KV_REGISTRY_FINDINGS))
