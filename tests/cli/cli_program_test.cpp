@@ -21,6 +21,7 @@
 #include "platform/registry_store.h"
 #include "platform/single_instance.h"
 #include "queue/job_store.h"
+#include "tests/support/queued_jobs.h"
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wizard/analysed_disc.h"
@@ -96,13 +97,7 @@ class CliProgram : public ::testing::Test {
   // Empties the queue and the destination folder.
   void ForgetJobs() {
     for (const std::string& name : Entries(dest_.Path())) kv_test::RemoveTree(dest_.File(name));
-    auto store = platform::RegistryStore::Open(platform::RegistryStore::DefaultPath());
-    if (!store) return;
-    platform::RegistryAccess registry(*store, platform::RegistryRoot::LocalMachine);
-    queue::JobStore jobs(registry);
-    jobs.LoadJobList();
-    while (!jobs.Jobs().empty() && jobs.RemoveJob(0)) {
-    }
+    kv_test::ForgetQueuedJobs();
   }
 
   std::vector<std::string> New(const std::string& name, const std::string& disc,

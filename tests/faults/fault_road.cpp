@@ -12,9 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/registry_access.h"
-#include "platform/registry_store.h"
-#include "queue/job_store.h"
+#include "tests/support/queued_jobs.h"
 #include "tests/support/sample_dvds.h"
 
 namespace kv_test {
@@ -144,16 +142,6 @@ const std::vector<std::string>& ReferenceVolumes() {
     return made;
   }();
   return volumes;
-}
-
-void ForgetQueuedJobs() {
-  auto store = platform::RegistryStore::Open(platform::RegistryStore::DefaultPath());
-  if (!store) return;
-  platform::RegistryAccess registry(*store, platform::RegistryRoot::LocalMachine);
-  queue::JobStore jobs(registry);
-  jobs.LoadJobList();
-  while (!jobs.Jobs().empty() && jobs.RemoveJob(0)) {
-  }
 }
 
 std::vector<pid_t> OrphanedEncoders() {

@@ -63,8 +63,6 @@ std::string RoadVolumePath(const std::string& folder, int volume);
 // The volumes of the job encoded without a fault, made once per test
 // binary (the encoder makes the same bytes from the same job).
 const std::vector<std::string>& ReferenceVolumes();
-// Removes every job from the queue (their folders stay).
-void ForgetQueuedJobs();
 
 // The environment entries that preload the fault shim into a program (and
 // the programs it starts) with the step KV_FAULT_AT and the fault KV_FAULT

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/plain_job_settings.h"
 #include "wizard/job_settings.h"
 #include "wizard/job_writer.h"
 
@@ -25,34 +26,10 @@ using wizard::JobSettings;
 
 using Change = std::function<void(JobSettings&)>;
 
-// A 720 x 576 title of 300 frames, one volume, nothing but the picture.
-JobSettings Plain() {
-  JobSettings s;
-  s.Facts.PictureWidth = 720;
-  s.Facts.PictureHeight = 576;
-  s.FrameCount = 300;
-  s.EncodeMode = EncodeModeKind::FixedSize;
-  s.SplitVolumes = true;
-  s.VolumeCount = 1;
-  s.CropMode = CropModeKind::Disabled;
-  s.OutputWidth = 640;
-  s.OutputHeight = 352;
-  return s;
-}
-
 Change Audio(int stream, int format, int channels, ChannelModeKind mode, int delay_ms = 0,
              int gain_step = 0) {
   return [=](JobSettings& s) {
-    wizard::PgcAudioEntry a;
-    a.StreamNumber = stream;
-    a.Format = format;
-    a.Channels = channels;
-    a.DelayMs = delay_ms;
-    if (format == 4) {
-      a.BitsPerSample = 16;
-      a.SampleRate = 48000;
-    }
-    s.Facts.AudioStreams = {a};
+    s.Facts.AudioStreams = {kv_test::AudioStream(stream, format, channels, delay_ms)};
     s.HasAudio = true;
     s.AudioTrack = 0;
     s.ChannelMode = mode;
@@ -137,7 +114,7 @@ int main(int argc, char** argv) {
   for (const Change& picture : pictures)
     for (const Change& sound : sounds)
       for (const Change& extra : extras) {
-        JobSettings s = Plain();
+        JobSettings s = kv_test::PlainJobSettings();
         picture(s);
         sound(s);
         extra(s);

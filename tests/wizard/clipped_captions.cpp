@@ -1,6 +1,7 @@
 #include "tests/wizard/clipped_captions.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -123,6 +124,16 @@ std::vector<std::string> ClippedCaptions(QWidget* root) {
       clipped.push_back(Name(*widget).toStdString());
   }
   return clipped;
+}
+
+ScaledApplicationFont::ScaledApplicationFont(double factor) : desktop_font_(QApplication::font()) {
+  QFont font = desktop_font_;
+  font.setPointSizeF(desktop_font_.pointSizeF() * factor);
+  QApplication::setFont(font);
+}
+
+ScaledApplicationFont::~ScaledApplicationFont() {
+  QApplication::setFont(desktop_font_);
 }
 
 }  // namespace kv_test

@@ -14,15 +14,7 @@ namespace {
 
 class ConfigLayout : public ::testing::TestWithParam<double> {
  protected:
-  void SetUp() override {
-    default_font_ = QApplication::font();
-    QFont font = default_font_;
-    font.setPointSizeF(default_font_.pointSizeF() * GetParam());
-    QApplication::setFont(font);
-  }
-  void TearDown() override { QApplication::setFont(default_font_); }
-
-  QFont default_font_;
+  ScaledApplicationFont font_{GetParam()};
 };
 
 // The wizard's notebook page at the desktop font.

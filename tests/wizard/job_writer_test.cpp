@@ -16,6 +16,7 @@
 #include "platform/registry_access.h"
 #include "queue/job_file.h"
 #include "queue/job_store.h"
+#include "tests/support/plain_job_settings.h"
 #include "tests/support/recorders.h"
 #include "tests/support/scoped_registry.h"
 #include "tests/support/temp_dir.h"
@@ -32,36 +33,11 @@ using wizard::JobSettings;
 
 constexpr const char* kKey = "vts01_pgc01_a0";
 
-// A 720 x 576 title of 300 frames, one volume, nothing but the picture.
-JobSettings PlainSettings() {
-  JobSettings s;
-  s.Facts.PictureWidth = 720;
-  s.Facts.PictureHeight = 576;
-  s.FrameCount = 300;
-  s.EncodeMode = EncodeModeKind::FixedSize;
-  s.SplitVolumes = true;
-  s.VolumeCount = 1;
-  s.CropMode = CropModeKind::Disabled;
-  s.OutputWidth = 640;
-  s.OutputHeight = 352;
-  return s;
-}
-
-wizard::PgcAudioEntry Audio(int stream, int format, int channels, int delay_ms = 0) {
-  wizard::PgcAudioEntry a;
-  a.StreamNumber = stream;
-  a.Format = format;
-  a.Channels = channels;
-  a.DelayMs = delay_ms;
-  if (format == 4) {
-    a.BitsPerSample = 16;
-    a.SampleRate = 48000;
-  }
-  return a;
-}
+using kv_test::AudioStream;
+using kv_test::PlainJobSettings;
 
 void UseAudio(JobSettings& s, wizard::PgcAudioEntry a, wizard::ChannelModeKind mode) {
-  s.Facts.AudioStreams = {Audio(0, 1, 6), a};
+  s.Facts.AudioStreams = {AudioStream(0, 1, 6), a};
   s.HasAudio = true;
   s.AudioTrack = 1;
   s.ChannelMode = mode;
@@ -211,7 +187,7 @@ std::vector<ScriptCase> ScriptCases() {
        },
        [](Sections&) {}},
       {"Dolby Digital, stereo",
-       [](JobSettings& s) { UseAudio(s, Audio(2, 1, 6), wizard::ChannelModeKind::Stereo); },
+       [](JobSettings& s) { UseAudio(s, AudioStream(2, 1, 6), wizard::ChannelModeKind::Stereo); },
        [](Sections& x) {
          x.loads.push_back("LoadPlugin(\"qmaudio_ac3.dll\")");
          x.audio = {"audio = qmAudioAC3Source(\"vts01_pgc01_a0_at2.vfm\", channels=2)", ""};
@@ -219,7 +195,9 @@ std::vector<ScriptCase> ScriptCases() {
        },
        {"qmvideo.dll", "qmaudio_ac3.dll"}},
       {"DTS, multichannel",
-       [](JobSettings& s) { UseAudio(s, Audio(1, 2, 6), wizard::ChannelModeKind::Multichannel); },
+       [](JobSettings& s) {
+         UseAudio(s, AudioStream(1, 2, 6), wizard::ChannelModeKind::Multichannel);
+       },
        [](Sections& x) {
          x.loads.push_back("LoadPlugin(\"qmaudio_dts.dll\")");
          x.audio = {"audio = qmAudioDTSSource(\"vts01_pgc01_a0_at1.vfm\", channels=6)", ""};
@@ -227,7 +205,7 @@ std::vector<ScriptCase> ScriptCases() {
        },
        {"qmvideo.dll", "qmaudio_dts.dll"}},
       {"MPEG-1, mono",
-       [](JobSettings& s) { UseAudio(s, Audio(7, 3, 2), wizard::ChannelModeKind::Mono); },
+       [](JobSettings& s) { UseAudio(s, AudioStream(7, 3, 2), wizard::ChannelModeKind::Mono); },
        [](Sections& x) {
          x.loads.push_back("LoadPlugin(\"qmaudio_mpa.dll\")");
          x.audio = {"audio = qmAudioMPASource(\"vts01_pgc01_a0_at7.vfm\", channels=1)", ""};
@@ -235,7 +213,9 @@ std::vector<ScriptCase> ScriptCases() {
        },
        {"qmvideo.dll", "qmaudio_mpa.dll"}},
       {"Dolby Digital, surround, delayed -80 ms",
-       [](JobSettings& s) { UseAudio(s, Audio(0, 1, 6, -80), wizard::ChannelModeKind::Surround); },
+       [](JobSettings& s) {
+         UseAudio(s, AudioStream(0, 1, 6, -80), wizard::ChannelModeKind::Surround);
+       },
        [](Sections& x) {
          x.loads.push_back("LoadPlugin(\"qmaudio_ac3.dll\")");
          x.audio = {"audio = qmAudioAC3Source(\"vts01_pgc01_a0_at0.vfm\", channels=2)", ""};
@@ -244,7 +224,7 @@ std::vector<ScriptCase> ScriptCases() {
        {"qmvideo.dll", "qmaudio_ac3.dll"}},
       {"LPCM with +12 dB, delayed 33 ms",
        [](JobSettings& s) {
-         UseAudio(s, Audio(1, 4, 2, 33), wizard::ChannelModeKind::Mono);
+         UseAudio(s, AudioStream(1, 4, 2, 33), wizard::ChannelModeKind::Mono);
          s.GainEnabled = true;
          s.GainStep = -60;
        },
@@ -259,7 +239,7 @@ std::vector<ScriptCase> ScriptCases() {
        {"qmvideo.dll", "qmaudio_lpcm.dll"}},
       {"gain -1.4 dB",
        [](JobSettings& s) {
-         UseAudio(s, Audio(0, 1, 2), wizard::ChannelModeKind::Stereo);
+         UseAudio(s, AudioStream(0, 1, 2), wizard::ChannelModeKind::Stereo);
          s.GainEnabled = true;
          s.GainStep = 7;
        },
@@ -272,7 +252,7 @@ std::vector<ScriptCase> ScriptCases() {
        {"qmvideo.dll", "qmaudio_ac3.dll"}},
       {"gain step set but gain off",
        [](JobSettings& s) {
-         UseAudio(s, Audio(0, 1, 2), wizard::ChannelModeKind::Stereo);
+         UseAudio(s, AudioStream(0, 1, 2), wizard::ChannelModeKind::Stereo);
          s.GainStep = 30;
        },
        [](Sections& x) {
@@ -301,7 +281,7 @@ std::vector<ScriptCase> ScriptCases() {
 
 TEST(JobWriterScript, EveryVariantOfTheLines) {
   for (const ScriptCase& c : ScriptCases()) {
-    JobSettings s = PlainSettings();
+    JobSettings s = PlainJobSettings();
     c.set(s);
     Sections expected;
     c.expect(expected);
@@ -313,7 +293,7 @@ TEST(JobWriterScript, EveryVariantOfTheLines) {
 
 TEST(JobWriterScript, PreviewFiltersFasterAndNeitherCutsNorMarksTheStart) {
   for (const ScriptCase& c : ScriptCases()) {
-    JobSettings s = PlainSettings();
+    JobSettings s = PlainJobSettings();
     c.set(s);
     s.VolumeCount = 3;  // several volumes: the preview still shows the whole title
     Sections expected;
@@ -344,7 +324,7 @@ TEST(JobWriterScript, VolumesCutTheirShareOfTheFrames) {
                {"Trim(0, 1)", "Trim(2, 3)", "Trim(4, 5)", "Trim(6, 7)", "Trim(8, 9)",
                 "Trim(10, 11)", "Trim(12, 13)", "Trim(14, 15)", "Trim(16, 17)", "Trim(18, 0)"}},
        }) {
-    JobSettings s = PlainSettings();
+    JobSettings s = PlainJobSettings();
     s.FrameCount = c.frame_count;
     s.VolumeCount = c.volumes;
     s.PalTruSpeed = true;
@@ -360,13 +340,13 @@ TEST(JobWriterScript, VolumesCutTheirShareOfTheFrames) {
 }
 
 TEST(JobWriterScript, StreamsTheTitleDoesNotHaveWriteNoScript) {
-  JobSettings s = PlainSettings();
+  JobSettings s = PlainJobSettings();
   s.HasAudio = true;  // but no stream
   EXPECT_EQ(wizard::FormatScript(s, kKey, 1, false), "");
-  s = PlainSettings();
-  UseAudio(s, Audio(0, 0, 2), wizard::ChannelModeKind::Stereo);  // unknown format
+  s = PlainJobSettings();
+  UseAudio(s, AudioStream(0, 0, 2), wizard::ChannelModeKind::Stereo);  // unknown format
   EXPECT_EQ(wizard::FormatScript(s, kKey, 1, false), "");
-  s = PlainSettings();
+  s = PlainJobSettings();
   s.HasSubtitles = s.SubtitlesEnabled = true;
   s.Facts.SubtitleStreams = {{0, 0}};
   s.SubtitleTrack = 1;
@@ -407,12 +387,12 @@ class JobWriterFiles : public ::testing::Test {
       kv_test::WriteFile(Data(file), file);
     state_.TitleSets[1].SubtitleFiles[0] = "vts01_pgc00_a0_st0.sub";
     JobSettings& s = state_.Settings;
-    s = PlainSettings();
+    s = PlainJobSettings();
     s.FrameRate = 25;
     s.TotalBitrate = 1077081.7;
     s.VolumeCount = 3;
     s.Deinterlace = true;
-    UseAudio(s, Audio(0, 1, 2), wizard::ChannelModeKind::Stereo);
+    UseAudio(s, AudioStream(0, 1, 2), wizard::ChannelModeKind::Stereo);
     s.Facts.AudioStreams.resize(1);
     s.AudioTrack = 0;
     s.AudioCodecRows = wizard::AudioCodecListOf(wizard::ChannelModeKind::Stereo);

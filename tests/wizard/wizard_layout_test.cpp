@@ -20,14 +20,6 @@ namespace {
 // default is 9 pt): the window grows where a page needs the room.
 class WizardLayout : public kv_test::WizardTest, public ::testing::WithParamInterface<double> {
  protected:
-  void SetUp() override {
-    default_font_ = QApplication::font();
-    QFont font = default_font_;
-    font.setPointSizeF(default_font_.pointSizeF() * GetParam());
-    QApplication::setFont(font);
-  }
-  void TearDown() override { QApplication::setFont(default_font_); }
-
   // Every caption of the wizard's frame and its current page is whole, and
   // the header's texts stop short of the logo.
   void ExpectWhole(const char* where) {
@@ -39,7 +31,7 @@ class WizardLayout : public kv_test::WizardTest, public ::testing::WithParamInte
       EXPECT_LE(Find<QLabel>(text)->geometry().right(), logo) << where << ", " << text;
   }
 
-  QFont default_font_;
+  kv_test::ScaledApplicationFont font_{GetParam()};
 };
 
 TEST_P(WizardLayout, HeaderAndLabelsShowWholeOnEveryPage) {
