@@ -21,7 +21,7 @@
 #include "platform/registry_store.h"
 #include "platform/single_instance.h"
 #include "queue/job_store.h"
-#include "tests/support/queued_jobs.h"
+#include "tests/queue/queued_jobs.h"
 #include "tests/support/sample_dvds.h"
 #include "tests/support/temp_dir.h"
 #include "tests/wizard/analysed_disc.h"

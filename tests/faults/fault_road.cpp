@@ -12,7 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "tests/support/queued_jobs.h"
+#include "tests/queue/queued_jobs.h"
 #include "tests/support/sample_dvds.h"
 
 namespace kv_test {

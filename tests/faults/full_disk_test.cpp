@@ -12,7 +12,7 @@
 
 #include "tests/faults/fault_road.h"
 #include "tests/faults/small_disk.h"
-#include "tests/support/queued_jobs.h"
+#include "tests/queue/queued_jobs.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

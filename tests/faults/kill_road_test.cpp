@@ -17,7 +17,7 @@
 #include <set>
 
 #include "tests/faults/fault_road.h"
-#include "tests/support/queued_jobs.h"
+#include "tests/queue/queued_jobs.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/support/queued_jobs.h"
+#include "tests/queue/queued_jobs.h"
 
 #include "platform/registry_access.h"
 #include "platform/registry_store.h"
