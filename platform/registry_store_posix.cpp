@@ -31,6 +31,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/registry_store.h"
@@ -93,14 +94,81 @@ bool MakeFolders(const std::string& path) {
   return false;
 }
 
-// A prepared statement; any error is remembered in the statement and makes
+// The prepared statements of one connection, each prepared at its first use
+// and kept until the connection closes: preparing a statement costs more
+// than running most of these, and a start of the program runs them by the
+// hundred. Keyed by the address of the SQL text, which is always a literal.
+class StatementCache {
+ public:
+  explicit StatementCache(sqlite3* db) : db_(db) {}
+  ~StatementCache() { FinalizeAll(); }
+  StatementCache(const StatementCache&) = delete;
+  StatementCache& operator=(const StatementCache&) = delete;
+
+  sqlite3* Db() const { return db_; }
+
+  // The statement for `sql`, reset and without bindings; null when it cannot
+  // be prepared. One still in use further up the stack (a recursive copy)
+  // gives a statement of its own for this use. Every statement taken goes
+  // back through Return.
+  sqlite3_stmt* Take(const char* sql) {
+    Entry& entry = entries_[sql];
+    if (entry.in_use) return Prepare(sql);
+    if (!entry.stmt) entry.stmt = Prepare(sql);
+    entry.in_use = entry.stmt != nullptr;
+    return entry.stmt;
+  }
+  void Return(const char* sql, sqlite3_stmt* stmt) {
+    if (!stmt) return;
+    auto found = entries_.find(sql);
+    if (found == entries_.end() || found->second.stmt != stmt) {
+      sqlite3_finalize(stmt);
+      return;
+    }
+    // A reset statement holds no lock and no read of the file.
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    found->second.in_use = false;
+  }
+  // Runs a statement that returns no rows (BEGIN, COMMIT, ...).
+  bool Run(const char* sql) {
+    sqlite3_stmt* stmt = Take(sql);
+    int rc = stmt ? sqlite3_step(stmt) : SQLITE_ERROR;
+    while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
+    Return(sql, stmt);
+    return rc == SQLITE_DONE;
+  }
+  // Before the connection closes: a statement left would keep it open.
+  void FinalizeAll() {
+    for (auto& [sql, entry] : entries_) sqlite3_finalize(entry.stmt);
+    entries_.clear();
+  }
+
+ private:
+  struct Entry {
+    sqlite3_stmt* stmt = nullptr;
+    bool in_use = false;
+  };
+  sqlite3_stmt* Prepare(const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      return nullptr;
+    }
+    return stmt;
+  }
+
+  sqlite3* db_;
+  std::unordered_map<const char*, Entry> entries_;
+};
+
+// One use of a statement from the cache; any error is remembered and makes
 // the enclosing operation fail.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) failed_ = true;
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(StatementCache& cache, const char* sql)
+      : cache_(cache), sql_(sql), stmt_(cache.Take(sql)), failed_(stmt_ == nullptr) {}
+  ~Statement() { cache_.Return(sql_, stmt_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -132,12 +200,6 @@ class Statement {
     }
     return !failed_;
   }
-  void Reset() {
-    if (stmt_) {
-      sqlite3_reset(stmt_);
-      sqlite3_clear_bindings(stmt_);
-    }
-  }
   bool Ok() const { return !failed_; }
   int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
   std::string Text(int column) {
@@ -148,8 +210,10 @@ class Statement {
   }
 
  private:
-  sqlite3_stmt* stmt_ = nullptr;
-  bool failed_ = false;
+  StatementCache& cache_;
+  const char* sql_;
+  sqlite3_stmt* stmt_;
+  bool failed_;
 };
 
 bool Exec(sqlite3* db, const char* sql) {
@@ -161,19 +225,20 @@ bool Exec(sqlite3* db, const char* sql) {
 // failing operation undoes only itself and the outer body decides the rest.
 class Transaction {
  public:
-  Transaction(sqlite3* db, bool write) : db_(db), nested_(!sqlite3_get_autocommit(db)) {
+  Transaction(StatementCache& statements, bool write)
+      : statements_(statements), nested_(!sqlite3_get_autocommit(statements.Db())) {
     if (nested_)
-      ok_ = Exec(db_, "SAVEPOINT kv_operation");
+      ok_ = statements_.Run("SAVEPOINT kv_operation");
     else
-      ok_ = Exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN");
+      ok_ = statements_.Run(write ? "BEGIN IMMEDIATE" : "BEGIN");
   }
   ~Transaction() {
     if (!ok_ || committed_) return;
     if (nested_) {
-      Exec(db_, "ROLLBACK TO kv_operation");
-      Exec(db_, "RELEASE kv_operation");
-    } else if (!sqlite3_get_autocommit(db_)) {
-      Exec(db_, "ROLLBACK");
+      statements_.Run("ROLLBACK TO kv_operation");
+      statements_.Run("RELEASE kv_operation");
+    } else if (!sqlite3_get_autocommit(statements_.Db())) {
+      statements_.Run("ROLLBACK");
     }
   }
   Transaction(const Transaction&) = delete;
@@ -182,12 +247,12 @@ class Transaction {
   bool Ok() const { return ok_; }
   bool Commit() {
     if (!ok_) return false;
-    committed_ = Exec(db_, nested_ ? "RELEASE kv_operation" : "COMMIT");
+    committed_ = statements_.Run(nested_ ? "RELEASE kv_operation" : "COMMIT");
     return committed_;
   }
 
  private:
-  sqlite3* db_;
+  StatementCache& statements_;
   bool nested_;
   bool ok_ = false;
   bool committed_ = false;
@@ -216,8 +281,11 @@ std::optional<std::string> QueryText(sqlite3* db, const char* sql, std::string* 
 
 class SqliteRegistryStore final : public RegistryStore {
  public:
-  explicit SqliteRegistryStore(sqlite3* db) : db_(db) {}
-  ~SqliteRegistryStore() override { sqlite3_close_v2(db_); }
+  explicit SqliteRegistryStore(sqlite3* db) : db_(db), statements_(db) {}
+  ~SqliteRegistryStore() override {
+    statements_.FinalizeAll();
+    sqlite3_close_v2(db_);
+  }
 
   bool KeyExists(RegistryRoot root, const std::string& key) override {
     return Read<bool>([&]() -> std::optional<bool> {
@@ -269,7 +337,7 @@ class SqliteRegistryStore final : public RegistryStore {
     return Read<std::vector<std::string>>([&]() -> std::optional<std::vector<std::string>> {
       int64_t id = FindKey(root, SplitPath(key));
       if (id <= 0) return std::nullopt;
-      Statement st(db_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY id");
+      Statement st(statements_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY id");
       st.Bind(1, id);
       std::vector<std::string> names;
       while (st.Step()) names.push_back(st.Text(0));
@@ -283,7 +351,7 @@ class SqliteRegistryStore final : public RegistryStore {
     return Read<std::vector<std::string>>([&]() -> std::optional<std::vector<std::string>> {
       int64_t id = FindKey(root, SplitPath(key));
       if (id <= 0) return std::nullopt;
-      Statement st(db_, "SELECT name FROM vals WHERE key = ?1 ORDER BY seq");
+      Statement st(statements_, "SELECT name FROM vals WHERE key = ?1 ORDER BY seq");
       st.Bind(1, id);
       std::vector<std::string> names;
       while (st.Step()) names.push_back(st.Text(0));
@@ -307,7 +375,7 @@ class SqliteRegistryStore final : public RegistryStore {
     auto type = Read<int>([&]() -> std::optional<int> {
       int64_t id = FindKey(root, SplitPath(key));
       if (id <= 0) return std::nullopt;
-      Statement st(db_, "SELECT type FROM vals WHERE key = ?1 AND name = ?2");
+      Statement st(statements_, "SELECT type FROM vals WHERE key = ?1 AND name = ?2");
       st.Bind(1, id).Bind(2, name);
       if (!st.Step()) return std::nullopt;
       return static_cast<int>(st.Int(0));
@@ -322,7 +390,7 @@ class SqliteRegistryStore final : public RegistryStore {
     return Read<std::string>([&]() -> std::optional<std::string> {
       int64_t id = FindKey(root, SplitPath(key));
       if (id <= 0) return std::nullopt;
-      Statement st(db_, "SELECT type, sdata FROM vals WHERE key = ?1 AND name = ?2");
+      Statement st(statements_, "SELECT type, sdata FROM vals WHERE key = ?1 AND name = ?2");
       st.Bind(1, id).Bind(2, name);
       if (!st.Step() || st.Int(0) != kTypeString) return std::nullopt;
       return st.Text(1);
@@ -334,7 +402,7 @@ class SqliteRegistryStore final : public RegistryStore {
     return Read<uint32_t>([&]() -> std::optional<uint32_t> {
       int64_t id = FindKey(root, SplitPath(key));
       if (id <= 0) return std::nullopt;
-      Statement st(db_, "SELECT type, ddata FROM vals WHERE key = ?1 AND name = ?2");
+      Statement st(statements_, "SELECT type, ddata FROM vals WHERE key = ?1 AND name = ?2");
       st.Bind(1, id).Bind(2, name);
       if (!st.Step() || st.Int(0) != kTypeDWord) return std::nullopt;
       return static_cast<uint32_t>(st.Int(1));
@@ -349,7 +417,7 @@ class SqliteRegistryStore final : public RegistryStore {
     return Write([&] {
       int64_t id = FindKey(root, SplitPath(key));
       if (id <= 0) return false;
-      Statement st(db_, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
+      Statement st(statements_, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
       st.Bind(1, id).Bind(2, name);
       return st.Run() && sqlite3_changes(db_) > 0;
     });
@@ -359,7 +427,7 @@ class SqliteRegistryStore final : public RegistryStore {
   template <typename Body>
   bool Write(Body&& body) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    Transaction transaction(db_, true);
+    Transaction transaction(statements_, true);
     if (!transaction.Ok()) return false;
     if (!body()) return false;  // rolled back
     return transaction.Commit();
@@ -368,7 +436,7 @@ class SqliteRegistryStore final : public RegistryStore {
   template <typename T, typename Body>
   std::optional<T> Read(Body&& body) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    Transaction transaction(db_, false);
+    Transaction transaction(statements_, false);
     if (!transaction.Ok()) return std::nullopt;
     std::optional<T> result = body();
     if (!transaction.Commit()) return std::nullopt;
@@ -377,7 +445,7 @@ class SqliteRegistryStore final : public RegistryStore {
 
   // The id of a direct subkey: > 0 found, 0 missing, -1 error.
   int64_t FindChild(int64_t parent, const std::string& name) {
-    Statement st(db_, "SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
+    Statement st(statements_, "SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
     st.Bind(1, parent).Bind(2, name);
     if (st.Step()) return st.Int(0);
     return st.Ok() ? 0 : -1;
@@ -394,7 +462,7 @@ class SqliteRegistryStore final : public RegistryStore {
   }
 
   int64_t InsertKey(int64_t parent, const std::string& name) {
-    Statement st(db_, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
+    Statement st(statements_, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
     st.Bind(1, parent).Bind(2, name);
     if (!st.Run()) return -1;
     return sqlite3_last_insert_rowid(db_);
@@ -418,14 +486,14 @@ class SqliteRegistryStore final : public RegistryStore {
   int64_t CopyKey(int64_t source, int64_t parent, const std::string& name) {
     int64_t copy = InsertKey(parent, name);
     if (copy <= 0) return -1;
-    Statement values(db_,
+    Statement values(statements_,
                      "INSERT INTO vals(key, name, type, sdata, ddata, seq) "
                      "SELECT ?1, name, type, sdata, ddata, seq FROM vals WHERE key = ?2");
     values.Bind(1, copy).Bind(2, source);
     if (!values.Run()) return -1;
     std::vector<std::pair<int64_t, std::string>> children;
     {
-      Statement st(db_, "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY id");
+      Statement st(statements_, "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY id");
       st.Bind(1, source);
       while (st.Step()) children.emplace_back(st.Int(0), st.Text(1));
       if (!st.Ok()) return -1;
@@ -439,7 +507,7 @@ class SqliteRegistryStore final : public RegistryStore {
   // Deletes a key; its values and subkeys go with it (ON DELETE CASCADE).
   bool RemoveKey(int64_t id) {
     if (id <= 2) return false;  // the roots stay
-    Statement st(db_, "DELETE FROM keys WHERE id = ?1");
+    Statement st(statements_, "DELETE FROM keys WHERE id = ?1");
     st.Bind(1, id);
     return st.Run() && sqlite3_changes(db_) > 0;
   }
@@ -449,7 +517,7 @@ class SqliteRegistryStore final : public RegistryStore {
     int64_t id = FindKey(root, SplitPath(key));
     if (id <= 0) return false;
     // Replacing a value keeps its position and the case of its name.
-    Statement st(db_,
+    Statement st(statements_,
                  "INSERT INTO vals(key, name, type, sdata, ddata, seq) VALUES(?1, ?2, ?3, ?4, ?5, "
                  "(SELECT COALESCE(MAX(seq), 0) + 1 FROM vals WHERE key = ?1)) "
                  "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, "
@@ -464,6 +532,7 @@ class SqliteRegistryStore final : public RegistryStore {
   }
 
   sqlite3* db_;
+  StatementCache statements_;
   // One connection serves one operation at a time.
   // Recursive: operations called from an Atomically body take it again.
   std::recursive_mutex mutex_;
@@ -487,7 +556,8 @@ void CloseUnchanged(sqlite3* db) {
 // Creates or checks the schema inside one write transaction. `damaged` is
 // set when the file is one of ours (or no database at all) and broken.
 bool SetUpSchema(sqlite3* db, std::string* error, bool* damaged) {
-  Transaction transaction(db, true);
+  StatementCache statements(db);
+  Transaction transaction(statements, true);
   if (!transaction.Ok()) {
     *error = sqlite3_errmsg(db);
     *damaged = IsDamage(sqlite3_errcode(db));
