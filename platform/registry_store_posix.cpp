@@ -100,7 +100,8 @@ bool MakeFolders(const std::string& path) {
 // hundred. Keyed by the address of the SQL text, which is always a literal.
 class StatementCache {
  public:
-  explicit StatementCache(sqlite3* db) : db_(db) {}
+  // With `keep` false every statement is prepared for its one use.
+  explicit StatementCache(sqlite3* db, bool keep = true) : db_(db), keep_(keep) {}
   ~StatementCache() { FinalizeAll(); }
   StatementCache(const StatementCache&) = delete;
   StatementCache& operator=(const StatementCache&) = delete;
@@ -112,6 +113,7 @@ class StatementCache {
   // gives a statement of its own for this use. Every statement taken goes
   // back through Return.
   sqlite3_stmt* Take(const char* sql) {
+    if (!keep_) return Prepare(sql);
     Entry& entry = entries_[sql];
     if (entry.in_use) return Prepare(sql);
     if (!entry.stmt) entry.stmt = Prepare(sql);
@@ -159,6 +161,7 @@ class StatementCache {
   }
 
   sqlite3* db_;
+  bool keep_;
   std::unordered_map<const char*, Entry> entries_;
 };
 
@@ -281,7 +284,8 @@ std::optional<std::string> QueryText(sqlite3* db, const char* sql, std::string* 
 
 class SqliteRegistryStore final : public RegistryStore {
  public:
-  explicit SqliteRegistryStore(sqlite3* db) : db_(db), statements_(db) {}
+  SqliteRegistryStore(sqlite3* db, bool keep_statements)
+      : db_(db), statements_(db, keep_statements) {}
   ~SqliteRegistryStore() override {
     statements_.FinalizeAll();
     sqlite3_close_v2(db_);
@@ -715,8 +719,8 @@ sqlite3* OpenSqliteStore(const std::string& path, std::string* error, OpenFailur
   return db;
 }
 
-std::unique_ptr<RegistryStore> StoreOnSqlite(sqlite3* db) {
-  return std::make_unique<SqliteRegistryStore>(db);
+std::unique_ptr<RegistryStore> StoreOnSqlite(sqlite3* db, bool keep_statements) {
+  return std::make_unique<SqliteRegistryStore>(db, keep_statements);
 }
 
 std::unique_ptr<RegistryStore> RegistryStore::Open(const std::string& path, std::string* error) {

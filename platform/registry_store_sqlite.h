@@ -23,6 +23,9 @@ enum class OpenFailure {
 sqlite3* OpenSqliteStore(const std::string& path, std::string* error, OpenFailure* failure);
 
 // The store over a connection OpenSqliteStore gave; it closes the connection.
-std::unique_ptr<RegistryStore> StoreOnSqlite(sqlite3* db);
+// It keeps each statement prepared for the next use; with `keep_statements`
+// false it prepares each for its one use instead (the peer that
+// tools/registry_start_bench measures against).
+std::unique_ptr<RegistryStore> StoreOnSqlite(sqlite3* db, bool keep_statements = true);
 
 }  // namespace platform
