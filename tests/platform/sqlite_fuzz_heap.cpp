@@ -22,7 +22,11 @@ struct Header {
 static_assert(sizeof(Header) == 16);
 
 constexpr uint32_t kSmallestClass = 4;  // 16 bytes
-constexpr uint32_t kLargestClass = 17;  // 128 KiB; larger ones go to malloc
+// Up to 64 MiB: a damaged cell may claim a payload of gigabytes, and
+// SQLite then sizes (and clears) its list of overflow pages by the claim,
+// tens of megabytes for each read of that row. Kept here, such a block is
+// mapped and faulted in once instead of at every read.
+constexpr uint32_t kLargestClass = 26;  // larger ones go to malloc
 constexpr uint32_t kUnpooled = 0xffffffff;
 
 // Room pointers, per class. Never destroyed: blocks SQLite frees at the
