@@ -1,6 +1,7 @@
 #include "outside/producer/codecs.h"
 
 #include <algorithm>
+#include <chrono>
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -317,6 +318,20 @@ void AudioStore::WaitFor(double seconds) const {
   std::unique_lock<std::mutex> lock(mutex_);
   added_.wait(lock,
               [&] { return ended_ || (!frames_.empty() && frames_.back().start >= seconds); });
+}
+
+bool AudioStore::WaitEnd(const std::function<bool()>& halted) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!ended_) {
+    if (halted()) return false;
+    added_.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+AudioStore::Tally AudioStore::Now() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Tally{frames_.size(), payload_bytes_, ended_};
 }
 
 size_t AudioStore::Count() const {

@@ -111,6 +111,16 @@ class AudioStore {
   // Waits until every frame that starts before `seconds` is in the store,
   // or no more come.
   void WaitFor(double seconds) const;
+  // Waits until no more frames come; false when `halted` said to give up
+  // first (it is asked every few tens of milliseconds).
+  bool WaitEnd(const std::function<bool()>& halted) const;
+  // What the store holds at one moment.
+  struct Tally {
+    size_t frames = 0;
+    int64_t bytes = 0;
+    bool ended = false;
+  };
+  Tally Now() const;
   size_t Count() const;
   int64_t PayloadBytes() const;
   // Frame `i`: its start and bytes.

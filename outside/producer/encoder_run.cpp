@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -96,9 +97,10 @@ class EncoderRun {
   void PlanBits(const std::vector<Segment>& segments, const std::vector<FrameStats>* stats);
   bool EncodeSegment(const SegmentPass::Task& task, kv_video_file::VideoFile& clip,
                      SegmentPass::Sink& sink, std::string* error);
-  SegmentStart StartOf(const SegmentPass::Task& task);
+  SegmentStart StartOf(const SegmentPass::Task& task, const std::function<bool()>& halted);
   void SegmentDone(const SegmentPass::Task& task, const SegmentResult& result);
   bool JoinFrame(const CodedFrame& frame, bool* needs_key, std::string* error);
+  double ExpectedSoundBytes(AudioStore::Tally* coded) const;
   double VideoBits() const;
   double LeastFrameBits() const {
     return kLeastBitsPerMacroblock * ((width_ + 15) / 16) * ((height_ + 15) / 16);
@@ -319,19 +321,25 @@ bool EncoderRun::OpenOutput() {
   return true;
 }
 
+double EncoderRun::ExpectedSoundBytes(AudioStore::Tally* coded) const {
+  if (!with_audio_) return 0;
+  *coded = audio_store_->Now();
+  return producer::ExpectedSoundBytes(*coded, audio_->FrameSeconds(), Seconds(frames_),
+                                      audio_bytes_per_second_);
+}
+
 // The video bits of the whole volume in a bit-rate encoding: the budget
-// less the sound (as coded so far, and at its rate for the rest), the
+// less the sound (as coded so far, and as expected for the rest), the
 // packets' and the parts' own bytes, and the share kept for errors.
 double EncoderRun::VideoBits() const {
   const double aim = budget_bytes_ * kAimShare;
   const double seconds = Seconds(frames_);
   double audio = 0, audio_packets = 0;
   if (with_audio_) {
-    const auto coded = static_cast<double>(audio_store_->Count());
-    const double coded_seconds = coded * audio_->FrameSeconds();
-    audio = static_cast<double>(audio_store_->PayloadBytes()) +
-            audio_bytes_per_second_ * std::max(0.0, seconds - coded_seconds);
-    audio_packets = std::max(coded, seconds / audio_->FrameSeconds() + 1);
+    AudioStore::Tally coded;
+    audio = ExpectedSoundBytes(&coded);
+    const auto frames = static_cast<double>(coded.frames);
+    audio_packets = coded.ended ? frames : std::max(frames, seconds / audio_->FrameSeconds() + 1);
   }
   // The frames' packets as if every frame were of the mean size.
   const double mean_frame = std::max(0.0, aim - audio) / static_cast<double>(frames_);
@@ -358,7 +366,14 @@ void EncoderRun::PlanBits(const std::vector<Segment>& segments,
   book_.shares = SegmentShares(segments, planned_bits_, bits);
 }
 
-SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task) {
+SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
+                                 const std::function<bool()>& halted) {
+  // The sound is coded beside the passes and its bytes are only expected
+  // until it ends: the last segment starts from the sound as coded, so that
+  // it takes back what the expectation got wrong before the volume's last
+  // bytes are spent.
+  if (BitrateMode() && sound_ && !task.again && task.segment + 1 == book_.shares.size())
+    audio_store_->WaitEnd(halted);
   std::lock_guard<std::mutex> lock(book_mutex_);
   SegmentStart start;
   start.range = task.range;
@@ -415,7 +430,7 @@ void EncoderRun::SegmentDone(const SegmentPass::Task& task, const SegmentResult&
 
 bool EncoderRun::EncodeSegment(const SegmentPass::Task& task, kv_video_file::VideoFile& clip,
                                SegmentPass::Sink& sink, std::string* error) {
-  SegmentCoder coder(settings_, StartOf(task), warnings_);
+  SegmentCoder coder(settings_, StartOf(task, [&sink] { return sink.Halted(); }), warnings_);
   if (!coder.Open(error)) return false;
   FrameSource source(clip, width_, height_, task.range.first, task.range.end);
   std::vector<CodedFrame> out;
@@ -588,11 +603,11 @@ int EncoderRun::Execute() {
       Print(InfoLine("stopped during the analysis pass: no file was written"));
       return kExitStopped;
     }
-    // The encoding pass plans with the sound as coded.
-    if (sound_ && !sound_->Wait(&error_)) return Fail(error_);
+    // The encoding pass starts while the sound may still be coded: it plans
+    // with the sound as coded so far and as expected for the rest.
     const TwoPassRateControl plan(stats, LeastFrameBits());
-    const double least = plan.LeastBitsFrom(0) / 8 +
-                         (audio_store_ ? static_cast<double>(audio_store_->PayloadBytes()) : 0) +
+    AudioStore::Tally coded;
+    const double least = plan.LeastBitsFrom(0) / 8 + ExpectedSoundBytes(&coded) +
                          static_cast<double>(frames_) * kVideoPacketOverhead;
     if (least > budget_bytes_) {
       return Fail("avgBitrate " + std::to_string(job_.average_bitrate) +

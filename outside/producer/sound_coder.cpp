@@ -11,8 +11,22 @@ namespace {
 
 // Frames whose sound is read at once.
 constexpr int64_t kFramesPerRead = 25;
+// Less sound than this says nothing of its rate (the codec's first frames
+// are larger).
+constexpr double kSecondsForARate = 1;
 
 }  // namespace
+
+double ExpectedSoundBytes(const AudioStore::Tally& coded, double frame_seconds, double seconds,
+                          double bytes_per_second) {
+  const auto bytes = static_cast<double>(coded.bytes);
+  if (coded.ended) return bytes;
+  const double coded_seconds = static_cast<double>(coded.frames) * frame_seconds;
+  const double rate = coded_seconds >= kSecondsForARate
+                          ? std::max(bytes_per_second, bytes / coded_seconds)
+                          : bytes_per_second;
+  return bytes + rate * std::max(0.0, seconds - coded_seconds);
+}
 
 SoundCoder::SoundCoder(kv_video_file::VideoFile& clip, AudioEncoder& encoder, AudioStore& store,
                        int64_t frames)

@@ -42,4 +42,11 @@ class SoundCoder {
   std::thread thread_;
 };
 
+// The bytes a volume's sound will take in all, while it is still being
+// coded: what is coded, and the rest of `seconds` at the higher of the
+// nominal rate and the rate so far (the codec may pass its nominal rate a
+// little; a quiet start says nothing about what follows).
+double ExpectedSoundBytes(const AudioStore::Tally& coded, double frame_seconds, double seconds,
+                          double bytes_per_second);
+
 }  // namespace producer
