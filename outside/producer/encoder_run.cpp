@@ -36,6 +36,10 @@ constexpr double kPeakAimShare = 0.9;
 // Audio frames the AAC encoder holds back at most: what may still come for
 // a part after its last picture.
 constexpr double kAudioDelayFrames = 3;
+// A segment starts before the sound is coded only when the segments after
+// it can take back what the sound's forecast may get wrong with at most this
+// share of their bits.
+constexpr double kSoundTakenBackShare = 0.25;
 // More frames left out than this share of the volume is no encoding.
 constexpr double kMostFramesDropped = 0.5;
 // The shortest segment of the encoding pass of two passes, in seconds (its
@@ -68,6 +72,7 @@ class Progress {
 struct BitBook {
   enum class State { kWaiting, kRunning, kFinished };
   std::vector<double> shares;
+  std::vector<double> budgets;  // what each segment was given when it started
   std::vector<State> states;
   double finished_bits = 0;
   double coded_bits = 0, coded_frames = 0;
@@ -100,7 +105,8 @@ class EncoderRun {
   SegmentStart StartOf(const SegmentPass::Task& task, const std::function<bool()>& halted);
   void SegmentDone(const SegmentPass::Task& task, const SegmentResult& result);
   bool JoinFrame(const CodedFrame& frame, bool* needs_key, std::string* error);
-  double ExpectedSoundBytes(AudioStore::Tally* coded) const;
+  SoundForecast Sound(AudioStore::Tally* coded) const;
+  bool SoundTooUnsureToStart(size_t segment);
   double VideoBits() const;
   double LeastFrameBits() const {
     return kLeastBitsPerMacroblock * ((width_ + 15) / 16) * ((height_ + 15) / 16);
@@ -321,11 +327,10 @@ bool EncoderRun::OpenOutput() {
   return true;
 }
 
-double EncoderRun::ExpectedSoundBytes(AudioStore::Tally* coded) const {
-  if (!with_audio_) return 0;
+SoundForecast EncoderRun::Sound(AudioStore::Tally* coded) const {
+  if (!with_audio_) return {};
   *coded = audio_store_->Now();
-  return producer::ExpectedSoundBytes(*coded, audio_->FrameSeconds(), Seconds(frames_),
-                                      audio_bytes_per_second_);
+  return ForecastSound(*coded, audio_->FrameSeconds(), Seconds(frames_), audio_bytes_per_second_);
 }
 
 // The video bits of the whole volume in a bit-rate encoding: the budget
@@ -337,7 +342,7 @@ double EncoderRun::VideoBits() const {
   double audio = 0, audio_packets = 0;
   if (with_audio_) {
     AudioStore::Tally coded;
-    audio = ExpectedSoundBytes(&coded);
+    audio = Sound(&coded).bytes;
     const auto frames = static_cast<double>(coded.frames);
     audio_packets = coded.ended ? frames : std::max(frames, seconds / audio_->FrameSeconds() + 1);
   }
@@ -366,13 +371,23 @@ void EncoderRun::PlanBits(const std::vector<Segment>& segments,
   book_.shares = SegmentShares(segments, planned_bits_, bits);
 }
 
+// The sound is coded beside the passes and its bytes are only forecast
+// until it ends: the segments after the one starting take back what the
+// forecast gets wrong, so it starts only when they can take it back easily;
+// the last segment always starts from the sound as coded.
+bool EncoderRun::SoundTooUnsureToStart(size_t segment) {
+  AudioStore::Tally coded;
+  const double unsure = 8 * Sound(&coded).unsure_bytes;
+  if (unsure <= 0) return false;
+  std::lock_guard<std::mutex> lock(book_mutex_);
+  double after = 0;
+  for (size_t k = segment + 1; k < book_.shares.size(); ++k) after += book_.shares[k];
+  return unsure > kSoundTakenBackShare * after;
+}
+
 SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
                                  const std::function<bool()>& halted) {
-  // The sound is coded beside the passes and its bytes are only expected
-  // until it ends: the last segment starts from the sound as coded, so that
-  // it takes back what the expectation got wrong before the volume's last
-  // bytes are spent.
-  if (BitrateMode() && sound_ && !task.again && task.segment + 1 == book_.shares.size())
+  if (BitrateMode() && sound_ && !task.again && SoundTooUnsureToStart(task.segment))
     audio_store_->WaitEnd(halted);
   std::lock_guard<std::mutex> lock(book_mutex_);
   SegmentStart start;
@@ -384,7 +399,7 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
   if (BitrateMode()) {
     double running = 0, waiting = 0;
     for (size_t k = 0; k < book_.shares.size(); ++k) {
-      if (book_.states[k] == BitBook::State::kRunning) running += book_.shares[k];
+      if (book_.states[k] == BitBook::State::kRunning) running += book_.budgets[k];
       if (book_.states[k] == BitBook::State::kWaiting) waiting += book_.shares[k];
     }
     start.budget_bits = task.again ? task.bits
@@ -392,7 +407,10 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
                                                    book_.finished_bits, running, waiting);
     start.slack_bits = 8 * budget_bytes_ * (1 - kAimShare) * frames / static_cast<double>(frames_);
   }
-  if (!task.again) book_.states[task.segment] = BitBook::State::kRunning;
+  if (!task.again) {
+    book_.states[task.segment] = BitBook::State::kRunning;
+    book_.budgets[task.segment] = start.budget_bits;
+  }
   // The peak window reaches back into the segment before: its frames as
   // planned, else as the frames so far took on average.
   if (settings_.peak_bits > 0) {
@@ -504,6 +522,7 @@ PassEnd EncoderRun::EncodingPass(int pass, const std::vector<FrameStats>* stats)
   // Every mode keeps the segments' states: the peak limit and the models
   // start from the segments before, whatever the rate.
   book_.states.assign(segments.size(), BitBook::State::kWaiting);
+  book_.budgets.assign(segments.size(), 0);
   if (BitrateMode()) PlanBits(segments, stats);
   const size_t workers = std::min(segments.size(), static_cast<size_t>(workers_));
   if (!OpenWorkers(workers)) return PassEnd::Failed;
@@ -607,7 +626,7 @@ int EncoderRun::Execute() {
     // with the sound as coded so far and as expected for the rest.
     const TwoPassRateControl plan(stats, LeastFrameBits());
     AudioStore::Tally coded;
-    const double least = plan.LeastBitsFrom(0) / 8 + ExpectedSoundBytes(&coded) +
+    const double least = plan.LeastBitsFrom(0) / 8 + Sound(&coded).bytes +
                          static_cast<double>(frames_) * kVideoPacketOverhead;
     if (least > budget_bytes_) {
       return Fail("avgBitrate " + std::to_string(job_.average_bitrate) +

@@ -67,10 +67,10 @@ std::vector<double> SegmentShares(const std::vector<Segment>& segments,
   return shares;
 }
 
-double SegmentBudget(double share, double total, double finished_bits, double running_shares,
+double SegmentBudget(double share, double total, double finished_bits, double running_bits,
                      double waiting_shares) {
   if (waiting_shares <= 0) return share;
-  const double left = total - finished_bits - running_shares;
+  const double left = total - finished_bits - running_bits;
   return std::max(0.0, share * left / waiting_shares);
 }
 

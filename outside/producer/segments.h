@@ -38,8 +38,9 @@ std::vector<double> SegmentShares(const std::vector<Segment>& segments,
 
 // The bits a segment gets when it starts: its share of the plan, scaled so
 // that the segments not started yet share what the finished ones left over
-// (`total` less what they took) after the running ones take their shares.
-double SegmentBudget(double share, double total, double finished_bits, double running_shares,
+// (`total` less what they took) after the running ones take theirs
+// (`running_bits`: what they were given).
+double SegmentBudget(double share, double total, double finished_bits, double running_bits,
                      double waiting_shares);
 
 }  // namespace producer

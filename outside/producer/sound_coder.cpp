@@ -14,18 +14,22 @@ constexpr int64_t kFramesPerRead = 25;
 // Less sound than this says nothing of its rate (the codec's first frames
 // are larger).
 constexpr double kSecondsForARate = 1;
+// The codec passes its nominal rate by up to about this much (twice at its
+// lowest rate).
+constexpr double kMostOverNominalRate = 2;
 
 }  // namespace
 
-double ExpectedSoundBytes(const AudioStore::Tally& coded, double frame_seconds, double seconds,
-                          double bytes_per_second) {
+SoundForecast ForecastSound(const AudioStore::Tally& coded, double frame_seconds, double seconds,
+                            double bytes_per_second) {
   const auto bytes = static_cast<double>(coded.bytes);
-  if (coded.ended) return bytes;
+  if (coded.ended) return SoundForecast{bytes, 0};
   const double coded_seconds = static_cast<double>(coded.frames) * frame_seconds;
+  const double rest = std::max(0.0, seconds - coded_seconds);
   const double rate = coded_seconds >= kSecondsForARate
                           ? std::max(bytes_per_second, bytes / coded_seconds)
                           : bytes_per_second;
-  return bytes + rate * std::max(0.0, seconds - coded_seconds);
+  return SoundForecast{bytes + rate * rest, kMostOverNominalRate * rate * rest};
 }
 
 SoundCoder::SoundCoder(kv_video_file::VideoFile& clip, AudioEncoder& encoder, AudioStore& store,

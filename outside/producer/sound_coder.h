@@ -42,11 +42,16 @@ class SoundCoder {
   std::thread thread_;
 };
 
-// The bytes a volume's sound will take in all, while it is still being
-// coded: what is coded, and the rest of `seconds` at the higher of the
-// nominal rate and the rate so far (the codec may pass its nominal rate a
-// little; a quiet start says nothing about what follows).
-double ExpectedSoundBytes(const AudioStore::Tally& coded, double frame_seconds, double seconds,
-                          double bytes_per_second);
+// What a volume's sound will take while it is still being coded: the
+// bytes coded, and for the rest of its `seconds` the higher of the nominal
+// rate and the rate so far (a quiet start says nothing of what follows).
+// The rest may come out smaller (silence) or larger (the codec passes its
+// lowest rates): `unsure_bytes` is how far off the forecast may be.
+struct SoundForecast {
+  double bytes = 0;
+  double unsure_bytes = 0;
+};
+SoundForecast ForecastSound(const AudioStore::Tally& coded, double frame_seconds, double seconds,
+                            double bytes_per_second);
 
 }  // namespace producer

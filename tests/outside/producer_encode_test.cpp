@@ -621,6 +621,59 @@ TEST_F(ProducerJob, FixedSizeVolumesOfALongTitleStayUnderTheirSize) {
   }
 }
 
+// The sound is coded beside the passes, and at the lowest sound row the
+// codec takes twice its rate where there is sound to code: a title
+// that is silent for its first quarter, then sounds, makes the sound come
+// out far larger than the rate planned for it while the pictures, made
+// small, are coded before it ends. The fixed-size volume still lands just
+// under its size, every frame decoded.
+TEST_F(ProducerJob, AFixedSizeVolumeKeepsItsSizeWhenItsSoundOutgrowsItsRate) {
+  const std::string qmvi = kv_test::PrepareSampleTitle(data_, {"pal_long", 1, 1});
+  ASSERT_FALSE(qmvi.empty());
+  const int frames = std::stoi(kv_test::SampleFact("pal_long", "frames"));
+  const double seconds = frames / 25.0, silent = seconds / 4;
+  kv_test::WriteFile(data_ + "/out01.avs",
+                     "LoadPlugin(\"qmvideo.dll\")\r\nvideo = qmVideoSource(\"" +
+                         qmvi.substr(qmvi.rfind('/') + 1) +
+                         "\", idct=4, force_film=false)\r\nvideo = LanczosResize(video, 176, "
+                         "144)\r\naudio = BlankClip(video, audio_rate=48000, channels=2, "
+                         "tone=440)\r\nAudioDub(video, DelayAudio(audio, " +
+                         std::to_string(silent) + "))\r\n" +
+                         "\r\nWriteFileStart(\"avsdebug\", \"\"\" \"Kestrevane\" \"\"\")\r\n");
+  const int32_t bitrate = 128 * 1024;
+  wizard::EncoderJobFileValues v = Values(true, bitrate);
+  v.CodecName = "cook";  // 6 Kbps mono
+  v.CodecFlavour = 8;
+  v.encoderComplexity = 50;
+  WriteJob(v);
+  Encode();
+  ASSERT_TRUE(events_.finished) << events_.message
+                                << RunCommand(Quote(kProducer) +
+                                              " -j out01.rpjf 2>&1 | tr '\\r' "
+                                              "'\\n' | tail -3")
+                                       .out;
+  const std::string sound = RunCommand(
+                                "ffprobe -v error -select_streams a:0 -show_entries "
+                                "packet=size -of csv=p=0 " +
+                                Quote(Output()))
+                                .out;
+  double sound_bytes = 0;
+  std::istringstream in(sound);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) sound_bytes += std::stod(line);
+  const double sounding_rate = sound_bytes * 8 / (seconds - silent);
+  const int64_t size = FileSize(Output());
+  const double budget = bitrate * seconds / 8;
+  std::printf("sound %.0f bit/s where it sounds (row 6144); %lld bytes, %.2f %% of the budget\n",
+              sounding_rate, static_cast<long long>(size), 100.0 * size / budget);
+  EXPECT_GT(sounding_rate, 1.5 * 6 * 1024);  // the sound did outgrow its rate
+  EXPECT_LE(size, budget);
+  EXPECT_GE(size, 0.99 * budget);
+  const Decoded decoded = DecodeToEnd(Output());
+  EXPECT_EQ(decoded.frames, frames);
+  EXPECT_EQ(decoded.complaints, "");
+}
+
 }  // namespace
 
 namespace {
