@@ -37,7 +37,7 @@ constexpr double kPeakAimShare = 0.9;
 // a part after its last picture.
 constexpr double kAudioDelayFrames = 3;
 // A segment starts before the sound is coded only when the segments after
-// it can take back what the sound's forecast may get wrong with at most this
+// it can take back what the sound may take beyond its forecast with at most this
 // share of their bits.
 constexpr double kSoundTakenBackShare = 0.25;
 // More frames left out than this share of the volume is no encoding.

@@ -14,9 +14,9 @@ constexpr int64_t kFramesPerRead = 25;
 // Less sound than this says nothing of its rate (the codec's first frames
 // are larger).
 constexpr double kSecondsForARate = 1;
-// The codec passes its nominal rate by up to about this much (twice at its
-// lowest rate).
-constexpr double kMostOverNominalRate = 2;
+// The codec passes its nominal rate by up to about this much (it takes
+// twice its lowest rate).
+constexpr double kMostOverNominalRate = 2.5;
 
 }  // namespace
 
@@ -29,7 +29,8 @@ SoundForecast ForecastSound(const AudioStore::Tally& coded, double frame_seconds
   const double rate = coded_seconds >= kSecondsForARate
                           ? std::max(bytes_per_second, bytes / coded_seconds)
                           : bytes_per_second;
-  return SoundForecast{bytes + rate * rest, kMostOverNominalRate * rate * rest};
+  return SoundForecast{bytes + rate * rest,
+                       std::max(0.0, kMostOverNominalRate * bytes_per_second - rate) * rest};
 }
 
 SoundCoder::SoundCoder(kv_video_file::VideoFile& clip, AudioEncoder& encoder, AudioStore& store,

@@ -45,8 +45,8 @@ class SoundCoder {
 // What a volume's sound will take while it is still being coded: the
 // bytes coded, and for the rest of its `seconds` the higher of the nominal
 // rate and the rate so far (a quiet start says nothing of what follows).
-// The rest may come out smaller (silence) or larger (the codec passes its
-// lowest rates): `unsure_bytes` is how far off the forecast may be.
+// The rest may come out larger (the codec passes its lowest rates) by up
+// to `unsure_bytes`; smaller (silence) only leaves more for the pictures.
 struct SoundForecast {
   double bytes = 0;
   double unsure_bytes = 0;
