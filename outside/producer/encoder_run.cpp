@@ -36,9 +36,9 @@ constexpr double kPeakAimShare = 0.9;
 // Audio frames the AAC encoder holds back at most: what may still come for
 // a part after its last picture.
 constexpr double kAudioDelayFrames = 3;
-// A segment starts before the sound is coded only when the segments after
-// it can take back what the sound may take beyond its forecast with at most this
-// share of their bits.
+// A segment of the second pass starts before the sound is coded only when
+// the segments after it can take back what the sound may take beyond its
+// forecast with at most this share of their bits.
 constexpr double kSoundTakenBackShare = 0.25;
 // More frames left out than this share of the volume is no encoding.
 constexpr double kMostFramesDropped = 0.5;
@@ -376,6 +376,10 @@ void EncoderRun::PlanBits(const std::vector<Segment>& segments,
 // forecast gets wrong, so it starts only when they can take it back easily;
 // the last segment always starts from the sound as coded.
 bool EncoderRun::SoundTooUnsureToStart(size_t segment) {
+  // One pass: the sound starts with the pictures and says little before
+  // the last segment; only that one waits for it (waiting workers would
+  // leave the processors to the sound alone).
+  if (settings_.mode == RateMode::kOnePass) return segment + 1 == book_.shares.size();
   AudioStore::Tally coded;
   const double unsure = 8 * Sound(&coded).unsure_bytes;
   if (unsure <= 0) return false;
