@@ -21,6 +21,10 @@ std::string AvError(int code) {
   return text;
 }
 
+// An AAC frame holds at most this many bits per channel (the decoder's
+// input buffer).
+constexpr double kMostAacBitsPerChannelFrame = 6144;
+
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> VideoCodecOptions(int complexity) {
@@ -186,6 +190,10 @@ std::unique_ptr<AudioEncoder> AudioEncoder::Open(int input_rate, int input_chann
 
 double AudioEncoder::FrameSeconds() const {
   return static_cast<double>(context_->frame_size) / context_->sample_rate;
+}
+
+double AudioEncoder::MostBytesPerSecond() const {
+  return kMostAacBitsPerChannelFrame / 8.0 * context_->ch_layout.nb_channels / FrameSeconds();
 }
 
 bool AudioEncoder::Push(const float* samples, int64_t count, const Sink& sink, std::string* error) {

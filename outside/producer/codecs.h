@@ -80,6 +80,8 @@ class AudioEncoder {
   const AVCodecContext* Context() const { return context_; }
   // Seconds of sound one coded frame holds.
   double FrameSeconds() const;
+  // The most a second of the coded sound can take.
+  double MostBytesPerSecond() const;
 
  private:
   AudioEncoder() = default;

@@ -330,7 +330,8 @@ bool EncoderRun::OpenOutput() {
 SoundForecast EncoderRun::Sound(AudioStore::Tally* coded) const {
   if (!with_audio_) return {};
   *coded = audio_store_->Now();
-  return ForecastSound(*coded, audio_->FrameSeconds(), Seconds(frames_), audio_bytes_per_second_);
+  return ForecastSound(*coded, audio_->FrameSeconds(), Seconds(frames_), audio_bytes_per_second_,
+                       audio_->MostBytesPerSecond());
 }
 
 // The video bits of the whole volume in a bit-rate encoding: the budget

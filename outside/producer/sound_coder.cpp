@@ -21,7 +21,7 @@ constexpr double kMostOverNominalRate = 2.5;
 }  // namespace
 
 SoundForecast ForecastSound(const AudioStore::Tally& coded, double frame_seconds, double seconds,
-                            double bytes_per_second) {
+                            double bytes_per_second, double most_bytes_per_second) {
   const auto bytes = static_cast<double>(coded.bytes);
   if (coded.ended) return SoundForecast{bytes, 0};
   const double coded_seconds = static_cast<double>(coded.frames) * frame_seconds;
@@ -29,8 +29,8 @@ SoundForecast ForecastSound(const AudioStore::Tally& coded, double frame_seconds
   const double rate = coded_seconds >= kSecondsForARate
                           ? std::max(bytes_per_second, bytes / coded_seconds)
                           : bytes_per_second;
-  return SoundForecast{bytes + rate * rest,
-                       std::max(0.0, kMostOverNominalRate * bytes_per_second - rate) * rest};
+  const double most = std::min(kMostOverNominalRate * bytes_per_second, most_bytes_per_second);
+  return SoundForecast{bytes + rate * rest, std::max(0.0, most - rate) * rest};
 }
 
 SoundCoder::SoundCoder(kv_video_file::VideoFile& clip, AudioEncoder& encoder, AudioStore& store,

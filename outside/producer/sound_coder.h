@@ -51,7 +51,8 @@ struct SoundForecast {
   double bytes = 0;
   double unsure_bytes = 0;
 };
+// `most_bytes_per_second`: what the codec's frames can hold at most.
 SoundForecast ForecastSound(const AudioStore::Tally& coded, double frame_seconds, double seconds,
-                            double bytes_per_second);
+                            double bytes_per_second, double most_bytes_per_second);
 
 }  // namespace producer
