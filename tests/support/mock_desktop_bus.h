@@ -2,8 +2,6 @@
 
 #include <sys/types.h>
 
-#include <chrono>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,14 +40,11 @@ class MockDesktopBus {
   };
   std::vector<Notified> Notifications();
 
-  // Waits until `done` holds, up to a bound that only a broken bus reaches;
-  // false then.
-  static bool WaitUntil(const std::function<bool()>& done,
-                        std::chrono::milliseconds bound = std::chrono::seconds(20));
-
  private:
   pid_t Spawn(const std::vector<std::string>& argv, int stdout_fd, int stderr_fd);
-  bool WaitForName(const std::string& name);
+  // Waits until `name` is owned on the bus; false when the process `owner`
+  // that should own it has ended first.
+  bool WaitForName(const std::string& name, pid_t owner);
 
   TempDir dir_{"kv-bus"};
   std::string address_;
