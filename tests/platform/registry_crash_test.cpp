@@ -20,7 +20,6 @@
 
 namespace {
 
-using namespace std::chrono_literals;
 using platform::RegistryRoot;
 using platform::RegistryStore;
 using platform::RegistryValueType;
@@ -102,7 +101,7 @@ TEST_F(RegistryProcessTest, SecondProcessWritesConcurrentlyWithoutLosingWrites) 
   kv_test::ChildProcess child(
       {KV_REGISTRY_WRITER, path_, "write", "Child", std::to_string(kCount)});
   ASSERT_TRUE(child.Started());
-  ASSERT_TRUE(child.WaitFor("R\n", 30s));
+  ASSERT_TRUE(child.WaitFor("R\n"));
   int failures = 0;
   for (int i = 0; i < kCount; ++i) {
     std::string key = "Parent\\" + std::to_string(i);
@@ -111,7 +110,7 @@ TEST_F(RegistryProcessTest, SecondProcessWritesConcurrentlyWithoutLosingWrites) 
     store_->SubKeyNames(kLM, "Child");  // reads between the other's writes
   }
   EXPECT_EQ(failures, 0);
-  EXPECT_TRUE(child.WaitFor("D\n", 120s));
+  EXPECT_TRUE(child.WaitFor("D\n"));
   int status = child.Wait();
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -142,7 +141,7 @@ TEST_F(RegistryProcessTest, WriterKilledWhileWritingLeavesAConsistentStore) {
     {
       kv_test::ChildProcess writer({KV_REGISTRY_WRITER, path_, "churn", key, "3"});
       ASSERT_TRUE(writer.Started());
-      ASSERT_TRUE(writer.WaitFor("R\n", 60s)) << "the writer did not start writing";
+      ASSERT_TRUE(writer.WaitFor("R\n")) << "the writer did not start writing";
       std::this_thread::sleep_for(std::chrono::milliseconds(delays_ms[round]));
       writer.Kill(SIGKILL);
       int status = writer.Wait();
