@@ -47,7 +47,7 @@ CliRun RunCli(const std::vector<std::string>& arguments,
   CliRun run;
   if (!process.waitForStarted()) return run;
   if (meanwhile) meanwhile(process);
-  if (!process.waitForFinished(300000)) {
+  if (!process.waitForFinished(-1)) {
     process.kill();
     process.waitForFinished();
     return run;
@@ -321,7 +321,7 @@ TEST_F(CliProgram, CtrlCAbortsTheEncodeAndLeavesTheJobResumable) {
   ASSERT_EQ(RunCli(New("Long", "pal_long", {"--size", "2x1"})).status, 0);
   const CliRun run = RunCli({"encode", "--all"}, [](QProcess& process) {
     // Interrupted once the encoder reports progress.
-    while (process.waitForReadyRead(60000)) {
+    while (process.waitForReadyRead(-1)) {
       if (process.peek(1 << 16).contains("%")) break;
     }
     ::kill(static_cast<pid_t>(process.processId()), SIGINT);

@@ -32,7 +32,7 @@ std::map<std::string, std::string> SettingFiles(const std::string& job) {
 int RunCli(const QStringList& arguments, std::string* errors) {
   QProcess cli;
   cli.start(KV_PROGRAM_FOLDER "/kestrevane-cli", arguments);
-  if (!cli.waitForFinished(300000)) return -1;
+  if (!cli.waitForFinished(-1)) return -1;
   *errors = cli.readAllStandardError().toStdString();
   return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
 }
