@@ -479,10 +479,8 @@ TEST(ProducerSignalCatcher, ASilentClientDoesNotHoldTheStop) {
       queue::SignalCatcherAddress(queue::SignalCatcherTitle(static_cast<int>(::getpid())), address);
   ASSERT_EQ(::connect(silent, reinterpret_cast<const sockaddr*>(&address), length), 0);
   ASSERT_TRUE(queue::PostSignalCatcherMessage(static_cast<int>(::getpid()), 1, 0));
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!stop && std::chrono::steady_clock::now() < give_up)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_TRUE(stop);
+  // A stop held by the silent client ends this wait only at ctest's time-out.
+  while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ::close(silent);
 
   if (::geteuid() != 0) GTEST_SKIP() << "another user's client needs root to be made";
@@ -497,8 +495,7 @@ TEST(ProducerSignalCatcher, ASilentClientDoesNotHoldTheStop) {
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  while (catcher.Refused() == 0 && std::chrono::steady_clock::now() < give_up)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (catcher.Refused() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(catcher.Refused(), 1);
   EXPECT_FALSE(stop);
 }
