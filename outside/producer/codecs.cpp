@@ -342,6 +342,22 @@ AudioStore::Tally AudioStore::Now() const {
   return Tally{frames_.size(), payload_bytes_, ended_};
 }
 
+AudioStore::Tally AudioStore::Before(double seconds) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  added_.wait(lock,
+              [&] { return ended_ || (!frames_.empty() && frames_.back().start >= seconds); });
+  Tally tally{0, 0, true};
+  for (const Entry& frame : frames_) {
+    if (frame.start >= seconds) {
+      tally.ended = false;
+      break;
+    }
+    ++tally.frames;
+    tally.bytes += frame.size;
+  }
+  return tally;
+}
+
 size_t AudioStore::Count() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return frames_.size();

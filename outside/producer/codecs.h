@@ -116,12 +116,16 @@ class AudioStore {
   // Waits until no more frames come; false when `halted` said to give up
   // first (it is asked every few tens of milliseconds).
   bool WaitEnd(const std::function<bool()>& halted) const;
-  // What the store holds at one moment.
+  // The frames that start before `seconds`, once they are all in (`ended`
+  // when no frame starts later): the same at whatever moment it is asked,
+  // so that what is planned from it does not depend on the sound's progress.
   struct Tally {
     size_t frames = 0;
     int64_t bytes = 0;
     bool ended = false;
   };
+  Tally Before(double seconds) const;
+  // What the store holds at this moment.
   Tally Now() const;
   size_t Count() const;
   int64_t PayloadBytes() const;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -105,9 +106,9 @@ class EncoderRun {
   SegmentStart StartOf(const SegmentPass::Task& task, const std::function<bool()>& halted);
   void SegmentDone(const SegmentPass::Task& task, const SegmentResult& result);
   bool JoinFrame(const CodedFrame& frame, bool* needs_key, std::string* error);
-  SoundForecast Sound(AudioStore::Tally* coded) const;
-  bool SoundTooUnsureToStart(size_t segment);
-  double VideoBits() const;
+  SoundForecast Sound(double until, AudioStore::Tally* coded) const;
+  bool SoundTooUnsureToStart(const SegmentPass::Task& task);
+  double VideoBits(double sound_until) const;
   double LeastFrameBits() const {
     return kLeastBitsPerMacroblock * ((width_ + 15) / 16) * ((height_ + 15) / 16);
   }
@@ -327,23 +328,29 @@ bool EncoderRun::OpenOutput() {
   return true;
 }
 
-SoundForecast EncoderRun::Sound(AudioStore::Tally* coded) const {
+SoundForecast EncoderRun::Sound(double until, AudioStore::Tally* coded) const {
   if (!with_audio_) return {};
-  *coded = audio_store_->Now();
+  // Two passes: the sound before `until`, the same however fast each thread
+  // runs, so that a job gives the same bytes every time. One pass codes the
+  // sound with the pictures, and its workers would wait for it: the sound
+  // as coded so far (as for a negative `until`).
+  *coded = settings_.mode == RateMode::kOnePass || until < 0 ? audio_store_->Now()
+                                                             : audio_store_->Before(until);
   return ForecastSound(*coded, audio_->FrameSeconds(), Seconds(frames_), audio_bytes_per_second_,
                        audio_->MostBytesPerSecond());
 }
 
 // The video bits of the whole volume in a bit-rate encoding: the budget
-// less the sound (as coded so far, and as expected for the rest), the
-// packets' and the parts' own bytes, and the share kept for errors.
-double EncoderRun::VideoBits() const {
+// less the sound (as coded up to `sound_until` seconds, and as expected for
+// the rest), the packets' and the parts' own bytes, and the share kept for
+// errors.
+double EncoderRun::VideoBits(double sound_until) const {
   const double aim = budget_bytes_ * kAimShare;
   const double seconds = Seconds(frames_);
   double audio = 0, audio_packets = 0;
   if (with_audio_) {
     AudioStore::Tally coded;
-    audio = Sound(&coded).bytes;
+    audio = Sound(sound_until, &coded).bytes;
     const auto frames = static_cast<double>(coded.frames);
     audio_packets = coded.ended ? frames : std::max(frames, seconds / audio_->FrameSeconds() + 1);
   }
@@ -364,7 +371,7 @@ double EncoderRun::VideoBits() const {
 // whole volume; one pass, by its frames.
 void EncoderRun::PlanBits(const std::vector<Segment>& segments,
                           const std::vector<FrameStats>* stats) {
-  const double bits = VideoBits();
+  const double bits = VideoBits(0);
   if (stats) {
     plan_ = std::make_unique<TwoPassRateControl>(*stats, settings_.least_frame_bits);
     planned_bits_ = plan_->PlannedBits(bits);
@@ -375,14 +382,17 @@ void EncoderRun::PlanBits(const std::vector<Segment>& segments,
 // The sound is coded beside the passes and its bytes are only forecast
 // until it ends: the segments after the one starting take back what the
 // forecast gets wrong, so it starts only when they can take it back easily;
-// the last segment always starts from the sound as coded.
-bool EncoderRun::SoundTooUnsureToStart(size_t segment) {
+// the last segment always starts from the sound as coded. The forecast is
+// made from the sound before the segment's start, so that the same job
+// gives the same bytes however fast each thread runs.
+bool EncoderRun::SoundTooUnsureToStart(const SegmentPass::Task& task) {
+  const size_t segment = task.segment;
   // One pass: the sound starts with the pictures and says little before
   // the last segment; only that one waits for it (waiting workers would
   // leave the processors to the sound alone).
   if (settings_.mode == RateMode::kOnePass) return segment + 1 == book_.shares.size();
   AudioStore::Tally coded;
-  const double unsure = 8 * Sound(&coded).unsure_bytes;
+  const double unsure = 8 * Sound(Seconds(task.range.first), &coded).unsure_bytes;
   if (unsure <= 0) return false;
   std::lock_guard<std::mutex> lock(book_mutex_);
   double after = 0;
@@ -392,8 +402,13 @@ bool EncoderRun::SoundTooUnsureToStart(size_t segment) {
 
 SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
                                  const std::function<bool()>& halted) {
-  if (BitrateMode() && sound_ && !task.again && SoundTooUnsureToStart(task.segment))
-    audio_store_->WaitEnd(halted);
+  // The sound the budget counts: all of it once it is known, else what
+  // comes before the segment's start.
+  double sound_until = Seconds(task.range.first);
+  if (BitrateMode() && sound_ && !task.again && SoundTooUnsureToStart(task) &&
+      audio_store_->WaitEnd(halted))
+    sound_until = std::numeric_limits<double>::infinity();
+  const double video_bits = BitrateMode() && !task.again ? VideoBits(sound_until) : 0;
   std::lock_guard<std::mutex> lock(book_mutex_);
   SegmentStart start;
   start.range = task.range;
@@ -408,7 +423,7 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
       if (book_.states[k] == BitBook::State::kWaiting) waiting += book_.shares[k];
     }
     start.budget_bits = task.again ? task.bits
-                                   : SegmentBudget(book_.shares[task.segment], VideoBits(),
+                                   : SegmentBudget(book_.shares[task.segment], video_bits,
                                                    book_.finished_bits, running, waiting);
     start.slack_bits = 8 * budget_bytes_ * (1 - kAimShare) * frames / static_cast<double>(frames_);
   }
@@ -627,11 +642,12 @@ int EncoderRun::Execute() {
       Print(InfoLine("stopped during the analysis pass: no file was written"));
       return kExitStopped;
     }
-    // The encoding pass starts while the sound may still be coded: it plans
-    // with the sound as coded so far and as expected for the rest.
+    // The encoding pass starts while the sound may still be coded: each
+    // segment plans with the sound before it and as expected for the rest;
+    // a budget surely too low is refused with the sound as coded so far.
     const TwoPassRateControl plan(stats, LeastFrameBits());
     AudioStore::Tally coded;
-    const double least = plan.LeastBitsFrom(0) / 8 + Sound(&coded).bytes +
+    const double least = plan.LeastBitsFrom(0) / 8 + Sound(-1, &coded).bytes +
                          static_cast<double>(frames_) * kVideoPacketOverhead;
     if (least > budget_bytes_) {
       return Fail("avgBitrate " + std::to_string(job_.average_bitrate) +
