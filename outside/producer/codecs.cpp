@@ -363,11 +363,6 @@ size_t AudioStore::Count() const {
   return frames_.size();
 }
 
-int64_t AudioStore::PayloadBytes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return payload_bytes_;
-}
-
 double AudioStore::StartOf(size_t i) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return frames_[i].start;

@@ -128,7 +128,6 @@ class AudioStore {
   // What the store holds at this moment.
   Tally Now() const;
   size_t Count() const;
-  int64_t PayloadBytes() const;
   // Frame `i`: its start and bytes.
   double StartOf(size_t i) const;
   bool Read(size_t i, std::vector<uint8_t>* bytes);
