@@ -65,6 +65,13 @@ void SegmentPass::Delivered(size_t slot, CodedFrame* frame) {
   changed_.notify_all();
 }
 
+size_t SegmentPass::SettledBefore(size_t segment) const {
+  // A segment is taken only while the one joined is fewer than `ahead`
+  // segments before it.
+  const size_t ahead = static_cast<size_t>(kSegmentsAheadPerWorker) * clips_.size();
+  return segment >= ahead ? segment - ahead + 1 : 0;
+}
+
 bool SegmentPass::TakeTask(Task* task, size_t* slot) {
   std::unique_lock<std::mutex> lock(mutex_);
   const size_t ahead = static_cast<size_t>(kSegmentsAheadPerWorker) * clips_.size();
@@ -178,7 +185,9 @@ bool SegmentPass::JoinReady(const Join& join, std::unique_lock<std::mutex>& lock
       continue;
     }
     joined_end_ = frame.frame + 1;
-    if (joined_end_ >= range.end) NextReading();
+    // A task's frames are all joined; the segment counts as joined once its
+    // task has also ended (what it learned is then kept).
+    if (joined_end_ >= range.end && slots_[reading_.front().slot].finished) NextReading();
   }
   *ended = reading_.empty();
   return true;

@@ -88,6 +88,12 @@ class SegmentPass {
   PassEnd Run(const CodeTask& code, const Join& join, const Progress& progress, std::string* error);
   // Frames joined in order (Stopped: the file holds these).
   int64_t Joined() const { return joined_end_; }
+  const std::vector<Segment>& Segments() const { return segments_; }
+  // The segments before this index have all been joined, their frames coded
+  // again included, and every task of theirs has ended by the time a worker
+  // takes `segment`: the same in every run, however fast each thread is,
+  // unlike which segments have ended.
+  size_t SettledBefore(size_t segment) const;
 
  private:
   // Where the frames of a task go until they are joined.
