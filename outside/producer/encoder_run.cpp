@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -69,12 +70,16 @@ class Progress {
 
 // What the segments of the encoding pass share about the volume's bits:
 // each segment's share of the plan, what the finished ones took and what
-// they learned, so that a segment starts from the latest knowledge.
+// they learned. The second pass starts a segment from the latest knowledge;
+// the others from what the segments settled before it (see
+// SegmentPass::SettledBefore) took and learned.
 struct BitBook {
   enum class State { kWaiting, kRunning, kFinished };
   std::vector<double> shares;
   std::vector<double> budgets;  // what each segment was given when it started
   std::vector<State> states;
+  std::vector<double> taken;  // each segment's bits, its frames coded again included
+  std::vector<std::optional<SegmentResult>> learned;
   double finished_bits = 0;
   double coded_bits = 0, coded_frames = 0;
   double actual_bits = 0, predicted_bits = 0;  // two passes: the model's correction
@@ -104,6 +109,9 @@ class EncoderRun {
   bool EncodeSegment(const SegmentPass::Task& task, kv_video_file::VideoFile& clip,
                      SegmentPass::Sink& sink, std::string* error);
   SegmentStart StartOf(const SegmentPass::Task& task, const std::function<bool()>& halted);
+  bool FromSettled() const { return settings_.mode != RateMode::kTwoPass; }
+  double StartFromSettled(const SegmentPass::Task& task, SegmentStart* start, double video_bits,
+                          std::unique_lock<std::mutex>& lock, const std::function<bool()>& halted);
   void SegmentDone(const SegmentPass::Task& task, const SegmentResult& result);
   bool JoinFrame(const CodedFrame& frame, bool* needs_key, std::string* error);
   SoundForecast Sound(double until, AudioStore::Tally* coded) const;
@@ -147,7 +155,9 @@ class EncoderRun {
   std::vector<double> planned_bits_;  // two passes: every frame's, at the volume's scale
   std::unique_ptr<TwoPassRateControl> plan_;
   std::mutex book_mutex_;
+  std::condition_variable book_changed_;
   BitBook book_;
+  const SegmentPass* coding_ = nullptr;  // the encoding pass
   RunWarnings warnings_;
 
   // The joiner's part of the output.
@@ -330,12 +340,11 @@ bool EncoderRun::OpenOutput() {
 
 SoundForecast EncoderRun::Sound(double until, AudioStore::Tally* coded) const {
   if (!with_audio_) return {};
-  // Two passes: the sound before `until`, the same however fast each thread
-  // runs, so that a job gives the same bytes every time. One pass codes the
-  // sound with the pictures, and its workers would wait for it: the sound
-  // as coded so far (as for a negative `until`).
-  *coded = settings_.mode == RateMode::kOnePass || until < 0 ? audio_store_->Now()
-                                                             : audio_store_->Before(until);
+  // The sound before `until`, the same however fast each thread runs, so
+  // that a job gives the same bytes every time (one pass codes the sound
+  // beside the pictures, far faster, and a segment waits at most for the
+  // sound up to its start); a negative `until`: as coded so far.
+  *coded = until < 0 ? audio_store_->Now() : audio_store_->Before(until);
   return ForecastSound(*coded, audio_->FrameSeconds(), Seconds(frames_), audio_bytes_per_second_,
                        audio_->MostBytesPerSecond());
 }
@@ -400,6 +409,43 @@ bool EncoderRun::SoundTooUnsureToStart(const SegmentPass::Task& task) {
   return unsure > kSoundTakenBackShare * after;
 }
 
+// A segment starts from what is the same in every run: the segments settled
+// before it (what they took and learned), the budgets of those between them
+// and it, and the sound before its start (the last segment: all of it, so
+// that it takes back what the forecast got wrong). Gives the mean bits of
+// the settled segments' frames; 0 when there are none.
+double EncoderRun::StartFromSettled(const SegmentPass::Task& task, SegmentStart* start,
+                                    double video_bits, std::unique_lock<std::mutex>& lock,
+                                    const std::function<bool()>& halted) {
+  const size_t settled = coding_->SettledBefore(task.segment);
+  // A worker may start its segment a moment after the next one is taken.
+  auto given = [&] {
+    for (size_t k = settled; k < task.segment; ++k)
+      if (book_.states[k] == BitBook::State::kWaiting) return false;
+    return true;
+  };
+  while (!task.again && !given() && !halted())
+    book_changed_.wait_for(lock, std::chrono::milliseconds(50));
+  double taken = 0, given_bits = 0, waiting = 0;
+  int64_t frames = 0;
+  for (size_t k = 0; k < settled; ++k) {
+    taken += book_.taken[k];
+    frames += coding_->Segments()[k].Frames();
+  }
+  if (settled > 0 && book_.learned[settled - 1]) {
+    start->one_pass = book_.learned[settled - 1]->one_pass;
+    start->cost = book_.learned[settled - 1]->cost;
+  }
+  if (BitrateMode()) {
+    for (size_t k = settled; k < task.segment; ++k) given_bits += book_.budgets[k];
+    for (size_t k = task.segment; k < book_.shares.size(); ++k) waiting += book_.shares[k];
+    start->budget_bits = task.again ? task.bits
+                                    : SegmentBudget(book_.shares[task.segment], video_bits, taken,
+                                                    given_bits, waiting);
+  }
+  return frames > 0 ? taken / static_cast<double>(frames) : 0;
+}
+
 SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
                                  const std::function<bool()>& halted) {
   // The sound the budget counts: all of it once it is known, else what
@@ -409,14 +455,17 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
       audio_store_->WaitEnd(halted))
     sound_until = std::numeric_limits<double>::infinity();
   const double video_bits = BitrateMode() && !task.again ? VideoBits(sound_until) : 0;
-  std::lock_guard<std::mutex> lock(book_mutex_);
+  std::unique_lock<std::mutex> lock(book_mutex_);
   SegmentStart start;
   start.range = task.range;
-  start.one_pass = book_.one_pass;
-  start.cost = book_.cost;
-  if (book_.predicted_bits > 0) start.correction = book_.actual_bits / book_.predicted_bits;
   const double frames = static_cast<double>(task.range.Frames());
-  if (BitrateMode()) {
+  double mean = 0;  // bits of the frames before it
+  if (FromSettled()) {
+    mean = StartFromSettled(task, &start, video_bits, lock, halted);
+  } else {
+    start.one_pass = book_.one_pass;
+    start.cost = book_.cost;
+    if (book_.predicted_bits > 0) start.correction = book_.actual_bits / book_.predicted_bits;
     double running = 0, waiting = 0;
     for (size_t k = 0; k < book_.shares.size(); ++k) {
       if (book_.states[k] == BitBook::State::kRunning) running += book_.budgets[k];
@@ -425,18 +474,19 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
     start.budget_bits = task.again ? task.bits
                                    : SegmentBudget(book_.shares[task.segment], video_bits,
                                                    book_.finished_bits, running, waiting);
-    start.slack_bits = 8 * budget_bytes_ * (1 - kAimShare) * frames / static_cast<double>(frames_);
+    if (book_.coded_frames > 0) mean = book_.coded_bits / book_.coded_frames;
   }
+  if (BitrateMode())
+    start.slack_bits = 8 * budget_bytes_ * (1 - kAimShare) * frames / static_cast<double>(frames_);
   if (!task.again) {
     book_.states[task.segment] = BitBook::State::kRunning;
     book_.budgets[task.segment] = start.budget_bits;
+    book_changed_.notify_all();
   }
   // The peak window reaches back into the segment before: its frames as
-  // planned, else as the frames so far took on average.
+  // planned, else as the frames before took on average.
   if (settings_.peak_bits > 0) {
-    const double mean = book_.coded_frames > 0 ? book_.coded_bits / book_.coded_frames
-                        : BitrateMode()        ? start.budget_bits / frames
-                                               : 0;
+    if (mean <= 0 && BitrateMode()) mean = start.budget_bits / frames;
     const double correction = std::clamp(start.correction > 0 ? start.correction : 1.0, 0.5, 2.0);
     for (int64_t j = std::max<int64_t>(0, task.range.first - settings_.peak_window);
          j < task.range.first; ++j)
@@ -450,7 +500,11 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
 void EncoderRun::SegmentDone(const SegmentPass::Task& task, const SegmentResult& result) {
   std::lock_guard<std::mutex> lock(book_mutex_);
   book_.finished_bits += task.again ? result.bits - task.bits : result.bits;
-  if (!task.again) book_.states[task.segment] = BitBook::State::kFinished;
+  book_.taken[task.segment] += task.again ? result.bits - task.bits : result.bits;
+  if (!task.again) {
+    book_.states[task.segment] = BitBook::State::kFinished;
+    book_.learned[task.segment] = result;
+  }
   book_.coded_bits += result.bits;
   book_.coded_frames += static_cast<double>(task.range.Frames());
   book_.actual_bits += result.bits;
@@ -543,12 +597,15 @@ PassEnd EncoderRun::EncodingPass(int pass, const std::vector<FrameStats>* stats)
   // start from the segments before, whatever the rate.
   book_.states.assign(segments.size(), BitBook::State::kWaiting);
   book_.budgets.assign(segments.size(), 0);
+  book_.taken.assign(segments.size(), 0);
+  book_.learned.assign(segments.size(), std::nullopt);
   if (BitrateMode()) PlanBits(segments, stats);
   const size_t workers = std::min(segments.size(), static_cast<size_t>(workers_));
   if (!OpenWorkers(workers)) return PassEnd::Failed;
   Progress progress(pass, false, frames_);
   progress.Frame(0, 0);
   SegmentPass coding(Pointers(instances_, workers), segments, stop_);
+  coding_ = &coding;
   const PassEnd end = coding.Run(
       [this](const SegmentPass::Task& task, kv_video_file::VideoFile& clip, SegmentPass::Sink& sink,
              std::string* error) { return EncodeSegment(task, clip, sink, error); },
@@ -562,6 +619,7 @@ PassEnd EncoderRun::EncodingPass(int pass, const std::vector<FrameStats>* stats)
                                          : 0);
       },
       &error_);
+  coding_ = nullptr;
   if (end == PassEnd::Failed) return end;
   const int64_t done = end == PassEnd::Done ? frames_ : coding.Joined();
   if (sound_) sound_->EndAfter(done);
