@@ -74,15 +74,18 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Open(const VideoCodecSettings& setti
   c->max_b_frames = 0;
   c->flags |= AV_CODEC_FLAG_QSCALE;
   c->global_quality = 4 * FF_QP2LAMBDA;
+  AVDictionary* options = nullptr;
   if (settings.analysis_pass) {
     c->flags |= AV_CODEC_FLAG_PASS1;
     c->gop_size = std::max(1, settings.key_interval);
   } else {
-    // Key frames are placed by the caller alone.
+    // Key frames are placed by the caller alone. The scene-change threshold
+    // is the codec's own option (set on the context, it was not found and
+    // the codec made key frames of grainy frames the rate control took for
+    // other frames).
     c->gop_size = 1 << 30;
-    av_opt_set_int(c, "sc_threshold", 1000000000, 0);
+    av_dict_set(&options, "sc_threshold", "1000000000", 0);
   }
-  AVDictionary* options = nullptr;
   for (const auto& [key, value] : VideoCodecOptions(settings.complexity))
     av_dict_set(&options, key.c_str(), value.c_str(), 0);
   const int rc = avcodec_open2(c, codec, &options);

@@ -218,8 +218,9 @@ TEST(ProducerRateControl, StatisticsLinesOfTheCodec) {
 }
 
 // Every complexity a job file may hold gives options the codec takes, in
-// the analysis pass and the encoding pass, and codes a key frame and a
-// frame after it.
+// the analysis pass and the encoding pass, and codes a key frame and
+// frames after it; in the encoding pass none of those is a key frame, not
+// even a frame of new noise (grain), as the rate control places them.
 TEST(ProducerCodecs, EveryComplexityCodesFrames) {
   AVFrame* picture = av_frame_alloc();
   picture->format = AV_PIX_FMT_YUV420P;
@@ -238,18 +239,24 @@ TEST(ProducerCodecs, EveryComplexityCodesFrames) {
       auto encoder = producer::VideoEncoder::Open(settings, &error);
       ASSERT_TRUE(encoder) << error;
       std::vector<producer::VideoEncoder::Coded> coded;
-      for (int frame = 0; frame < 2; ++frame) {
+      std::minstd_rand noise(complexity);
+      for (int frame = 0; frame < 3; ++frame) {
         for (int plane = 0; plane < 3; ++plane)
           for (int y = 0; y < (plane ? 24 : 48); ++y)
             for (int x = 0; x < (plane ? 32 : 64); ++x)
               picture->data[plane][y * picture->linesize[plane] + x] =
-                  static_cast<uint8_t>(plane ? 128 : (x * 4 + y * 2 + frame * 3) & 255);
+                  static_cast<uint8_t>(frame == 2 ? noise()
+                                       : plane    ? 128
+                                                  : (x * 4 + y * 2 + frame * 3) & 255);
         ASSERT_TRUE(encoder->Encode(picture, 4, frame == 0, &coded, &error)) << error;
       }
       ASSERT_TRUE(encoder->Encode(nullptr, 4, false, &coded, &error)) << error;
-      ASSERT_EQ(coded.size(), 2u);
+      ASSERT_EQ(coded.size(), 3u);
       EXPECT_TRUE(coded[0].key);
       EXPECT_FALSE(coded[1].key);
+      if (!analysis) {
+        EXPECT_FALSE(coded[2].key);
+      }
     }
   }
   av_frame_free(&picture);
