@@ -221,10 +221,17 @@ double OnePassRateControl::Quantizer(bool key, double bits_left, int64_t frames_
 void OnePassRateControl::FrameDone(bool key, double quantizer, double bits) {
   const double complexity = bits * std::pow(quantizer, kTextureExponent);
   double& estimate = key ? key_complexity_ : p_complexity_;
-  // A key frame says little about the frames after it: it only seeds.
+  // A key frame says little about the frames after it: it only seeds, and
+  // the first frame that is no key frame replaces the guess (on grain or
+  // noise it costs as much as the key frame: easing in from the guess spent
+  // several frames' bits on each of the frames after it).
   if (key && p_complexity_ <= 0) p_complexity_ = complexity * 0.3;
-  estimate = estimate <= 0 ? complexity : estimate * 0.9 + complexity * 0.1;
-  if (!key) last_p_quantizer_ = quantizer;
+  const bool first = key ? estimate <= 0 : !p_seen_;
+  estimate = first ? complexity : estimate * 0.9 + complexity * 0.1;
+  if (!key) {
+    p_seen_ = true;
+    last_p_quantizer_ = quantizer;
+  }
 }
 
 void FrameCostModel::FrameDone(bool key, double quantizer, double bits) {

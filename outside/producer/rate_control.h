@@ -138,6 +138,7 @@ class OnePassRateControl {
 
  private:
   double p_complexity_ = 0;  // bits times quantiser of a typical frame; 0 until known
+  bool p_seen_ = false;      // false: p_complexity_ is only guessed from a key frame
   double key_complexity_ = 0;
   double last_p_quantizer_;
 };

@@ -271,6 +271,29 @@ TEST(ProducerRateControl, DitheredQuantizersKeepTheirMean) {
   EXPECT_EQ(dither.Next(0.5), 2);
 }
 
+// One pass on grain, where a frame after a key frame costs as much as the
+// key frame (the guess from the key frame is for quieter pictures): from
+// the second frame after the key frame on, the quantiser is the one that
+// spreads the bits left evenly, not one that spends several frames' bits
+// on each frame while a guess eases out.
+TEST(ProducerRateControl, OnePassLearnsWhatFramesCostFromTheFirstOne) {
+  constexpr double kComplexity = 5e7;  // bits times quantiser^1.5, every frame
+  constexpr int kFrames = 200;
+  producer::OnePassRateControl control(3);
+  double left = kFrames * kComplexity / std::pow(20.0, 1.5);  // quantiser 20 for every frame
+  for (int i = 0; i < kFrames; ++i) {
+    const double q = control.Quantizer(i == 0, left, kFrames - i);
+    const double even = std::pow(kComplexity * (kFrames - i) / left, 1 / 1.5);
+    if (i >= 2) {
+      EXPECT_NEAR(q, even, 0.01 * even) << i;
+    }
+    const double bits = kComplexity / std::pow(q, 1.5);
+    control.FrameDone(i == 0, q, bits);
+    left -= bits;
+  }
+  EXPECT_NEAR(left, 0, 1);  // spent to the bit
+}
+
 // A simulated codec whose frames cost what the model says times an error
 // that drifts from scene to scene: the second pass still lands on the
 // budget, from below.
