@@ -12,6 +12,12 @@ namespace {
 // A frame whose predicted size passes this share of the largest frame the
 // file's packets hold is coded coarser.
 constexpr double kFrameGuardShare = 0.75;
+// Frames coded at the coarsest quantiser before the smallest of them says
+// what the frames after them need at least.
+constexpr int64_t kCoarsestFramesForALeast = 4;
+// Bits for each frame left, as a multiple of what a frame takes at the
+// coarsest quantiser, that end the leaving out of frames.
+constexpr double kAmpleShare = 2;
 
 }  // namespace
 
@@ -76,6 +82,13 @@ std::optional<double> SegmentCoder::ChooseQuantizer(int64_t i, bool key) {
   if (BitrateMode())
     q = plan_ ? plan_->Quantizer(n, bits_left)
               : one_pass_->Quantizer(key, bits_left, start_.range.end - i);
+  // Once frames are left out, the bits they leave are no room for finer
+  // frames (the next one took more than all that was left): the coarsest
+  // quantiser stays until the frames left have ample bits again.
+  const double share = bits_left / static_cast<double>(start_.range.end - i);
+  if (leaving_out_ && known && share >= kAmpleShare * cost_.Bits(key, kMaxQuantizer))
+    leaving_out_ = false;
+  if (leaving_out_) q = kMaxQuantizer;
   const double wanted = q;
   if (known) {
     q = QuantizerWithin(q, kMaxVideoFrameBytes * 8.0 * kFrameGuardShare, predict);
@@ -89,12 +102,19 @@ std::optional<double> SegmentCoder::ChooseQuantizer(int64_t i, bool key) {
   // even at its coarsest quantiser.
   if (!BitrateMode() || !known || wanted < kMaxQuantizer) return q;
   // Keep the budget: the frames after this one need at least the bits of the
-  // smallest frame coded at the coarsest quantiser so far (models are no
-  // guide here: a still picture at the coarsest quantiser costs next to
-  // nothing).
-  const double reserve = static_cast<double>(start_.range.end - i - 1) * smallest_coarsest_bits_;
-  const double least_here = cost_.Bits(key, kMaxQuantizer);
-  if (least_here <= bits_left + start_.slack_bits - reserve) return q;
+  // smallest frame coded at the coarsest quantiser so far, once a few were
+  // (models are no guide here: a still picture at the coarsest quantiser
+  // costs next to nothing, and the first frame after finer ones costs more
+  // than those that follow); this frame, though, may take the most such a
+  // frame took, as a frame coded cannot be taken back (on grain, frames at
+  // the coarsest quantiser differ by half).
+  const double least_after = coarsest_frames_ >= kCoarsestFramesForALeast
+                                 ? smallest_coarsest_bits_
+                                 : settings_.least_frame_bits;
+  const double reserve = static_cast<double>(start_.range.end - i - 1) * least_after;
+  const double most_here =
+      std::max(cost_.Bits(key, kMaxQuantizer), key ? 0.0 : largest_coarsest_bits_);
+  if (most_here <= bits_left + start_.slack_bits - reserve) return q;
   starved_ = true;
   warnings_.Say(RunWarnings::kStarved,
                 "avgBitrate " + std::to_string(settings_.average_bitrate) +
@@ -103,6 +123,7 @@ std::optional<double> SegmentCoder::ChooseQuantizer(int64_t i, bool key) {
                     std::to_string(i) + " on");
   // A segment's first frame is coded: the segments after it start from it.
   if (n == 0) return q;
+  leaving_out_ = true;
   return std::nullopt;
 }
 
@@ -144,9 +165,12 @@ bool SegmentCoder::CodeFrame(int64_t i, AVFrame* picture, int quantizer, bool ke
     }
     if (one_pass_) one_pass_->FrameDone(c.key, quantizer, bits);
     cost_.FrameDone(c.key, quantizer, bits);
-    if (!c.key && quantizer >= kMaxQuantizer)
+    if (!c.key && quantizer >= kMaxQuantizer) {
       smallest_coarsest_bits_ =
-          smallest_coarsest_bits_ > 0 ? std::min(smallest_coarsest_bits_, bits) : bits;
+          coarsest_frames_ > 0 ? std::min(smallest_coarsest_bits_, bits) : bits;
+      largest_coarsest_bits_ = std::max(largest_coarsest_bits_, bits);
+      ++coarsest_frames_;
+    }
     if (peak_) peak_->FrameDone(bits + 8.0 * kVideoPacketOverhead);
     if (c.key) ++result_.key_frames;
     since_key_ = c.key ? 1 : since_key_ + 1;

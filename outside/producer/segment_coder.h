@@ -105,7 +105,11 @@ class SegmentCoder {
   bool force_key_ = false;
   bool recoding_ = false;
   bool starved_ = false;
-  double smallest_coarsest_bits_ = 0;  // of the P frames coded at the coarsest quantiser
+  bool leaving_out_ = false;  // frames are left out: the coarsest quantiser for all
+  // Of the P frames coded at the coarsest quantiser.
+  int64_t coarsest_frames_ = 0;
+  double smallest_coarsest_bits_ = 0;
+  double largest_coarsest_bits_ = 0;
   std::vector<VideoEncoder::Coded> coded_;
   SegmentResult result_;
 };
