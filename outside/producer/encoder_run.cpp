@@ -478,6 +478,7 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
   }
   if (BitrateMode())
     start.slack_bits = 8 * budget_bytes_ * (1 - kAimShare) * frames / static_cast<double>(frames_);
+  start.last = task.segment + 1 == book_.states.size();
   if (!task.again) {
     book_.states[task.segment] = BitBook::State::kRunning;
     book_.budgets[task.segment] = start.budget_bits;

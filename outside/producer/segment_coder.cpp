@@ -102,18 +102,20 @@ std::optional<double> SegmentCoder::ChooseQuantizer(int64_t i, bool key) {
   // even at its coarsest quantiser.
   if (!BitrateMode() || !known || wanted < kMaxQuantizer) return q;
   // Keep the budget: the frames after this one need at least the bits of the
-  // smallest frame coded at the coarsest quantiser so far, once a few were
-  // (models are no guide here: a still picture at the coarsest quantiser
-  // costs next to nothing, and the first frame after finer ones costs more
-  // than those that follow); this frame, though, may take the most such a
-  // frame took, as a frame coded cannot be taken back (on grain, frames at
-  // the coarsest quantiser differ by half).
-  const double least_after = coarsest_frames_ >= kCoarsestFramesForALeast
+  // smallest frame coded at the coarsest quantiser so far (models are no
+  // guide here: a still picture at the coarsest quantiser costs next to
+  // nothing); one pass counts it once a few were (the first frame after
+  // finer ones costs more than those that follow). In the last segment this
+  // frame may take the most such a frame took, as nothing takes back what
+  // it spends beyond (on grain, frames at the coarsest quantiser differ by
+  // half); the segments after the others take back what they spend.
+  const bool one_pass = settings_.mode == RateMode::kOnePass;
+  const double least_after = !one_pass || coarsest_frames_ >= kCoarsestFramesForALeast
                                  ? smallest_coarsest_bits_
                                  : settings_.least_frame_bits;
   const double reserve = static_cast<double>(start_.range.end - i - 1) * least_after;
   const double most_here =
-      std::max(cost_.Bits(key, kMaxQuantizer), key ? 0.0 : largest_coarsest_bits_);
+      std::max(cost_.Bits(key, kMaxQuantizer), start_.last && !key ? largest_coarsest_bits_ : 0.0);
   if (most_here <= bits_left + start_.slack_bits - reserve) return q;
   starved_ = true;
   warnings_.Say(RunWarnings::kStarved,

@@ -52,6 +52,9 @@ struct SegmentStart {
   // The share of the volume's margin the segment may spend before it
   // leaves frames out.
   double slack_bits = 0;
+  // The last segment of the pass: no segment after it takes back what it
+  // spends beyond its budget.
+  bool last = false;
   double correction = 0;  // two passes: real to predicted bits so far; 0: none yet
   std::optional<OnePassRateControl> one_pass;
   FrameCostModel cost;
