@@ -44,8 +44,8 @@ constexpr double kAudioDelayFrames = 3;
 constexpr double kSoundTakenBackShare = 0.25;
 // More frames left out than this share of the volume is no encoding.
 constexpr double kMostFramesDropped = 0.5;
-// The shortest segment of the encoding pass of two passes, in seconds (its
-// segments start on the key frames the analysis placed).
+// The shortest segment of both passes of two passes, in seconds (the
+// encoding pass's segments start on the key frames the analysis placed).
 constexpr double kShortestPlannedSegmentSeconds = 2;
 
 // Prints a progress line whenever the whole percentage changes.
@@ -70,9 +70,10 @@ class Progress {
 
 // What the segments of the encoding pass share about the volume's bits:
 // each segment's share of the plan, what the finished ones took and what
-// they learned. The second pass starts a segment from the latest knowledge;
-// the others from what the segments settled before it (see
-// SegmentPass::SettledBefore) took and learned.
+// they learned. Every mode starts a segment from what the segments settled
+// before it (see SegmentPass::SettledBefore) took and learned, which is the
+// same in every run: the finished ones at the moment it starts depend on
+// how fast each thread ran.
 struct BitBook {
   enum class State { kWaiting, kRunning, kFinished };
   std::vector<double> shares;
@@ -80,11 +81,7 @@ struct BitBook {
   std::vector<State> states;
   std::vector<double> taken;  // each segment's bits, its frames coded again included
   std::vector<std::optional<SegmentResult>> learned;
-  double finished_bits = 0;
-  double coded_bits = 0, coded_frames = 0;
   double actual_bits = 0, predicted_bits = 0;  // two passes: the model's correction
-  std::optional<OnePassRateControl> one_pass;
-  FrameCostModel cost;
   double coarsest_bits = 0;  // one pass: the segments' bits at the coarsest quantiser
   int64_t dropped = 0;
   int64_t recoded = 0;
@@ -109,7 +106,6 @@ class EncoderRun {
   bool EncodeSegment(const SegmentPass::Task& task, kv_video_file::VideoFile& clip,
                      SegmentPass::Sink& sink, std::string* error);
   SegmentStart StartOf(const SegmentPass::Task& task, const std::function<bool()>& halted);
-  bool FromSettled() const { return settings_.mode != RateMode::kTwoPass; }
   double StartFromSettled(const SegmentPass::Task& task, SegmentStart* start, double video_bits,
                           std::unique_lock<std::mutex>& lock, const std::function<bool()>& halted);
   void SegmentDone(const SegmentPass::Task& task, const SegmentResult& result);
@@ -122,6 +118,9 @@ class EncoderRun {
   }
   int Finished(PassEnd end, std::chrono::steady_clock::time_point started);
   std::string NeededBitrate() const;
+  int64_t ShortestPlannedSegment() const {
+    return static_cast<int64_t>(std::ceil(kShortestPlannedSegmentSeconds * av_q2d(fps_)));
+  }
   double Seconds(int64_t frame) const { return static_cast<double>(frame) * fps_.den / fps_.num; }
   bool BitrateMode() const { return job_.encoding_type == EncodingType::Bitrate; }
   int Fail(const std::string& why) {
@@ -144,6 +143,7 @@ class EncoderRun {
   double budget_bytes_ = 0;  // bit-rate encodings
   double audio_bytes_per_second_ = 0;
   std::vector<std::unique_ptr<kv_video_file::VideoFile>> instances_;  // the workers'
+  std::unique_ptr<ProcessorSlots> processors_;  // the workers' and the sound's
 
   std::unique_ptr<AudioEncoder> audio_;
   std::unique_ptr<AudioStore> audio_store_;
@@ -221,6 +221,7 @@ bool EncoderRun::Prepare() {
   }
   budget_bytes_ = static_cast<double>(job_.average_bitrate) * Seconds(frames_) / 8;
   workers_ = SegmentPass::DefaultWorkers();
+  processors_ = std::make_unique<ProcessorSlots>(workers_);
   return true;
 }
 
@@ -276,13 +277,14 @@ bool EncoderRun::AnalyseSegment(const SegmentPass::Task& task, kv_video_file::Vi
 }
 
 PassEnd EncoderRun::AnalysisPass(std::vector<FrameStats>* stats) {
-  const std::vector<Segment> segments = FixedSegments(frames_, key_interval_, workers_);
+  const std::vector<Segment> segments =
+      AnalysisSegments(frames_, key_interval_, ShortestPlannedSegment(), workers_);
   const size_t workers = std::min(segments.size(), static_cast<size_t>(workers_));
   if (!OpenWorkers(workers)) return PassEnd::Failed;
   std::vector<std::string> texts(segments.size());
   Progress progress(1, true, frames_);
   progress.Frame(0, 0);
-  SegmentPass pass(Pointers(instances_, workers), segments, stop_);
+  SegmentPass pass(Pointers(instances_, workers), segments, stop_, processors_.get());
   const PassEnd end = pass.Run(
       [&](const SegmentPass::Task& task, kv_video_file::VideoFile& clip, SegmentPass::Sink& sink,
           std::string* error) { return AnalyseSegment(task, clip, sink, texts.data(), error); },
@@ -432,6 +434,13 @@ double EncoderRun::StartFromSettled(const SegmentPass::Task& task, SegmentStart*
     taken += book_.taken[k];
     frames += coding_->Segments()[k].Frames();
   }
+  double actual = 0, predicted = 0;  // two passes: the model's correction
+  for (size_t k = 0; k < settled; ++k) {
+    if (!book_.learned[k]) continue;
+    actual += book_.learned[k]->bits;
+    predicted += book_.learned[k]->predicted_bits;
+  }
+  if (predicted > 0) start->correction = actual / predicted;
   if (settled > 0 && book_.learned[settled - 1]) {
     start->one_pass = book_.learned[settled - 1]->one_pass;
     start->cost = book_.learned[settled - 1]->cost;
@@ -459,23 +468,7 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
   SegmentStart start;
   start.range = task.range;
   const double frames = static_cast<double>(task.range.Frames());
-  double mean = 0;  // bits of the frames before it
-  if (FromSettled()) {
-    mean = StartFromSettled(task, &start, video_bits, lock, halted);
-  } else {
-    start.one_pass = book_.one_pass;
-    start.cost = book_.cost;
-    if (book_.predicted_bits > 0) start.correction = book_.actual_bits / book_.predicted_bits;
-    double running = 0, waiting = 0;
-    for (size_t k = 0; k < book_.shares.size(); ++k) {
-      if (book_.states[k] == BitBook::State::kRunning) running += book_.budgets[k];
-      if (book_.states[k] == BitBook::State::kWaiting) waiting += book_.shares[k];
-    }
-    start.budget_bits = task.again ? task.bits
-                                   : SegmentBudget(book_.shares[task.segment], video_bits,
-                                                   book_.finished_bits, running, waiting);
-    if (book_.coded_frames > 0) mean = book_.coded_bits / book_.coded_frames;
-  }
+  const double mean = StartFromSettled(task, &start, video_bits, lock, halted);
   if (BitrateMode())
     start.slack_bits = 8 * budget_bytes_ * (1 - kAimShare) * frames / static_cast<double>(frames_);
   start.last = task.segment + 1 == book_.states.size();
@@ -487,31 +480,26 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
   // The peak window reaches back into the segment before: its frames as
   // planned, else as the frames before took on average.
   if (settings_.peak_bits > 0) {
-    if (mean <= 0 && BitrateMode()) mean = start.budget_bits / frames;
+    const double seed = mean > 0 ? mean : BitrateMode() ? start.budget_bits / frames : 0;
     const double correction = std::clamp(start.correction > 0 ? start.correction : 1.0, 0.5, 2.0);
     for (int64_t j = std::max<int64_t>(0, task.range.first - settings_.peak_window);
          j < task.range.first; ++j)
       start.peak_seed.push_back(
           8.0 * kVideoPacketOverhead +
-          (planned_bits_.empty() ? mean : planned_bits_[static_cast<size_t>(j)] * correction));
+          (planned_bits_.empty() ? seed : planned_bits_[static_cast<size_t>(j)] * correction));
   }
   return start;
 }
 
 void EncoderRun::SegmentDone(const SegmentPass::Task& task, const SegmentResult& result) {
   std::lock_guard<std::mutex> lock(book_mutex_);
-  book_.finished_bits += task.again ? result.bits - task.bits : result.bits;
   book_.taken[task.segment] += task.again ? result.bits - task.bits : result.bits;
   if (!task.again) {
     book_.states[task.segment] = BitBook::State::kFinished;
     book_.learned[task.segment] = result;
   }
-  book_.coded_bits += result.bits;
-  book_.coded_frames += static_cast<double>(task.range.Frames());
   book_.actual_bits += result.bits;
   book_.predicted_bits += result.predicted_bits;
-  if (result.one_pass) book_.one_pass = result.one_pass;
-  book_.cost = result.cost;
   const double frames = static_cast<double>(task.range.Frames());
   const double keys = std::ceil(frames / key_interval_);
   if (!task.again)
@@ -588,9 +576,7 @@ PassEnd EncoderRun::EncodingPass(int pass, const std::vector<FrameStats>* stats)
   if (stats) {
     std::vector<bool> keys(stats->size());
     for (size_t i = 0; i < keys.size(); ++i) keys[i] = (*stats)[i].key;
-    const auto least =
-        static_cast<int64_t>(std::ceil(kShortestPlannedSegmentSeconds * av_q2d(fps_)));
-    segments = SegmentsAtKeys(keys, least, workers_);
+    segments = SegmentsAtKeys(keys, ShortestPlannedSegment(), workers_);
   } else {
     segments = FixedSegments(frames_, key_interval_, workers_);
   }
@@ -605,7 +591,12 @@ PassEnd EncoderRun::EncodingPass(int pass, const std::vector<FrameStats>* stats)
   if (!OpenWorkers(workers)) return PassEnd::Failed;
   Progress progress(pass, false, frames_);
   progress.Frame(0, 0);
-  SegmentPass coding(Pointers(instances_, workers), segments, stop_);
+  // Two passes plan each segment from the segments up to one per worker
+  // before it: the volume's plan, corrected by what they took, is what
+  // keeps a fixed size (the others start from the same, looking further back).
+  SegmentPass coding(
+      Pointers(instances_, workers), segments, stop_, processors_.get(),
+      settings_.mode == RateMode::kTwoPass ? 1 : SegmentPass::kSegmentsAheadPerWorker);
   coding_ = &coding;
   const PassEnd end = coding.Run(
       [this](const SegmentPass::Task& task, kv_video_file::VideoFile& clip, SegmentPass::Sink& sink,
@@ -689,7 +680,8 @@ int EncoderRun::Execute() {
   if (with_audio_) {
     audio_store_ = std::make_unique<AudioStore>();
     if (!audio_store_->Ok()) return Fail("cannot make a temporary file for the sound");
-    sound_ = std::make_unique<SoundCoder>(clip_, *audio_, *audio_store_, frames_);
+    sound_ =
+        std::make_unique<SoundCoder>(clip_, *audio_, *audio_store_, frames_, processors_.get());
   }
   const bool two_pass = job_.two_pass && BitrateMode();
   std::vector<FrameStats> stats;

@@ -40,8 +40,13 @@ bool SegmentPass::Sink::Halted() const {
 }
 
 SegmentPass::SegmentPass(std::vector<kv_video_file::VideoFile*> clips,
-                         std::vector<Segment> segments, const std::atomic<bool>& stop)
-    : clips_(std::move(clips)), segments_(std::move(segments)), stop_(stop) {
+                         std::vector<Segment> segments, const std::atomic<bool>& stop,
+                         ProcessorSlots* processors, int segments_ahead_per_worker)
+    : clips_(std::move(clips)),
+      segments_(std::move(segments)),
+      stop_(stop),
+      processors_(processors),
+      ahead_per_worker_(std::max(1, segments_ahead_per_worker)) {
   slots_.resize(segments_.size());
 }
 
@@ -68,13 +73,13 @@ void SegmentPass::Delivered(size_t slot, CodedFrame* frame) {
 size_t SegmentPass::SettledBefore(size_t segment) const {
   // A segment is taken only while the one joined is fewer than `ahead`
   // segments before it.
-  const size_t ahead = static_cast<size_t>(kSegmentsAheadPerWorker) * clips_.size();
+  const size_t ahead = Ahead();
   return segment >= ahead ? segment - ahead + 1 : 0;
 }
 
 bool SegmentPass::TakeTask(Task* task, size_t* slot) {
   std::unique_lock<std::mutex> lock(mutex_);
-  const size_t ahead = static_cast<size_t>(kSegmentsAheadPerWorker) * clips_.size();
+  const size_t ahead = Ahead();
   for (;;) {
     if (halted_ || over_) return false;
     if (!again_.empty()) {
@@ -100,7 +105,10 @@ void SegmentPass::Work(kv_video_file::VideoFile* clip, const CodeTask& code) {
   while (TakeTask(&task, &slot)) {
     Sink sink(*this, slot);
     std::string error;
-    const bool ok = code(task, *clip, sink, &error);
+    // A task halted before it had a processor ends with none of its frames.
+    const bool coding = AcquireProcessor(task, sink);
+    const bool ok = !coding || code(task, *clip, sink, &error);
+    if (coding && processors_) processors_->Release();
     std::lock_guard<std::mutex> lock(mutex_);
     Slot& s = slots_[slot];
     s.finished = true;
@@ -114,6 +122,23 @@ void SegmentPass::Work(kv_video_file::VideoFile* clip, const CodeTask& code) {
   std::lock_guard<std::mutex> lock(mutex_);
   --running_;
   changed_.notify_all();
+}
+
+bool SegmentPass::AcquireProcessor(const Task& task, const Sink& sink) {
+  if (!processors_) return true;
+  const auto halted = [&sink] { return sink.Halted(); };
+  if (task.again) return processors_->Acquire(halted);
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The stop flag is no member of this lock: looked at now and then.
+    while (processor_turn_ != task.segment && !halted())
+      changed_.wait_for(lock, std::chrono::milliseconds(50));
+  }
+  const bool acquired = processors_->Acquire(halted);
+  std::lock_guard<std::mutex> lock(mutex_);
+  processor_turn_ = task.segment + 1;
+  changed_.notify_all();
+  return acquired;
 }
 
 void SegmentPass::NextReading() {

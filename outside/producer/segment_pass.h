@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "outside/producer/processor_slots.h"
 #include "outside/producer/segments.h"
 
 namespace kv_video_file {
@@ -72,14 +73,21 @@ class SegmentPass {
 
   // The frames of a segment held for joining are bounded: a worker starts
   // no segment more than this many workers' worth ahead of the one joined.
+  // A pass may keep its workers closer, so that a segment starts knowing
+  // the segments up to one per worker before it (see SettledBefore).
   static constexpr int kSegmentsAheadPerWorker = 2;
 
   // Workers: one per processor the process may run on, or as many as the
   // environment's KESTREVANE_ENCODER_WORKERS says (1 to 64).
   static int DefaultWorkers();
 
+  // `processors` (may be null: no limit) says how many workers code at once;
+  // segments take them in order. A worker starts no segment more than
+  // `segments_ahead_per_worker` (1 or more) workers' worth ahead of the
+  // one being joined.
   SegmentPass(std::vector<kv_video_file::VideoFile*> clips, std::vector<Segment> segments,
-              const std::atomic<bool>& stop);
+              const std::atomic<bool>& stop, ProcessorSlots* processors = nullptr,
+              int segments_ahead_per_worker = kSegmentsAheadPerWorker);
   ~SegmentPass();
   SegmentPass(const SegmentPass&) = delete;
   SegmentPass& operator=(const SegmentPass&) = delete;
@@ -111,6 +119,11 @@ class SegmentPass {
 
   void Work(kv_video_file::VideoFile* clip, const CodeTask& code);
   bool TakeTask(Task* task, size_t* slot);
+  // A processor for the task; segments get theirs in order, so that a
+  // segment waiting for what the one before it was given never holds the
+  // processor that one waits for. False: halted first.
+  bool AcquireProcessor(const Task& task, const Sink& sink);
+  size_t Ahead() const { return static_cast<size_t>(ahead_per_worker_) * clips_.size(); }
   void Delivered(size_t slot, CodedFrame* frame);
   bool JoinReady(const Join& join, std::unique_lock<std::mutex>& lock, bool* ended);
   // Queues the frames from `from` to the next key frame of the segment
@@ -121,14 +134,17 @@ class SegmentPass {
   std::vector<kv_video_file::VideoFile*> clips_;
   std::vector<Segment> segments_;
   const std::atomic<bool>& stop_;
+  ProcessorSlots* processors_;
+  const int ahead_per_worker_;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Slot> slots_;  // one per segment, then one per task of frames coded again
   std::deque<Task> again_;   // tasks of frames coded again, waiting
   std::deque<size_t> again_slots_;
-  size_t next_segment_ = 0;  // the next segment no worker has taken
-  size_t joining_ = 0;       // the segment being joined
+  size_t next_segment_ = 0;    // the next segment no worker has taken
+  size_t processor_turn_ = 0;  // the next segment to take a processor
+  size_t joining_ = 0;         // the segment being joined
   std::deque<Reading> reading_;
   int64_t pending_key_ = -1;  // a frame that must be a key frame, waiting for its segment
   int64_t coded_ = 0;

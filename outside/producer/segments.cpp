@@ -28,6 +28,14 @@ std::vector<Segment> FixedSegments(int64_t frames, int64_t key_interval, int wor
   return segments;
 }
 
+std::vector<Segment> AnalysisSegments(int64_t frames, int64_t key_interval, int64_t least,
+                                      int workers) {
+  if (workers <= 1) return FixedSegments(frames, key_interval, workers);
+  const int64_t wanted = frames / (static_cast<int64_t>(workers) * kSegmentsPerWorker);
+  return FixedSegments(frames, std::min(key_interval, std::max({int64_t{1}, least, wanted})),
+                       workers);
+}
+
 std::vector<Segment> SegmentsAtKeys(const std::vector<bool>& keys, int64_t least, int workers) {
   const auto frames = static_cast<int64_t>(keys.size());
   if (frames <= 0) return {};

@@ -25,6 +25,16 @@ inline constexpr int kSegmentsPerWorker = 4;
 // than half the others joins the one before. One worker: one segment.
 std::vector<Segment> FixedSegments(int64_t frames, int64_t key_interval, int workers);
 
+// The segments of the analysis pass, whose key frames are the codec's choice
+// except at segment starts: as FixedSegments, but where whole key intervals
+// would leave the workers fewer segments than kSegmentsPerWorker each, they
+// are shorter, down to `least` frames. The encoding pass can only start its
+// segments on the analysis' key frames, so a volume of a few key intervals
+// (30 s with 10-s intervals: three segments for two workers) would otherwise
+// leave workers idle in both passes.
+std::vector<Segment> AnalysisSegments(int64_t frames, int64_t key_interval, int64_t least,
+                                      int workers);
+
 // The segments of a pass whose key frames are planned (`keys`, one flag per
 // frame; frame 0 is always a key frame): each starts on a planned key
 // frame, the first one at least `least` frames after the segment before

@@ -34,8 +34,15 @@ SoundForecast ForecastSound(const AudioStore::Tally& coded, double frame_seconds
 }
 
 SoundCoder::SoundCoder(kv_video_file::VideoFile& clip, AudioEncoder& encoder, AudioStore& store,
-                       int64_t frames)
-    : clip_(clip), encoder_(encoder), store_(store), frames_(frames), limit_(frames) {
+                       int64_t frames, ProcessorSlots* processors)
+    : clip_(clip),
+      encoder_(encoder),
+      store_(store),
+      frames_(frames),
+      processors_(processors),
+      limit_(frames) {
+  // Held before any worker starts, given back when the sound has ended.
+  if (processors_) processors_->Reserve();
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -81,6 +88,7 @@ void SoundCoder::Run() {
   if (ok && limit_.load() > 0) ok = encoder_.Finish(store, &error);
   if (!ok) error_ = error.empty() ? "cannot code the sound" : error;
   store_.End();
+  if (processors_) processors_->Unreserve();
 }
 
 }  // namespace producer

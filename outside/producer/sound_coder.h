@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "outside/producer/codecs.h"
+#include "outside/producer/processor_slots.h"
 
 namespace kv_video_file {
 class VideoFile;
@@ -17,9 +18,10 @@ namespace producer {
 // script of its own, into a store, while the workers code the pictures.
 class SoundCoder {
  public:
-  // Codes the sound of frames [0, frames) of `clip`.
+  // Codes the sound of frames [0, frames) of `clip`, holding a processor
+  // of `processors` (may be null) until it has ended.
   SoundCoder(kv_video_file::VideoFile& clip, AudioEncoder& encoder, AudioStore& store,
-             int64_t frames);
+             int64_t frames, ProcessorSlots* processors = nullptr);
   ~SoundCoder();
   SoundCoder(const SoundCoder&) = delete;
   SoundCoder& operator=(const SoundCoder&) = delete;
@@ -37,6 +39,7 @@ class SoundCoder {
   AudioEncoder& encoder_;
   AudioStore& store_;
   const int64_t frames_;
+  ProcessorSlots* processors_;
   std::atomic<int64_t> limit_;
   std::string error_;
   std::thread thread_;

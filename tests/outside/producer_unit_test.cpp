@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <random>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "outside/producer/codecs.h"
 #include "outside/producer/console.h"
 #include "outside/producer/job_file.h"
+#include "outside/producer/processor_slots.h"
 #include "outside/producer/rate_control.h"
 #include "outside/producer/rm_output.h"
 #include "outside/producer/segments.h"
@@ -353,6 +355,30 @@ TEST(ProducerSegments, SegmentsStartOnKeyFramesAndCoverTheVolume) {
     }
     EXPECT_EQ(next, c.frames);
   }
+  // The analysis: whole key intervals while they give every worker its
+  // segments, shorter ones down to the least length in short volumes.
+  struct AnalysisCase {
+    int64_t frames, key_interval, least;
+    int workers;
+    size_t count;
+    int64_t length;
+  };
+  for (const AnalysisCase& c :
+       {AnalysisCase{750, 250, 50, 2, 8, 93}, AnalysisCase{750, 250, 50, 1, 1, 750},
+        AnalysisCase{4500, 250, 50, 2, 9, 500}, AnalysisCase{300, 250, 50, 4, 6, 50},
+        AnalysisCase{750, 25, 50, 2, 10, 75}}) {
+    SCOPED_TRACE(std::to_string(c.frames) + " " + std::to_string(c.key_interval));
+    const auto segments = producer::AnalysisSegments(c.frames, c.key_interval, c.least, c.workers);
+    ASSERT_EQ(segments.size(), c.count);
+    int64_t next = 0;
+    for (const producer::Segment& s : segments) {
+      EXPECT_EQ(s.first, next);
+      EXPECT_EQ(s.first % c.length, 0);
+      EXPECT_GE(s.Frames(), std::min(c.least, c.frames));
+      next = s.end;
+    }
+    EXPECT_EQ(next, c.frames);
+  }
   std::vector<bool> keys(3000);
   for (size_t i = 0; i < keys.size(); i += 37 + i % 11) keys[i] = true;
   for (int workers : {1, 2, 8}) {
@@ -367,6 +393,32 @@ TEST(ProducerSegments, SegmentsStartOnKeyFramesAndCoverTheVolume) {
     EXPECT_EQ(next, 3000);
     EXPECT_EQ(segments.size() == 1, workers == 1);
   }
+}
+
+// While the sound holds a processor, one worker fewer codes, never none; a
+// worker waiting for a slot goes on when one comes free, or gives up when
+// its pass is halted.
+TEST(ProducerSegments, TheSoundHoldsAProcessorWhileItIsCoded) {
+  const auto never = [] { return false; };
+  const auto halted = [] { return true; };
+  producer::ProcessorSlots two(2);
+  two.Reserve();
+  ASSERT_TRUE(two.Acquire(never));
+  EXPECT_FALSE(two.Acquire(halted));
+  std::future<bool> waiting = std::async(std::launch::async, [&] { return two.Acquire(never); });
+  two.Unreserve();
+  EXPECT_TRUE(waiting.get());
+  EXPECT_FALSE(two.Acquire(halted));
+  two.Release();
+  EXPECT_TRUE(two.Acquire(halted));
+
+  producer::ProcessorSlots one(1);
+  one.Reserve();
+  EXPECT_TRUE(one.Acquire(never));
+  EXPECT_FALSE(one.Acquire(halted));
+  waiting = std::async(std::launch::async, [&] { return one.Acquire(never); });
+  one.Release();
+  EXPECT_TRUE(waiting.get());
 }
 
 // A volume of busy scenes and then quiet ones, coded in segments two at a
