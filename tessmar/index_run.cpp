@@ -260,6 +260,9 @@ void IndexRun::IndexAll() {
   } catch (const RunEnds&) {
   }
   EndOfRun();
+  // A caller that sees the run over may remove the title set at once: no
+  // reading thread, buffer or open VOB file of the run may outlast that.
+  reader_.Close();
 }
 
 void IndexRun::Scan() {
@@ -308,14 +311,13 @@ void IndexRun::EndOfRun() {
   }
 }
 
-void IndexRun::FinalStatus() {
+TessmarStatus* IndexRun::FinalStatus() {
   TessmarStatus* s = status_.Fields();
-  if (!s) return;
+  if (!s) return nullptr;
   if (finished_) status_.Put(s->percent, 100.0f);
   status_.Put(s->finished, static_cast<uint8_t>(finished_ ? 1 : 0));
   status_.Put(s->ended, uint8_t{1});
-  // Last: a caller that sees the run over may release the block at once.
-  status_.Put(s->running, uint8_t{0});
+  return s;
 }
 
 }  // namespace tessmar

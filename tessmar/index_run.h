@@ -55,10 +55,13 @@ class IndexRun {
   // Attaches the caller's block (may be null) and creates the ".d2v" and the
   // ".qmci" with the head of the cell index; false when either fails.
   bool OpenOutputs(TessmarStatus* status);
-  // The index run; returns when it has ended and its files are closed.
+  // The index run; returns when it has ended, its files are closed and its
+  // reading has stopped.
   void IndexAll();
-  // The last words in the block: percent, finished, running, ended.
-  void FinalStatus();
+  // The last words in the block but one: percent, finished, ended. Returns
+  // the block (null without one), whose `running` is left for the caller to
+  // clear once nothing of the run is left.
+  TessmarStatus* FinalStatus();
 
   // Control, from the caller's thread.
   void RequestStop() { stop_requested_.store(true); }

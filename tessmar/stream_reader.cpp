@@ -28,9 +28,17 @@ StreamReader::StreamReader(std::vector<InputFile> inputs) : inputs_(std::move(in
 }
 
 StreamReader::~StreamReader() {
-  read_ahead_.reset();
-  for (size_t i = inputs_.size(); i-- > 0;)
+  Close();
+}
+
+void StreamReader::Close() {
+  read_ahead_.reset();  // joins the reading thread, which may be in a read
+  for (size_t i = inputs_.size(); i-- > 0;) {
     if (inputs_[i].fd >= 0) ::close(inputs_[i].fd);
+    inputs_[i].fd = -1;
+  }
+  block_ = Block();
+  pos_ = len_ = 0;
 }
 
 void StreamReader::ComputeStreamEnd() {

@@ -37,7 +37,7 @@ class StreamReader {
   };
 
   explicit StreamReader(std::vector<InputFile> inputs);
-  ~StreamReader();  // closes the files, the last first
+  ~StreamReader();  // Close()
   StreamReader(const StreamReader&) = delete;
   StreamReader& operator=(const StreamReader&) = delete;
 
@@ -47,6 +47,9 @@ class StreamReader {
   void SetRefillCheck(std::function<void()> check) { check_ = std::move(check); }
   // From now on the next blocks are read on a second thread.
   void ReadAheadFromNowOn();
+  // Stops the reading thread, lets its buffers go and closes the files, the
+  // last first; nothing is read after it.
+  void Close();
 
   // Back to the start of the stream.
   void Restart();

@@ -51,16 +51,22 @@ std::shared_ptr<IndexRun> RunOf(TessmarStatus* status) {
   return nullptr;
 }
 
-void Worker(std::shared_ptr<IndexRun> run, TessmarStatus* status) {
+void Worker(std::shared_ptr<IndexRun> run) {
   run->IndexAll();
   std::lock_guard<std::mutex> lock(g_mutex);
   if (run->Abandoned()) return;  // the library moved on without this worker
-  run->FinalStatus();
-  (void)status;
+  TessmarStatus* status = run->FinalStatus();
   if (g_active == run) {
     g_active.reset();
     g_busy = false;
   }
+  // The run is gone before its end is told (unless a control call still
+  // holds it, which lets it go before it returns): a caller that sees the
+  // run over finds nothing of it left but this thread's return. No stop can
+  // abandon the run meanwhile, since that takes the mutex held here.
+  run.reset();
+  // Last: a caller that sees the run over may release the block at once.
+  if (status) Store(status->running, uint8_t{0});
 }
 
 }  // namespace
@@ -148,7 +154,7 @@ int32_t Tessmar(const char* const* files, const char* outBase, int32_t wantAudio
     // after this call never sees a run that has not begun as one that ended.
     Store(status->running, uint8_t{1});
   }
-  std::thread(Worker, run, status).detach();
+  std::thread(Worker, run).detach();
   return 0;
 }
 

@@ -18,6 +18,7 @@ std::condition_variable& Cv() {
   return *cv;
 }
 bool g_armed = false;       // the next read of another thread blocks
+int g_pass = 0;             // after this many go on
 bool g_released = false;    // and goes on once this is set
 std::thread::id g_arming;   // the arming thread's reads never block
 std::thread::id g_blocked;  // the thread that blocked
@@ -33,7 +34,9 @@ extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
   const bool other = [] {
     std::unique_lock<std::mutex> lock(g_mutex);
     if (std::this_thread::get_id() == g_arming) return false;
-    if (g_armed) {
+    if (g_armed && g_pass > 0) {
+      --g_pass;
+    } else if (g_armed) {
       g_armed = false;
       g_blocked = std::this_thread::get_id();
       g_blocked_now = true;
@@ -57,10 +60,11 @@ extern "C" ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
 
 namespace kv_test::blocked_read {
 
-void Arm() {
+void Arm(int pass) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_arming = std::this_thread::get_id();
   g_armed = true;
+  g_pass = pass;
   g_released = g_back = g_blocked_now = false;
   g_blocked = std::thread::id();
   g_bytes = 0;

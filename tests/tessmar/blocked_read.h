@@ -7,8 +7,9 @@
 
 namespace kv_test::blocked_read {
 
-// The next read of another thread blocks; the count starts again.
-void Arm();
+// The next read of another thread after `pass` of them blocks; the count
+// starts again.
+void Arm(int pass = 0);
 // Waits until a read is blocked; false after `seconds`.
 bool WaitUntilBlocked(int seconds = 30);
 // Lets the blocked read (and any later one) go on.
