@@ -75,11 +75,10 @@ class Progress {
 // same in every run: the finished ones at the moment it starts depend on
 // how fast each thread ran.
 struct BitBook {
-  enum class State { kWaiting, kRunning, kFinished };
   std::vector<double> shares;
   std::vector<double> budgets;  // what each segment was given when it started
-  std::vector<State> states;
-  std::vector<double> taken;  // each segment's bits, its frames coded again included
+  std::vector<bool> started;    // its budget is given
+  std::vector<double> taken;    // each segment's bits, its frames coded again included
   std::vector<std::optional<SegmentResult>> learned;
   double actual_bits = 0, predicted_bits = 0;  // two passes: the model's correction
   double coarsest_bits = 0;  // one pass: the segments' bits at the coarsest quantiser
@@ -423,7 +422,7 @@ double EncoderRun::StartFromSettled(const SegmentPass::Task& task, SegmentStart*
   // A worker may start its segment a moment after the next one is taken.
   auto given = [&] {
     for (size_t k = settled; k < task.segment; ++k)
-      if (book_.states[k] == BitBook::State::kWaiting) return false;
+      if (!book_.started[k]) return false;
     return true;
   };
   while (!task.again && !given() && !halted())
@@ -471,9 +470,9 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
   const double mean = StartFromSettled(task, &start, video_bits, lock, halted);
   if (BitrateMode())
     start.slack_bits = 8 * budget_bytes_ * (1 - kAimShare) * frames / static_cast<double>(frames_);
-  start.last = task.segment + 1 == book_.states.size();
+  start.last = task.segment + 1 == book_.started.size();
   if (!task.again) {
-    book_.states[task.segment] = BitBook::State::kRunning;
+    book_.started[task.segment] = true;
     book_.budgets[task.segment] = start.budget_bits;
     book_changed_.notify_all();
   }
@@ -494,10 +493,7 @@ SegmentStart EncoderRun::StartOf(const SegmentPass::Task& task,
 void EncoderRun::SegmentDone(const SegmentPass::Task& task, const SegmentResult& result) {
   std::lock_guard<std::mutex> lock(book_mutex_);
   book_.taken[task.segment] += task.again ? result.bits - task.bits : result.bits;
-  if (!task.again) {
-    book_.states[task.segment] = BitBook::State::kFinished;
-    book_.learned[task.segment] = result;
-  }
+  if (!task.again) book_.learned[task.segment] = result;
   book_.actual_bits += result.bits;
   book_.predicted_bits += result.predicted_bits;
   const double frames = static_cast<double>(task.range.Frames());
@@ -580,9 +576,9 @@ PassEnd EncoderRun::EncodingPass(int pass, const std::vector<FrameStats>* stats)
   } else {
     segments = FixedSegments(frames_, key_interval_, workers_);
   }
-  // Every mode keeps the segments' states: the peak limit and the models
+  // Every mode keeps the segments' book: the peak limit and the models
   // start from the segments before, whatever the rate.
-  book_.states.assign(segments.size(), BitBook::State::kWaiting);
+  book_.started.assign(segments.size(), false);
   book_.budgets.assign(segments.size(), 0);
   book_.taken.assign(segments.size(), 0);
   book_.learned.assign(segments.size(), std::nullopt);
