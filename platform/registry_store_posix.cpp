@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -557,6 +558,49 @@ void CloseUnchanged(sqlite3* db) {
   sqlite3_close_v2(db);
 }
 
+// The tables of the store, as created; SQLite keeps this text in the file.
+constexpr const char* kCreateKeys =
+    "CREATE TABLE keys(id INTEGER PRIMARY KEY, "
+    "parent INTEGER REFERENCES keys(id) ON DELETE CASCADE, "
+    "name TEXT NOT NULL COLLATE NOCASE, UNIQUE(parent, name))";
+constexpr const char* kCreateVals =
+    "CREATE TABLE vals(key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE, "
+    "name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, sdata TEXT, ddata INTEGER, "
+    "seq INTEGER NOT NULL, PRIMARY KEY(key, name))";
+
+// True when the file holds exactly the tables the store creates and their
+// unique indexes. Damage to the stored table text (a column renamed, a
+// constraint lost, an object added) passes the integrity check and every
+// count, and fails only the first statement that uses what changed.
+bool HasOurTables(sqlite3* db) {
+  const std::vector<std::string> ours = {
+      std::string("index|sqlite_autoindex_keys_1|keys|"),
+      std::string("index|sqlite_autoindex_vals_1|vals|"),
+      std::string("table|keys|keys|") + kCreateKeys,
+      std::string("table|vals|vals|") + kCreateVals,
+  };
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT type, name, tbl_name, sql FROM sqlite_master", -1, &stmt,
+                         nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return false;
+  }
+  std::vector<std::string> found;
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW && found.size() <= ours.size()) {
+    std::string row;
+    for (int column = 0; column < 4; ++column) {
+      const unsigned char* text = sqlite3_column_text(stmt, column);
+      if (column > 0) row += '|';
+      if (text) row += reinterpret_cast<const char*>(text);
+    }
+    found.push_back(std::move(row));
+  }
+  sqlite3_finalize(stmt);
+  std::sort(found.begin(), found.end());
+  return (rc == SQLITE_ROW || rc == SQLITE_DONE) && found == ours;
+}
+
 // Creates or checks the schema inside one write transaction. `damaged` is
 // set when the file is one of ours (or no database at all) and broken.
 bool SetUpSchema(sqlite3* db, std::string* error, bool* damaged) {
@@ -583,12 +627,8 @@ bool SetUpSchema(sqlite3* db, std::string* error, bool* damaged) {
       return false;
     }
     static const char* const kCreate[] = {
-        "CREATE TABLE keys(id INTEGER PRIMARY KEY, "
-        "parent INTEGER REFERENCES keys(id) ON DELETE CASCADE, "
-        "name TEXT NOT NULL COLLATE NOCASE, UNIQUE(parent, name))",
-        "CREATE TABLE vals(key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE, "
-        "name TEXT NOT NULL COLLATE NOCASE, type INTEGER NOT NULL, sdata TEXT, ddata INTEGER, "
-        "seq INTEGER NOT NULL, PRIMARY KEY(key, name))",
+        kCreateKeys,
+        kCreateVals,
         "INSERT INTO keys(id, parent, name) VALUES(1, NULL, 'HKEY_LOCAL_MACHINE')",
         "INSERT INTO keys(id, parent, name) VALUES(2, NULL, 'HKEY_CLASSES_ROOT')",
         "PRAGMA application_id = 1263948359",  // kApplicationId
@@ -617,6 +657,11 @@ bool SetUpSchema(sqlite3* db, std::string* error, bool* damaged) {
     }
     if (*roots != "2") {
       *error = "damaged registry store: a root key is missing";
+      *damaged = true;
+      return false;
+    }
+    if (!HasOurTables(db)) {
+      *error = "damaged registry store: its tables are not the ones it was made with";
       *damaged = true;
       return false;
     }
